@@ -1,0 +1,23 @@
+#include "app/ravlin_app.h"
+
+#include "platform/code_page.h"
+#include "platform/module_info.h"
+#include "store/app_settings.h"
+
+namespace tovarek {
+
+std::u16string ReadModuleInfo(CRavlinApp& app) {
+    app.m_strVersion = Utf8ToUtf16(VersionText());
+    return Utf8ToUtf16(ModuleDir());
+}
+
+void InitAppState(CRavlinApp& app, AppSettings* settings) {
+    app.m_strModuleDir = ReadModuleInfo(app);
+    app.m_pSettings = settings;
+    app.m_bBlacklistStale.store(1);
+    app.m_strListDate = u"暂无更新";
+    app.m_bDialogOpen = 0;
+    app.m_bScanRunning = 0;
+}
+
+}  // namespace tovarek

@@ -1,0 +1,49 @@
+// ravlin-cli: the headless companion of Tovarek over the same core.
+#include <stdio.h>
+#include <string.h>
+
+#include "cli/commands.h"
+
+namespace tovarek::cli {
+
+namespace {
+
+struct Command {
+    const char* name;
+    int (*run)(int argc, char** argv);
+};
+
+const Command kCommands[] = {
+    {"md5", RunMd5},
+};
+
+const char kUsage[] =
+    "usage: ravlin-cli COMMAND [ARGS]\n"
+    "\n"
+    "commands:\n"
+    "  md5 FILE...              print the MD5 fingerprint of each file, as md5sum does\n";
+
+}  // namespace
+
+int Usage(const char* problem) {
+    if (problem) fprintf(stderr, "ravlin-cli: %s\n\n", problem);
+    fputs(kUsage, stderr);
+    return kExitUsage;
+}
+
+}  // namespace tovarek::cli
+
+int main(int argc, char** argv) {
+    using namespace tovarek::cli;
+    if (argc < 2) return Usage(nullptr);
+    if (strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "--help") == 0) {
+        fputs(kUsage, stdout);
+        return 0;
+    }
+    for (const Command& c : kCommands) {
+        if (strcmp(argv[1], c.name) == 0) return c.run(argc - 2, argv + 2);
+    }
+    char problem[256];
+    snprintf(problem, sizeof problem, "unknown command '%.200s'", argv[1]);
+    return Usage(problem);
+}

@@ -1,0 +1,111 @@
+#include "platform/autostart.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace tovarek {
+namespace {
+
+constexpr const char* kEntryName = "Tovarek.desktop";
+
+// Exec values quote the program as the desktop entry format asks: inside double quotes,
+// '"', '`', '$' and '\' take a backslash, and '%' is doubled (it starts field codes).
+std::string QuoteExec(const std::string& program) {
+    std::string out = "\"";
+    for (char c : program) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\') out.push_back('\\');
+        if (c == '%') out.push_back('%');
+        out.push_back(c);
+    }
+    out.push_back('"');
+    return out;
+}
+
+// The first argument of an Exec value, unquoted; the inverse of QuoteExec.
+std::string UnquoteExec(const std::string& value) {
+    std::string out;
+    size_t i = 0;
+    if (!value.empty() && value[0] == '"') {
+        for (i = 1; i < value.size() && value[i] != '"'; ++i) {
+            if (value[i] == '\\' && i + 1 < value.size()) ++i;
+            else if (value[i] == '%' && i + 1 < value.size() && value[i + 1] == '%') ++i;
+            out.push_back(value[i]);
+        }
+        return out;
+    }
+    for (; i < value.size() && value[i] != ' '; ++i) {
+        if (value[i] == '%' && i + 1 < value.size() && value[i + 1] == '%') ++i;
+        out.push_back(value[i]);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string AutostartDir() {
+    const char* dirs = getenv("XDG_CONFIG_DIRS");
+    std::string list = dirs ? dirs : "";
+    std::stringstream parts(list);
+    std::string entry;
+    while (std::getline(parts, entry, ':')) {
+        // The format ignores empty and relative entries.
+        if (entry.empty() || entry[0] != '/') continue;
+        if (entry.back() != '/') entry.push_back('/');
+        return entry + "autostart/";
+    }
+    return "/etc/xdg/autostart/";
+}
+
+bool AutostartDirUsable() {
+    struct stat st;
+    std::string dir = AutostartDir();
+    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(dir.c_str(), W_OK) == 0;
+}
+
+bool ReadAutostartExec(std::string& program) {
+    std::ifstream in(AutostartDir() + kEntryName, std::ios::binary);
+    if (!in) return false;
+    std::string line;
+    bool inMainGroup = false;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line[0] == '[') {
+            inMainGroup = line == "[Desktop Entry]";
+            continue;
+        }
+        if (inMainGroup && line.compare(0, 5, "Exec=") == 0) {
+            program = UnquoteExec(line.substr(5));
+            return !program.empty();
+        }
+    }
+    return false;
+}
+
+bool WriteAutostartEntry(const std::string& program) {
+    std::string dir = AutostartDir();
+    std::string path = dir + kEntryName;
+    std::string temp = path + ".tmp";
+    std::string text =
+        "[Desktop Entry]\n"
+        "Type=Application\n"
+        "Name=Tovarek\n"
+        "Exec=" + QuoteExec(program) + "\n"
+        "X-GNOME-Autostart-enabled=true\n";
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) return false;
+    bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ok = close(fd) == 0 && ok;
+    if (ok && rename(temp.c_str(), path.c_str()) == 0) return true;
+    unlink(temp.c_str());
+    return false;
+}
+
+bool DeleteAutostartEntry() { return unlink((AutostartDir() + kEntryName).c_str()) == 0; }
+
+}  // namespace tovarek

@@ -1,0 +1,188 @@
+#include "platform/code_page.h"
+
+#include <errno.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <strings.h>
+
+#include <atomic>
+#include <bit>
+#include <cstring>
+
+namespace tovarek {
+namespace {
+
+std::atomic<int> g_testCodePage{0};
+
+struct CodePageName {
+    int codePage;
+    const char* iconvName;
+};
+
+// Windows code page numbers and the glibc iconv names that serve them.
+constexpr CodePageName kCodePages[] = {
+    {37, "IBM037"},          {437, "CP437"},         {500, "IBM500"},
+    {708, "ISO-8859-6"},     {720, "CP720"},         {737, "CP737"},
+    {775, "CP775"},          {850, "CP850"},         {852, "CP852"},
+    {855, "CP855"},          {857, "CP857"},         {858, "CP858"},
+    {860, "CP860"},          {861, "CP861"},         {862, "CP862"},
+    {863, "CP863"},          {864, "CP864"},         {865, "CP865"},
+    {866, "CP866"},          {869, "CP869"},         {874, "CP874"},
+    {875, "CP875"},          {932, "CP932"},         {936, "CP936"},
+    {949, "CP949"},          {950, "BIG5"},          {1026, "IBM1026"},
+    {1047, "IBM1047"},       {1200, "UTF-16LE"},     {1201, "UTF-16BE"},
+    {1250, "CP1250"},        {1251, "CP1251"},       {1252, "CP1252"},
+    {1253, "CP1253"},        {1254, "CP1254"},       {1255, "CP1255"},
+    {1256, "CP1256"},        {1257, "CP1257"},       {1258, "CP1258"},
+    {1361, "JOHAB"},         {10000, "MACINTOSH"},   {10007, "MAC-CYRILLIC"},
+    {12000, "UTF-32LE"},     {12001, "UTF-32BE"},    {20127, "ASCII"},
+    {20866, "KOI8-R"},       {20932, "EUC-JP"},      {21866, "KOI8-U"},
+    {28591, "ISO-8859-1"},   {28592, "ISO-8859-2"},  {28593, "ISO-8859-3"},
+    {28594, "ISO-8859-4"},   {28595, "ISO-8859-5"},  {28596, "ISO-8859-6"},
+    {28597, "ISO-8859-7"},   {28598, "ISO-8859-8"},  {28599, "ISO-8859-9"},
+    {28603, "ISO-8859-13"},  {28605, "ISO-8859-15"}, {38598, "ISO-8859-8"},
+    {50220, "ISO-2022-JP"},  {50221, "ISO-2022-JP"}, {50222, "ISO-2022-JP"},
+    {50225, "ISO-2022-KR"},  {51932, "EUC-JP"},      {51936, "GB2312"},
+    {51949, "EUC-KR"},       {52936, "HZ"},          {54936, "GB18030"},
+    {65000, "UTF-7"},        {65001, "UTF-8"},
+};
+
+// Locale character sets (nl_langinfo(CODESET)) and the code page each means.
+constexpr CodePageName kCharsets[] = {
+    {65001, "UTF-8"},       {65001, "ANSI_X3.4-1968"}, {65001, "ASCII"},
+    {936, "GBK"},           {936, "GB2312"},           {936, "CP936"},
+    {54936, "GB18030"},     {950, "BIG5"},             {950, "BIG5-HKSCS"},
+    {932, "SHIFT_JIS"},     {932, "CP932"},            {20932, "EUC-JP"},
+    {51949, "EUC-KR"},      {949, "CP949"},            {20866, "KOI8-R"},
+    {21866, "KOI8-U"},      {28591, "ISO-8859-1"},     {28592, "ISO-8859-2"},
+    {28595, "ISO-8859-5"},  {28597, "ISO-8859-7"},     {28599, "ISO-8859-9"},
+    {28605, "ISO-8859-15"}, {1251, "CP1251"},          {1252, "CP1252"},
+    {874, "TIS-620"},
+};
+
+int CodePageOfEnvironment() {
+    locale_t loc = newlocale(LC_ALL_MASK, "", static_cast<locale_t>(0));
+    if (loc == static_cast<locale_t>(0)) return kCodePageUtf8;
+    const char* charset = nl_langinfo_l(CODESET, loc);
+    int codePage = kCodePageUtf8;
+    for (const CodePageName& c : kCharsets) {
+        if (charset && strcasecmp(charset, c.iconvName) == 0) {
+            codePage = c.codePage;
+            break;
+        }
+    }
+    freelocale(loc);
+    return codePage;
+}
+
+const char* Utf16Native() {
+    return std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
+}
+
+// Runs iconv over the whole input. On an invalid or cut sequence it writes `replacement`
+// (already in the target encoding), skips `skipUnit` input bytes and reports a loss.
+void ConvertAll(iconv_t cd, const char* in, size_t inLeft, std::string& out,
+                std::string_view replacement, size_t skipUnit, bool* lost) {
+    out.clear();
+    out.resize(inLeft * 2 + 16);
+    size_t used = 0;
+    char* src = const_cast<char*>(in);
+    for (;;) {
+        char* dst = out.data() + used;
+        size_t dstLeft = out.size() - used;
+        size_t r = iconv(cd, inLeft ? &src : nullptr, &inLeft, &dst, &dstLeft);
+        used = out.size() - dstLeft;
+        if (r != static_cast<size_t>(-1)) {
+            if (inLeft == 0) break;
+            continue;
+        }
+        if (errno == E2BIG) {
+            out.resize(out.size() * 2);
+            continue;
+        }
+        // EILSEQ or EINVAL: replace the offending unit and go on.
+        if (lost) *lost = true;
+        if (out.size() - used < replacement.size()) out.resize(out.size() * 2 + replacement.size());
+        memcpy(out.data() + used, replacement.data(), replacement.size());
+        used += replacement.size();
+        size_t skip = skipUnit < inLeft ? skipUnit : inLeft;
+        src += skip;
+        inLeft -= skip;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);  // reset shift state
+        if (inLeft == 0) break;
+    }
+    out.resize(used);
+}
+
+}  // namespace
+
+int AnsiCodePage() {
+    int forced = g_testCodePage.load(std::memory_order_relaxed);
+    if (forced != 0) return forced;
+    static const int codePage = CodePageOfEnvironment();
+    return codePage;
+}
+
+void SetAnsiCodePageForTest(int codePage) { g_testCodePage.store(codePage); }
+
+const char* IconvNameOfCodePage(int codePage) {
+    for (const CodePageName& c : kCodePages) {
+        if (c.codePage == codePage) return c.iconvName;
+    }
+    return nullptr;
+}
+
+bool CodePageToUtf16(int codePage, std::string_view in, std::u16string& out, bool* lost) {
+    out.clear();
+    const char* name = IconvNameOfCodePage(codePage);
+    if (!name) return false;
+    iconv_t cd = iconv_open(Utf16Native(), name);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    static constexpr char16_t kReplacement = u'\uFFFD';
+    std::string bytes;
+    size_t unit = codePage == 1200 || codePage == 1201 ? 2 : codePage >= 12000 && codePage <= 12001 ? 4 : 1;
+    ConvertAll(cd, in.data(), in.size(), bytes,
+               std::string_view(reinterpret_cast<const char*>(&kReplacement), 2), unit, lost);
+    iconv_close(cd);
+    out.resize(bytes.size() / 2);
+    memcpy(out.data(), bytes.data(), out.size() * 2);
+    return true;
+}
+
+bool Utf16ToCodePage(int codePage, std::u16string_view in, std::string& out, bool* lost) {
+    out.clear();
+    const char* name = IconvNameOfCodePage(codePage);
+    if (!name) return false;
+    iconv_t cd = iconv_open(name, Utf16Native());
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    ConvertAll(cd, reinterpret_cast<const char*>(in.data()), in.size() * 2, out, "?", 2, lost);
+    iconv_close(cd);
+    return true;
+}
+
+std::u16string Utf8ToUtf16(std::string_view in) {
+    std::u16string out;
+    CodePageToUtf16(kCodePageUtf8, in, out);
+    return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view in) {
+    std::string out;
+    Utf16ToCodePage(kCodePageUtf8, in, out);
+    return out;
+}
+
+std::string Utf16ToAnsi(std::u16string_view in) {
+    std::string out;
+    Utf16ToCodePage(AnsiCodePage(), in, out);
+    return out;
+}
+
+std::u16string AnsiToUtf16(std::string_view in) {
+    std::u16string out;
+    CodePageToUtf16(AnsiCodePage(), in, out);
+    return out;
+}
+
+}  // namespace tovarek

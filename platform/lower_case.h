@@ -1,0 +1,15 @@
+// The one lower-casing rule behind every comparison that ignores letter case (blacklist names,
+// file names, process names, own-path checks). Locale-independent and thread-safe.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tovarek {
+
+char16_t LowerCaseChar(char16_t c);
+std::u16string LowerCase(std::u16string_view text);
+// Lower-cases a UTF-8 text by the same rule; invalid bytes pass through unchanged.
+std::string LowerCaseUtf8(std::string_view text);
+
+}  // namespace tovarek

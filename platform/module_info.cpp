@@ -1,0 +1,42 @@
+#include "platform/module_info.h"
+
+#include <limits.h>
+#include <stdio.h>
+#include <unistd.h>
+
+namespace tovarek {
+namespace {
+
+std::string& ModuleDirOverride() {
+    static std::string dir;
+    return dir;
+}
+
+}  // namespace
+
+std::string ModulePath() {
+    char buf[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf);
+    if (n <= 0 || n >= static_cast<ssize_t>(sizeof buf)) return {};
+    return std::string(buf, static_cast<size_t>(n));
+}
+
+std::string ModuleDir() {
+    if (!ModuleDirOverride().empty()) return ModuleDirOverride();
+    std::string path = ModulePath();
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+void SetModuleDirForTest(const std::string& dir) {
+    ModuleDirOverride() = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+}
+
+std::string VersionText() {
+    char buf[64];
+    snprintf(buf, sizeof buf, "%d.%d.%d.%d ", TOVAREK_VERSION_MAJOR, TOVAREK_VERSION_MINOR,
+             TOVAREK_VERSION_PATCH, TOVAREK_VERSION_TWEAK);
+    return buf;
+}
+
+}  // namespace tovarek

@@ -1,0 +1,21 @@
+// Where the running executable lives and which version it is.
+// Thread-safe after the first call; the test override must be set before any other thread starts.
+#pragma once
+
+#include <string>
+
+namespace tovarek {
+
+// Full path of the running executable (readlink of /proc/self/exe); empty if it can't be read.
+std::string ModulePath();
+
+// Directory of the executable, ending in '/'. Logs go to ModuleDir() + "log/".
+std::string ModuleDir();
+
+// Tests point the module directory at a folder they own; an empty text restores the real one.
+void SetModuleDirForTest(const std::string& dir);
+
+// The project version compiled into the binary as "%d.%d.%d.%d " (note the trailing blank).
+std::string VersionText();
+
+}  // namespace tovarek

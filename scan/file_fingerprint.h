@@ -1,0 +1,17 @@
+// The fingerprint of a file: the MD5 of its whole content as 32 lower-case hex digits.
+// Keeps no state between calls; safe on any number of threads at once.
+#pragma once
+
+namespace tovarek {
+
+// Reads `path` in one pass through a 10,240-byte stack buffer (no heap). On success writes the
+// 32 digits and a NUL into `digestText` and returns true. Returns false at once, leaving
+// `digestText` untouched, when the file can't be opened or is not a regular file (FIFOs, devices
+// and directories are never read, so the call never blocks on them); errno then tells why.
+// A read error part-way yields the digest of the bytes read so far.
+bool ComputeFileMd5(const char* path, char digestText[33]);
+
+// Same, over an already open descriptor (read from its current offset; not closed).
+bool ComputeFdMd5(int fd, char digestText[33]);
+
+}  // namespace tovarek

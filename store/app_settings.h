@@ -1,0 +1,45 @@
+// The settings record: four 0/1 switches and the default scan directories. Built once at
+// start-up and written only on the UI thread; the scan worker reads deleteOnFind when a scan
+// begins, which is why that one field is atomic.
+#pragma once
+
+#include <atomic>
+#include <list>
+#include <string>
+
+namespace tovarek {
+
+class Database;
+
+class AppSettings {
+public:
+    // LoadSettings: autorun from the autostart entry, the three switches from setini.
+    AppSettings();
+    AppSettings(const AppSettings&) = delete;
+    AppSettings& operator=(const AppSettings&) = delete;
+
+    void LoadSettings();
+    // Appends the default scan directory "/opt/". Returns true.
+    bool SeedDefaultScanDir();
+    // Stores the four values, rewrites the autostart entry and the three setini rows. Returns 0.
+    int SaveSettings(int autoRun, int closeToTray, int autoScan, int deleteOnFind);
+
+    int autoRun = 0;
+    int closeToTray = 0;
+    int autoScan = 0;
+    std::atomic<int> deleteOnFind{0};
+    std::list<std::u16string> defaultScanDirs;  // each ends in '/'
+};
+
+// True only when the stored setkey of `settype` converts (atoi) to exactly 1.
+bool ReadSetting(Database& db, int settype);
+
+// kind 0: "select setkey from setini where settype=N"; kind 1: "update setini set setkey=V where
+// settype=N". Any other kind gives an empty text.
+std::string BuildSettingSql(int kind, int settype, int value);
+
+// mode 0 checks that the autostart entry names this executable exactly, 1 writes it, 2 deletes
+// it. False when the autostart folder is missing or not writable, or the operation failed.
+bool AutoRunEntry(int mode);
+
+}  // namespace tovarek

@@ -1,0 +1,120 @@
+#include "store/database.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include "store/db_log.h"
+
+namespace tovarek {
+namespace {
+
+constexpr const char* kCreateStatements[] = {
+    "create table blackmap(md5 varchar(33) PRIMARY KEY,name varchar(50),intro text,size "
+    "varchar(20));",
+};
+
+constexpr const char* kTransactStatements[] = {
+    "begin transaction;",
+    "commit transaction;",
+    "rollback transaction;",
+};
+
+// Runs one statement; `errorText` receives SQLite's message (empty on success).
+int RunStatement(Database& db, const char* sql, std::string& errorText) {
+    char* error = nullptr;
+    int rc = sqlite3_exec(db.m_db, sql, nullptr, nullptr, &error);
+    errorText = error ? error : "";
+    sqlite3_free(error);
+    return rc;
+}
+
+}  // namespace
+
+Database::~Database() { CloseDatabase(*this); }
+
+void OpenDatabase(Database& db) {
+    CloseDatabase(db);
+    struct stat st;
+    bool existed = stat(kDatabaseFileName, &st) == 0;
+    int rc = sqlite3_open(kDatabaseFileName, &db.m_db);
+    if (rc != 0) {
+        LogDbError(std::string("Can't open database: ") +
+                       (db.m_db ? sqlite3_errmsg(db.m_db) : sqlite3_errstr(rc)),
+                   true);
+        sqlite3_close(db.m_db);
+        db.m_db = nullptr;
+        return;
+    }
+    sqlite3_busy_timeout(db.m_db, 3000);
+    if (existed) return;
+    for (const char* sql : kCreateStatements) Execute(db, sql, true);
+}
+
+int Transact(Database& db, int kind) {
+    if (kind < 0 || kind > 2) return 0;
+    if (!db.IsOpen()) return kDbNotOpen;
+    std::string errorText;
+    int rc = RunStatement(db, kTransactStatements[kind], errorText);
+    if (rc != 0) {
+        LogDbError("执行SQL事务出错.错误号：" + std::to_string(rc) + "，错误信息：" + errorText +
+                       "\n",
+                   true);
+    }
+    return rc;
+}
+
+int Execute(Database& db, const std::string& sql, bool inTransaction) {
+    if (!db.IsOpen()) return kDbNotOpen;
+    std::string errorText;
+    int rc;
+    if (inTransaction) {
+        Transact(db, 0);
+        RunStatement(db, sql.c_str(), errorText);
+        rc = Transact(db, 1);
+    } else {
+        rc = RunStatement(db, sql.c_str(), errorText);
+    }
+    if (rc != 0) {
+        LogDbError("执行SQL 命令出错.错误号：" + std::to_string(rc) + "，错误信息：" + errorText +
+                       "\n",
+                   true);
+    }
+    return rc;
+}
+
+int Query(Database& db, const std::string& sql, QueryTable& table, int& rowCount,
+          int& columnCount) {
+    table.clear();
+    rowCount = 0;
+    columnCount = 0;
+    if (!db.IsOpen()) return kDbNotOpen;
+    char** cells = nullptr;
+    char* error = nullptr;
+    int rc = sqlite3_get_table(db.m_db, sql.c_str(), &cells, &rowCount, &columnCount, &error);
+    if (rc != 0) {
+        LogDbError(std::string("执行SQL 出错.") + (error ? error : "") + "\n", true);
+        sqlite3_free(error);
+        sqlite3_free_table(cells);
+        rowCount = 0;
+        columnCount = 0;
+        return rc;
+    }
+    // SQLite's flat array: the column names first, then the cells row by row.
+    for (int r = 0; r <= rowCount; ++r) {
+        std::map<int, std::string>& row = table[static_cast<unsigned>(r)];
+        for (int c = 0; c < columnCount; ++c) {
+            const char* cell = cells[r * columnCount + c];
+            row[c] = cell ? cell : "";
+        }
+    }
+    sqlite3_free_table(cells);
+    return 0;
+}
+
+void CloseDatabase(Database& db) {
+    if (db.m_db == nullptr) return;
+    sqlite3_close(db.m_db);
+    db.m_db = nullptr;
+}
+
+}  // namespace tovarek

@@ -1,0 +1,51 @@
+// The thin SQLite layer: open (and create) Ravlin.db, run statements with or without a
+// transaction, run queries into a table of byte strings, and log every failure to dberr.log.
+// A Database is one connection used by one thread; different threads use different objects.
+#pragma once
+
+#include <map>
+#include <string>
+
+struct sqlite3;
+
+namespace tovarek {
+
+constexpr const char* kDatabaseFileName = "Ravlin.db";
+
+// Row 0: column number -> column name; rows 1..rowCount: column number -> cell text (NULL -> "").
+using QueryTable = std::map<unsigned, std::map<int, std::string>>;
+
+class Database {
+public:
+    Database() = default;
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    bool IsOpen() const { return m_db != nullptr; }
+
+    sqlite3* m_db = nullptr;
+};
+
+// SQLite's code for "misuse", returned by every operation on a Database whose open failed.
+constexpr int kDbNotOpen = 21;
+
+// Opens Ravlin.db in the current directory; a new file gets the blackmap table. On failure the
+// message is logged and the Database stays closed (IsOpen() is false).
+void OpenDatabase(Database& db);
+
+// Runs `sql`; with `inTransaction` between "begin transaction;" and "commit transaction;".
+// Returns the SQLite code of the step that decides: the commit's inside a transaction.
+int Execute(Database& db, const std::string& sql, bool inTransaction);
+
+// kind 0 begin, 1 commit, 2 rollback; any other kind does nothing and returns 0.
+int Transact(Database& db, int kind);
+
+// Fills `table` (see QueryTable). Returns 0 or the SQLite code; on failure `table` is empty and
+// both counts are 0.
+int Query(Database& db, const std::string& sql, QueryTable& table, int& rowCount,
+          int& columnCount);
+
+void CloseDatabase(Database& db);
+
+}  // namespace tovarek

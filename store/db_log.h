@@ -1,0 +1,19 @@
+// The database error log "dberr.log" in "log/" under the program's directory.
+#pragma once
+
+#include <string>
+
+namespace tovarek {
+
+// Appends `messageUtf8` exactly as composed (no stamp, no prefix), converted to the ANSI code
+// page, with each "\n" written as CR LF. Each message is written in one piece, so messages from
+// two threads never mix inside each other. A log that can't be opened loses the message.
+void LogDbError(const std::string& messageUtf8, bool enabled);
+
+// Appends `text` (already in its final encoding) to `path`, creating the file; false on failure.
+bool AppendToFile(const std::string& path, const std::string& text);
+
+// Turns every "\n" into "\r\n".
+std::string ToCrLf(const std::string& text);
+
+}  // namespace tovarek
