@@ -1,0 +1,73 @@
+// The running-process table: one snapshot of /proc, and the two ways of ending processes (a
+// launch chain, or every process running a given file). Every call works on its own table and
+// its own pidfds; nothing is shared between calls, so any thread may use these at any time.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tovarek {
+
+struct ProcessEntry {
+    std::u16string exeName;    // file name of the executable, lower-cased
+    std::u16string exePath;    // full path of the executable; empty when it can't be read
+    std::u16string spareText;  // free for the caller (the process watch keeps its history line)
+    uint32_t processId = 0;
+    uint32_t parentProcessId = 0;  // as reported; that parent may be gone or its PID reused
+    // Linux additions.
+    uint32_t sessionId = 0;    // a process whose session ID is its own PID is a session leader
+    uint64_t startTime = 0;    // proc(5) stat field 22; tells a reused PID from the snapshot's
+    std::string exePathBytes;  // exePath as the kernel gave it (not necessarily valid UTF-8)
+};
+
+// Ascending process ID; PID 0 and kernel threads are never in it.
+using ProcessTable = std::map<uint32_t, ProcessEntry>;
+
+// Fills `table` (expected empty) from /proc and writes the lowest PID of a desktop shell to
+// `shellProcessId` (0 when none runs). Returns 0, or -1 when /proc can't be listed: the table is
+// then empty, `shellProcessId` is left as it was and a message goes to the standard output.
+int SnapshotProcesses(ProcessTable& table, uint32_t& shellProcessId);
+
+// Full path of the executable of `processId`, or empty text (gone, another user's, ...).
+std::u16string GetProcessImagePath(uint32_t processId);
+
+// The desktop shells whose lowest PID is the shell process ID (lower-case executable names).
+bool IsDesktopShellName(std::u16string_view exeName);
+
+// The processes that are never ended wherever they stand in a chain: PID 1, this process and
+// all its ancestors. Kernel threads are never in a table, so they need no entry here.
+std::set<uint32_t> NeverEndedProcessIds();
+
+// The PIDs a chain would end, in order: ancestors nearest first, then the target, then its
+// first-child descendants. The walk up stops below the shell, below the first ancestor that is
+// a session leader, and at a parent missing from the table; both walks stop at a PID already
+// seen, so parent-link cycles end. PIDs in `neverEnded` are left out (the walks pass through
+// them). A target of 0 ends nothing. Pure: takes no snapshot and signals nothing.
+std::vector<uint32_t> ChainProcessIds(const ProcessTable& table, uint32_t targetId,
+                                      uint32_t shellProcessId,
+                                      const std::set<uint32_t>& neverEnded);
+
+// The entries of processes that run the file `path` named `name`, ascending: the lower-cased
+// name must equal exeName, and exePath must equal `path` exactly unless exePath is empty.
+// Nothing matches when either text is empty. Pure.
+std::vector<uint32_t> ProcessIdsOfFile(const ProcessTable& table, std::u16string_view path,
+                                       std::u16string_view name);
+
+// Ends the PIDs of `processIds` with SIGKILL through pidfds: all are opened first (a PID whose
+// start time no longer matches the table's entry, or that is not in the table, is skipped), then
+// signalled in order, then closed. Failures are silent. Returns how many were signalled.
+int EndProcesses(const ProcessTable& table, const std::vector<uint32_t>& processIds);
+
+// Ends `targetId` with its launch chain (ChainProcessIds with NeverEndedProcessIds()).
+void TerminateProcessChain(const ProcessTable& table, uint32_t targetId, uint32_t shellProcessId);
+
+// Ends, with its chain, every process running the file (see ProcessIdsOfFile), in ascending PID
+// on the same table. Returns -1 always.
+int TerminateProcessesOfFile(const ProcessTable& table, uint32_t shellProcessId,
+                             std::u16string_view path, std::u16string_view name);
+
+}  // namespace tovarek
