@@ -33,8 +33,10 @@ std::string UnquoteExec(const std::string& value) {
     size_t i = 0;
     if (!value.empty() && value[0] == '"') {
         for (i = 1; i < value.size() && value[i] != '"'; ++i) {
-            if (value[i] == '\\' && i + 1 < value.size()) ++i;
-            else if (value[i] == '%' && i + 1 < value.size() && value[i + 1] == '%') ++i;
+            if (value[i] == '\\' && i + 1 < value.size())
+                ++i;
+            else if (value[i] == '%' && i + 1 < value.size() && value[i + 1] == '%')
+                ++i;
             out.push_back(value[i]);
         }
         return out;
@@ -95,7 +97,9 @@ bool WriteAutostartEntry(const std::string& program) {
         "[Desktop Entry]\n"
         "Type=Application\n"
         "Name=Tovarek\n"
-        "Exec=" + QuoteExec(program) + "\n"
+        "Exec=" +
+        QuoteExec(program) +
+        "\n"
         "X-GNOME-Autostart-enabled=true\n";
     int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) return false;
@@ -106,6 +110,8 @@ bool WriteAutostartEntry(const std::string& program) {
     return false;
 }
 
-bool DeleteAutostartEntry() { return unlink((AutostartDir() + kEntryName).c_str()) == 0; }
+bool DeleteAutostartEntry() {
+    return unlink((AutostartDir() + kEntryName).c_str()) == 0;
+}
 
 }  // namespace tovarek

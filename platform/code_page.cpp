@@ -22,42 +22,40 @@ struct CodePageName {
 
 // Windows code page numbers and the glibc iconv names that serve them.
 constexpr CodePageName kCodePages[] = {
-    {37, "IBM037"},          {437, "CP437"},         {500, "IBM500"},
-    {708, "ISO-8859-6"},     {720, "CP720"},         {737, "CP737"},
-    {775, "CP775"},          {850, "CP850"},         {852, "CP852"},
-    {855, "CP855"},          {857, "CP857"},         {858, "CP858"},
-    {860, "CP860"},          {861, "CP861"},         {862, "CP862"},
-    {863, "CP863"},          {864, "CP864"},         {865, "CP865"},
-    {866, "CP866"},          {869, "CP869"},         {874, "CP874"},
-    {875, "CP875"},          {932, "CP932"},         {936, "CP936"},
-    {949, "CP949"},          {950, "BIG5"},          {1026, "IBM1026"},
-    {1047, "IBM1047"},       {1200, "UTF-16LE"},     {1201, "UTF-16BE"},
-    {1250, "CP1250"},        {1251, "CP1251"},       {1252, "CP1252"},
-    {1253, "CP1253"},        {1254, "CP1254"},       {1255, "CP1255"},
-    {1256, "CP1256"},        {1257, "CP1257"},       {1258, "CP1258"},
-    {1361, "JOHAB"},         {10000, "MACINTOSH"},   {10007, "MAC-CYRILLIC"},
-    {12000, "UTF-32LE"},     {12001, "UTF-32BE"},    {20127, "ASCII"},
-    {20866, "KOI8-R"},       {20932, "EUC-JP"},      {21866, "KOI8-U"},
-    {28591, "ISO-8859-1"},   {28592, "ISO-8859-2"},  {28593, "ISO-8859-3"},
-    {28594, "ISO-8859-4"},   {28595, "ISO-8859-5"},  {28596, "ISO-8859-6"},
-    {28597, "ISO-8859-7"},   {28598, "ISO-8859-8"},  {28599, "ISO-8859-9"},
-    {28603, "ISO-8859-13"},  {28605, "ISO-8859-15"}, {38598, "ISO-8859-8"},
-    {50220, "ISO-2022-JP"},  {50221, "ISO-2022-JP"}, {50222, "ISO-2022-JP"},
-    {50225, "ISO-2022-KR"},  {51932, "EUC-JP"},      {51936, "GB2312"},
-    {51949, "EUC-KR"},       {52936, "HZ"},          {54936, "GB18030"},
-    {65000, "UTF-7"},        {65001, "UTF-8"},
+    {37, "IBM037"},         {437, "CP437"},          {500, "IBM500"},        {708, "ISO-8859-6"},
+    {720, "CP720"},         {737, "CP737"},          {775, "CP775"},         {850, "CP850"},
+    {852, "CP852"},         {855, "CP855"},          {857, "CP857"},         {858, "CP858"},
+    {860, "CP860"},         {861, "CP861"},          {862, "CP862"},         {863, "CP863"},
+    {864, "CP864"},         {865, "CP865"},          {866, "CP866"},         {869, "CP869"},
+    {874, "CP874"},         {875, "CP875"},          {932, "CP932"},         {936, "CP936"},
+    {949, "CP949"},         {950, "BIG5"},           {1026, "IBM1026"},      {1047, "IBM1047"},
+    {1200, "UTF-16LE"},     {1201, "UTF-16BE"},      {1250, "CP1250"},       {1251, "CP1251"},
+    {1252, "CP1252"},       {1253, "CP1253"},        {1254, "CP1254"},       {1255, "CP1255"},
+    {1256, "CP1256"},       {1257, "CP1257"},        {1258, "CP1258"},       {1361, "JOHAB"},
+    {10000, "MACINTOSH"},   {10007, "MAC-CYRILLIC"}, {12000, "UTF-32LE"},    {12001, "UTF-32BE"},
+    {20127, "ASCII"},       {20866, "KOI8-R"},       {20932, "EUC-JP"},      {21866, "KOI8-U"},
+    {28591, "ISO-8859-1"},  {28592, "ISO-8859-2"},   {28593, "ISO-8859-3"},  {28594, "ISO-8859-4"},
+    {28595, "ISO-8859-5"},  {28596, "ISO-8859-6"},   {28597, "ISO-8859-7"},  {28598, "ISO-8859-8"},
+    {28599, "ISO-8859-9"},  {28603, "ISO-8859-13"},  {28605, "ISO-8859-15"}, {38598, "ISO-8859-8"},
+    {50220, "ISO-2022-JP"}, {50221, "ISO-2022-JP"},  {50222, "ISO-2022-JP"}, {50225, "ISO-2022-KR"},
+    {51932, "EUC-JP"},      {51936, "GB2312"},       {51949, "EUC-KR"},      {52936, "HZ"},
+    {54936, "GB18030"},     {65000, "UTF-7"},        {65001, "UTF-8"},
 };
 
 // Locale character sets (nl_langinfo(CODESET)) and the code page each means.
 constexpr CodePageName kCharsets[] = {
-    {65001, "UTF-8"},       {65001, "ANSI_X3.4-1968"}, {65001, "ASCII"},
-    {936, "GBK"},           {936, "GB2312"},           {936, "CP936"},
-    {54936, "GB18030"},     {950, "BIG5"},             {950, "BIG5-HKSCS"},
-    {932, "SHIFT_JIS"},     {932, "CP932"},            {20932, "EUC-JP"},
-    {51949, "EUC-KR"},      {949, "CP949"},            {20866, "KOI8-R"},
-    {21866, "KOI8-U"},      {28591, "ISO-8859-1"},     {28592, "ISO-8859-2"},
-    {28595, "ISO-8859-5"},  {28597, "ISO-8859-7"},     {28599, "ISO-8859-9"},
-    {28605, "ISO-8859-15"}, {1251, "CP1251"},          {1252, "CP1252"},
+    {65001, "UTF-8"},      {65001, "ANSI_X3.4-1968"},
+    {65001, "ASCII"},      {936, "GBK"},
+    {936, "GB2312"},       {936, "CP936"},
+    {54936, "GB18030"},    {950, "BIG5"},
+    {950, "BIG5-HKSCS"},   {932, "SHIFT_JIS"},
+    {932, "CP932"},        {20932, "EUC-JP"},
+    {51949, "EUC-KR"},     {949, "CP949"},
+    {20866, "KOI8-R"},     {21866, "KOI8-U"},
+    {28591, "ISO-8859-1"}, {28592, "ISO-8859-2"},
+    {28595, "ISO-8859-5"}, {28597, "ISO-8859-7"},
+    {28599, "ISO-8859-9"}, {28605, "ISO-8859-15"},
+    {1251, "CP1251"},      {1252, "CP1252"},
     {874, "TIS-620"},
 };
 
@@ -101,11 +99,14 @@ void ConvertAll(iconv_t cd, const char* in, size_t inLeft, std::string& out,
             out.resize(out.size() * 2);
             continue;
         }
-        // EILSEQ or EINVAL: replace the offending unit and go on.
+        // EILSEQ: replace the offending unit and go on. EINVAL: the input ends inside a
+        // sequence, which is one loss, not one per byte.
+        bool cutAtEnd = errno == EINVAL;
         if (lost) *lost = true;
         if (out.size() - used < replacement.size()) out.resize(out.size() * 2 + replacement.size());
         memcpy(out.data() + used, replacement.data(), replacement.size());
         used += replacement.size();
+        if (cutAtEnd) break;
         size_t skip = skipUnit < inLeft ? skipUnit : inLeft;
         src += skip;
         inLeft -= skip;
@@ -124,7 +125,9 @@ int AnsiCodePage() {
     return codePage;
 }
 
-void SetAnsiCodePageForTest(int codePage) { g_testCodePage.store(codePage); }
+void SetAnsiCodePageForTest(int codePage) {
+    g_testCodePage.store(codePage);
+}
 
 const char* IconvNameOfCodePage(int codePage) {
     for (const CodePageName& c : kCodePages) {
@@ -141,7 +144,9 @@ bool CodePageToUtf16(int codePage, std::string_view in, std::u16string& out, boo
     if (cd == reinterpret_cast<iconv_t>(-1)) return false;
     static constexpr char16_t kReplacement = u'\uFFFD';
     std::string bytes;
-    size_t unit = codePage == 1200 || codePage == 1201 ? 2 : codePage >= 12000 && codePage <= 12001 ? 4 : 1;
+    size_t unit = codePage == 1200 || codePage == 1201     ? 2
+                  : codePage >= 12000 && codePage <= 12001 ? 4
+                                                           : 1;
     ConvertAll(cd, in.data(), in.size(), bytes,
                std::string_view(reinterpret_cast<const char*>(&kReplacement), 2), unit, lost);
     iconv_close(cd);

@@ -21,6 +21,8 @@ std::u16string FormatLocalTime(std::u16string_view pattern, int64_t time) {
     return text;
 }
 
-int64_t NowSeconds() { return static_cast<int64_t>(::time(nullptr)); }
+int64_t NowSeconds() {
+    return static_cast<int64_t>(::time(nullptr));
+}
 
 }  // namespace tovarek

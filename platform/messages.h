@@ -17,12 +17,12 @@ constexpr unsigned WM_SCAN_DONE = 0x465;      // scan worker -> scan page
 constexpr unsigned WM_SCAN_FOUND = 0x466;     // scan worker -> scan page, wParam = sequence
 constexpr unsigned WM_LIST_DOWNLOAD = 0x464;  // main window -> download worker (thread message)
 constexpr unsigned WM_LIST_DOWNLOAD_DONE = 0x52C;  // download worker -> main window, wParam 0/1
-constexpr unsigned WM_PROTECT_ICON = 0x464;   // protection page -> main window
+constexpr unsigned WM_PROTECT_ICON = 0x464;        // protection page -> main window
 constexpr unsigned WM_TRAY_NOTIFY = 0x4C8;
 constexpr unsigned WM_EXIT_NOW = 0x55E;
-constexpr unsigned WM_SHOW_NOTICE = 0x7E8;    // wParam: 0 scan, 1 protection, 2 pop-up
+constexpr unsigned WM_SHOW_NOTICE = 0x7E8;  // wParam: 0 scan, 1 protection, 2 pop-up
 constexpr unsigned WM_POPUP_START = 0x464;
-constexpr unsigned WM_QUIT_THREAD = 0x12;     // asks a worker thread's loop to end
+constexpr unsigned WM_QUIT_THREAD = 0x12;  // asks a worker thread's loop to end
 
 struct Message {
     unsigned message = 0;

@@ -8,7 +8,9 @@
 
 namespace tovarek {
 
-SingleInstance::~SingleInstance() { Release(); }
+SingleInstance::~SingleInstance() {
+    Release();
+}
 
 std::string SingleInstance::LockPath() {
     const char* runtime = getenv("XDG_RUNTIME_DIR");

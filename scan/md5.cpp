@@ -5,7 +5,9 @@
 namespace tovarek {
 namespace {
 
-inline uint32_t RotateLeft(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+inline uint32_t RotateLeft(uint32_t x, int n) {
+    return (x << n) | (x >> (32 - n));
+}
 
 inline uint32_t LoadLe32(const unsigned char* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
@@ -21,14 +23,22 @@ inline void StoreLe32(unsigned char* p, uint32_t v) {
 
 // The four auxiliary functions of RFC 1321, 3.4. F and G are written with one operation less
 // than the RFC's form; the values are the same.
-inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) { return z ^ (x & (y ^ z)); }
-inline uint32_t G(uint32_t x, uint32_t y, uint32_t z) { return y ^ (z & (x ^ y)); }
-inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
-inline uint32_t I(uint32_t x, uint32_t y, uint32_t z) { return y ^ (x | ~z); }
+inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) {
+    return z ^ (x & (y ^ z));
+}
+inline uint32_t G(uint32_t x, uint32_t y, uint32_t z) {
+    return y ^ (z & (x ^ y));
+}
+inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) {
+    return x ^ y ^ z;
+}
+inline uint32_t I(uint32_t x, uint32_t y, uint32_t z) {
+    return y ^ (x | ~z);
+}
 
 #define MD5_STEP(f, a, b, c, d, x, t, s) \
     (a) += f((b), (c), (d)) + (x) + (t); \
-    (a) = RotateLeft((a), (s));         \
+    (a) = RotateLeft((a), (s));          \
     (a) += (b)
 
 const unsigned char kPadding[64] = {0x80};

@@ -7,8 +7,8 @@
 namespace tovarek {
 
 struct Md5Context {
-    uint32_t state[4];       // A, B, C, D
-    uint32_t count[2];       // bits fed so far, low word first
+    uint32_t state[4];         // A, B, C, D
+    uint32_t count[2];         // bits fed so far, low word first
     unsigned char buffer[64];  // bytes that do not yet fill a block
 };
 

@@ -10,7 +10,9 @@
 
 namespace tovarek {
 
-AppSettings::AppSettings() { LoadSettings(); }
+AppSettings::AppSettings() {
+    LoadSettings();
+}
 
 void AppSettings::LoadSettings() {
     defaultScanDirs.clear();

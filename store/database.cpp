@@ -28,9 +28,42 @@ int RunStatement(Database& db, const char* sql, std::string& errorText) {
     return rc;
 }
 
+// Prepares, binds and steps one statement; `errorText` as above. The values are bound without a
+// copy: they outlive the statement, which is finalized here.
+int RunBoundStatement(Database& db, const std::string& sql, const std::vector<std::string>& params,
+                      std::string& errorText, int& changes) {
+    changes = 0;
+    errorText.clear();
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db.m_db, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr);
+    if (rc == SQLITE_OK && stmt == nullptr) return 0;  // only white space or a comment
+    for (size_t i = 0; rc == SQLITE_OK && i < params.size(); ++i) {
+        rc = sqlite3_bind_text(stmt, static_cast<int>(i + 1), params[i].data(),
+                               static_cast<int>(params[i].size()), SQLITE_STATIC);
+    }
+    if (rc == SQLITE_OK) {
+        do {
+            rc = sqlite3_step(stmt);
+        } while (rc == SQLITE_ROW);
+        if (rc == SQLITE_DONE) {
+            rc = SQLITE_OK;
+            changes = sqlite3_changes(db.m_db);
+        }
+    }
+    if (rc != SQLITE_OK) {
+        // The extended code says which constraint; callers and the log want the primary one.
+        errorText = sqlite3_errmsg(db.m_db);
+        rc &= 0xff;
+    }
+    sqlite3_finalize(stmt);
+    return rc;
+}
+
 }  // namespace
 
-Database::~Database() { CloseDatabase(*this); }
+Database::~Database() {
+    CloseDatabase(*this);
+}
 
 void OpenDatabase(Database& db) {
     CloseDatabase(db);
@@ -56,9 +89,9 @@ int Transact(Database& db, int kind) {
     std::string errorText;
     int rc = RunStatement(db, kTransactStatements[kind], errorText);
     if (rc != 0) {
-        LogDbError("执行SQL事务出错.错误号：" + std::to_string(rc) + "，错误信息：" + errorText +
-                       "\n",
-                   true);
+        LogDbError(
+            "执行SQL事务出错.错误号：" + std::to_string(rc) + "，错误信息：" + errorText + "\n",
+            true);
     }
     return rc;
 }
@@ -75,10 +108,39 @@ int Execute(Database& db, const std::string& sql, bool inTransaction) {
         rc = RunStatement(db, sql.c_str(), errorText);
     }
     if (rc != 0) {
-        LogDbError("执行SQL 命令出错.错误号：" + std::to_string(rc) + "，错误信息：" + errorText +
-                       "\n",
-                   true);
+        LogDbError(
+            "执行SQL 命令出错.错误号：" + std::to_string(rc) + "，错误信息：" + errorText + "\n",
+            true);
     }
+    return rc;
+}
+
+int Execute(Database& db, const std::string& sql, const std::vector<std::string>& params,
+            bool inTransaction, int* changes) {
+    int changed = 0;
+    if (changes) *changes = 0;
+    if (!db.IsOpen()) return kDbNotOpen;
+    std::string errorText;
+    int rc;
+    if (inTransaction) {
+        Transact(db, 0);
+        RunBoundStatement(db, sql, params, errorText, changed);
+        rc = Transact(db, 1);
+        // A commit that failed (a lock held past the busy timeout) would leave the transaction
+        // open and make every later "begin" on this connection fail; the row is not stored.
+        if (rc != 0) {
+            Transact(db, 2);
+            changed = 0;
+        }
+    } else {
+        rc = RunBoundStatement(db, sql, params, errorText, changed);
+    }
+    if (rc != 0) {
+        LogDbError(
+            "执行SQL 命令出错.错误号：" + std::to_string(rc) + "，错误信息：" + errorText + "\n",
+            true);
+    }
+    if (changes) *changes = changed;
     return rc;
 }
 

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 struct sqlite3;
 
@@ -38,13 +39,19 @@ void OpenDatabase(Database& db);
 // Returns the SQLite code of the step that decides: the commit's inside a transaction.
 int Execute(Database& db, const std::string& sql, bool inTransaction);
 
+// As above, with `params` bound in order to the statement's "?" placeholders as text (UTF-8), so
+// that a value never ends a literal or changes the statement. `changes`, when given, receives the
+// rows the statement itself changed (0 when it failed): inside a transaction the result is the
+// commit's, so this is how a caller tells a refused row from an added one.
+int Execute(Database& db, const std::string& sql, const std::vector<std::string>& params,
+            bool inTransaction, int* changes = nullptr);
+
 // kind 0 begin, 1 commit, 2 rollback; any other kind does nothing and returns 0.
 int Transact(Database& db, int kind);
 
 // Fills `table` (see QueryTable). Returns 0 or the SQLite code; on failure `table` is empty and
 // both counts are 0.
-int Query(Database& db, const std::string& sql, QueryTable& table, int& rowCount,
-          int& columnCount);
+int Query(Database& db, const std::string& sql, QueryTable& table, int& rowCount, int& columnCount);
 
 void CloseDatabase(Database& db);
 

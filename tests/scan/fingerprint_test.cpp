@@ -1,5 +1,136 @@
 #include "scan/file_fingerprint.h"
 
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <random>
+
 #include <gtest/gtest.h>
 
-TEST(Fingerprint, Placeholder) {}
+#include "scan/md5.h"
+#include "tests/support/temp_dir.h"
+
+namespace tovarek {
+namespace {
+
+std::string Md5OfBytes(const std::string& bytes) {
+    Md5Context ctx;
+    Md5Init(ctx);
+    Md5Update(ctx, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    unsigned char digest[16];
+    Md5Final(ctx, digest);
+    char text[33];
+    for (int i = 0; i < 16; ++i) snprintf(text + 2 * i, 3, "%02x", digest[i]);
+    return text;
+}
+
+std::string Md5OfFile(const std::string& path) {
+    char text[33] = "untouched";
+    if (!ComputeFileMd5(path.c_str(), text)) return "(failed)";
+    return text;
+}
+
+TEST(Md5, Rfc1321TestSuite) {
+    const std::pair<std::string, std::string> vectors[] = {
+        {"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"a", "0cc175b9c0f1b6a831c399e269772661"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+         "d174ab98d277d9f5a5611c2c9f419d9f"},
+        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+         "57edf4a22be3c955ac49da2e2107b67a"},
+    };
+    for (const auto& [input, digest] : vectors) EXPECT_EQ(Md5OfBytes(input), digest) << input;
+}
+
+TEST(Md5, FinalWipesTheContextAndFeedingInPiecesChangesNothing) {
+    std::string data(1000, 'q');
+    Md5Context ctx;
+    Md5Init(ctx);
+    // Odd piece sizes cross the 64-byte block border at every offset.
+    for (size_t i = 0, step = 1; i < data.size(); i += step, step = step % 97 + 1) {
+        size_t n = std::min(step, data.size() - i);
+        Md5Update(ctx, reinterpret_cast<const unsigned char*>(data.data() + i), n);
+    }
+    unsigned char digest[16];
+    Md5Final(ctx, digest);
+    char text[33];
+    for (int i = 0; i < 16; ++i) snprintf(text + 2 * i, 3, "%02x", digest[i]);
+    EXPECT_EQ(text, Md5OfBytes(data));
+    Md5Context zero;
+    memset(&zero, 0, sizeof zero);
+    EXPECT_EQ(memcmp(&ctx, &zero, sizeof ctx), 0);
+}
+
+// Files around the padding switch (56) and the read-buffer border (10,240) against md5sum.
+TEST(Fingerprint, AgreesWithMd5sumAcrossBorders) {
+    test::TempDir dir;
+    std::mt19937 rng(1234);
+    const size_t sizes[] = {0, 1, 55, 56, 63, 64, 65, 10239, 10240, 10241, 20480, 1000003};
+    std::string args;
+    for (size_t size : sizes) {
+        std::string bytes(size, '\0');
+        for (char& c : bytes) c = static_cast<char>(rng());
+        std::string path = dir.File("f" + std::to_string(size));
+        test::WriteFile(path, bytes);
+        EXPECT_EQ(Md5OfFile(path), Md5OfBytes(bytes)) << size;
+        args += " " + path;
+    }
+    FILE* md5sum = popen(("md5sum" + args).c_str(), "r");
+    ASSERT_NE(md5sum, nullptr);
+    char line[4096];
+    size_t checked = 0;
+    while (fgets(line, sizeof line, md5sum)) {
+        std::string l(line);
+        std::string path = l.substr(34, l.size() - 35);
+        EXPECT_EQ(Md5OfFile(path), l.substr(0, 32)) << path;
+        ++checked;
+    }
+    pclose(md5sum);
+    EXPECT_EQ(checked, std::size(sizes));
+}
+
+TEST(Fingerprint, FailuresLeaveTheBufferAsItWas) {
+    test::TempDir dir;
+    ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    snprintf(addr.sun_path, sizeof addr.sun_path, "%s", dir.File("sock").c_str());
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    test::WriteFile(dir.File("secret"), "x");
+    chmod(dir.File("secret").c_str(), 0);
+
+    // A FIFO without a writer, a socket, a device and a folder must all fail at once, never block.
+    const std::string paths[] = {dir.File("missing"), dir.File("fifo"), dir.File("sock"),
+                                 "/dev/zero", dir.path()};
+    for (const std::string& path : paths) {
+        char text[33] = "prefilled";
+        EXPECT_FALSE(ComputeFileMd5(path.c_str(), text)) << path;
+        EXPECT_STREQ(text, "prefilled") << path;
+    }
+    close(sock);
+    if (geteuid() != 0) {
+        EXPECT_EQ(Md5OfFile(dir.File("secret")), "(failed)");
+    }
+}
+
+TEST(Fingerprint, FileOpenForWritingByAnotherHolderIsStillRead) {
+    test::TempDir dir;
+    std::string path = dir.File("busy");
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "abc", 3), 3);
+    EXPECT_EQ(Md5OfFile(path), "900150983cd24fb0d6963f7d28e17f72");
+    close(fd);
+}
+
+}  // namespace
+}  // namespace tovarek

@@ -54,7 +54,9 @@ TempDir::~TempDir() {
     nftw(m_strPath.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
-std::string TempDir::File(const std::string& name) const { return m_strPath + "/" + name; }
+std::string TempDir::File(const std::string& name) const {
+    return m_strPath + "/" + name;
+}
 
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

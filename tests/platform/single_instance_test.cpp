@@ -1,0 +1,68 @@
+#include "platform/single_instance.h"
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/temp_dir.h"
+
+namespace tovarek {
+namespace {
+
+// Starts a child of this test that takes the lock and then waits to be ended.
+pid_t StartHolder() {
+    int ready[2];
+    if (pipe(ready) != 0) return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(ready[0]);
+        SingleInstance lock;
+        char result = lock.Acquire() == InstanceLock::kAcquired ? 'y' : 'n';
+        if (write(ready[1], &result, 1) != 1) _exit(1);
+        pause();
+        _exit(0);
+    }
+    close(ready[1]);
+    char result = 0;
+    if (read(ready[0], &result, 1) != 1 || result != 'y') {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+    close(ready[0]);
+    return pid;
+}
+
+TEST(SingleInstance, SecondCopyIsRefusedAndADeadHoldersLockIsTakenOver) {
+    test::TempDir dir;
+    setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+    EXPECT_EQ(SingleInstance::LockPath(), dir.File("Tovarek.lock"));
+
+    pid_t holder = StartHolder();
+    ASSERT_GT(holder, 0);
+    SingleInstance second;
+    EXPECT_EQ(second.Acquire(), InstanceLock::kHeldByRunningCopy);
+
+    // The holder dies without releasing anything: the kernel frees the lock.
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    EXPECT_EQ(second.Acquire(), InstanceLock::kAcquired);
+
+    // While we hold it, a fresh holder is refused too.
+    EXPECT_EQ(StartHolder(), -1);
+    second.Release();
+    unsetenv("XDG_RUNTIME_DIR");
+}
+
+TEST(SingleInstance, UnusableLockFolderIsAnError) {
+    setenv("XDG_RUNTIME_DIR", "/nonexistent-tovarek-dir", 1);
+    SingleInstance lock;
+    EXPECT_EQ(lock.Acquire(), InstanceLock::kError);
+    unsetenv("XDG_RUNTIME_DIR");
+}
+
+}  // namespace
+}  // namespace tovarek

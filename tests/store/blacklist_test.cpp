@@ -1,0 +1,73 @@
+#include "store/blacklist.h"
+
+#include "app/ravlin_app.h"
+#include "store/database.h"
+#include "tests/store/store_fixture.h"
+
+namespace tovarek {
+namespace {
+
+class BlacklistTest : public test::StoreTest {
+protected:
+    void Insert(const std::string& md5, const std::string& name) {
+        Database db;
+        OpenDatabase(db);
+        ASSERT_EQ(
+            Execute(db, "insert into blackmap values('" + md5 + "','" + name + "','','1')", false),
+            0);
+    }
+    CRavlinApp m_app;
+};
+
+TEST_F(BlacklistTest, ReloadsOnlyWhenStaleAndKeepsKeysAsStored) {
+    Insert("44d88612fea8a8f36de82e1278abb02f", "EICAR.COM");
+    Insert("44D88612FEA8A8F36DE82E1278ABB02F", "Upper.Exe");
+    m_app.m_bBlacklistStale = 1;
+    BlacklistMap copy;
+    copy[u"old"] = BlacklistEntry{};
+    EXPECT_EQ(GetBlacklist(m_app, copy), 0);
+    EXPECT_EQ(m_app.m_bBlacklistStale.load(), 0);
+    ASSERT_EQ(copy.size(), 2u);  // the caller's old entry is gone
+    EXPECT_EQ(copy[u"44d88612fea8a8f36de82e1278abb02f"].name, u"eicar.com");
+    EXPECT_EQ(copy[u"44D88612FEA8A8F36DE82E1278ABB02F"].name, u"upper.exe");
+    EXPECT_EQ(copy.begin()->first, u"44D88612FEA8A8F36DE82E1278ABB02F");  // ordinal order
+
+    // Not stale: the table is not read again.
+    Insert("00000000000000000000000000000001", "late.exe");
+    GetBlacklist(m_app, copy);
+    EXPECT_EQ(copy.size(), 2u);
+
+    // Stale again: new rows join, nothing is removed.
+    m_app.m_bBlacklistStale = 1;
+    GetBlacklist(m_app, copy);
+    EXPECT_EQ(copy.size(), 3u);
+    EXPECT_EQ(copy[u"00000000000000000000000000000001"].spareNum1, 0);
+}
+
+TEST_F(BlacklistTest, FailedQueryKeepsTheIndexAndMarksItFresh) {
+    Insert("aa", "a.exe");
+    m_app.m_bBlacklistStale = 1;
+    BlacklistMap copy;
+    GetBlacklist(m_app, copy);
+    ASSERT_EQ(copy.size(), 1u);
+    {
+        Database db;
+        OpenDatabase(db);
+        Execute(db, "drop table blackmap", false);
+    }
+    m_app.m_bBlacklistStale = 1;
+    GetBlacklist(m_app, copy);
+    EXPECT_EQ(copy.size(), 1u);
+    EXPECT_EQ(m_app.m_bBlacklistStale.load(), 0);
+    EXPECT_EQ(DbErrLog(), "执行SQL 出错.no such table: blackmap\r\n");
+}
+
+TEST_F(BlacklistTest, PassingTheIndexItselfLeavesItWhole) {
+    Insert("aa", "a.exe");
+    m_app.m_bBlacklistStale = 1;
+    GetBlacklist(m_app, m_app.m_mapBlacklist);
+    EXPECT_EQ(m_app.m_mapBlacklist.size(), 1u);
+}
+
+}  // namespace
+}  // namespace tovarek
