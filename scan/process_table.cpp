@@ -1,0 +1,178 @@
+#include "scan/process_table.h"
+
+#include <stdio.h>
+#include <unistd.h>
+
+#include "platform/code_page.h"
+#include "platform/lower_case.h"
+#include "platform/pidfd.h"
+#include "platform/proc_reader.h"
+
+namespace tovarek {
+namespace {
+
+// Linux has no single shell process; these desktop shells stand in for it.
+constexpr std::u16string_view kDesktopShells[] = {
+    u"gnome-shell", u"plasmashell", u"xfdesktop", u"cinnamon",
+    u"mate-panel",  u"lxqt-panel",  u"lxpanel",   u"budgie-panel",
+};
+
+bool IsSessionLeader(const ProcessEntry& e) {
+    return e.sessionId != 0 && e.sessionId == e.processId;
+}
+
+}  // namespace
+
+bool IsDesktopShellName(std::u16string_view exeName) {
+    for (std::u16string_view shell : kDesktopShells) {
+        if (exeName == shell) return true;
+    }
+    return false;
+}
+
+std::u16string GetProcessImagePath(uint32_t processId) {
+    return AnsiToUtf16(ReadExeLink(processId));
+}
+
+int SnapshotProcesses(ProcessTable& table, uint32_t& shellProcessId) {
+    std::vector<uint32_t> pids;
+    if (!ListProcessIds(pids)) {
+        fputs("CreateToolhelp32Snapshot调用失败!\n", stdout);
+        return -1;
+    }
+    for (uint32_t pid : pids) {
+        ProcStat st;
+        // Gone since the listing, or a kernel thread: neither is a process here.
+        if (!ReadProcStat(pid, st) || st.IsKernelThread()) continue;
+        ProcessEntry e;
+        e.processId = pid;
+        e.parentProcessId = st.ppid;
+        e.sessionId = st.sessionId;
+        e.startTime = st.startTime;
+        e.exePathBytes = ReadExeLink(pid);
+        e.exePath = AnsiToUtf16(e.exePathBytes);
+        std::string name;
+        if (!e.exePathBytes.empty()) {
+            name = std::string(BaseName(e.exePathBytes));
+        } else {
+            name = std::string(BaseName(ReadCommandName(pid)));
+            if (name.empty()) name = st.comm;
+        }
+        e.exeName = LowerCase(AnsiToUtf16(name));
+        table[pid] = std::move(e);
+    }
+    uint32_t shell = 0;
+    for (const auto& [pid, e] : table) {
+        if (IsDesktopShellName(e.exeName)) {
+            shell = pid;
+            break;
+        }
+    }
+    shellProcessId = shell;
+    return 0;
+}
+
+std::set<uint32_t> NeverEndedProcessIds() {
+    std::set<uint32_t> result{1};
+    uint32_t pid = static_cast<uint32_t>(getpid());
+    // Our ancestors up to the namespace's edge (parent 0); a cycle can't occur on the live
+    // chain, but the set stops one anyway.
+    while (pid != 0 && result.insert(pid).second) {
+        ProcStat st;
+        if (!ReadProcStat(pid, st)) break;
+        pid = st.ppid;
+    }
+    return result;
+}
+
+std::vector<uint32_t> ChainProcessIds(const ProcessTable& table, uint32_t targetId,
+                                      uint32_t shellProcessId,
+                                      const std::set<uint32_t>& neverEnded) {
+    std::vector<uint32_t> chain;
+    if (targetId == 0) return chain;
+    std::set<uint32_t> seen{targetId};
+    std::vector<uint32_t> walked;
+
+    // Up: ancestors nearest first, until the shell, a session leader, a missing parent or a
+    // PID already met.
+    auto e = table.find(targetId);
+    while (e != table.end() && e->second.parentProcessId != shellProcessId) {
+        uint32_t parent = e->second.parentProcessId;
+        if (parent == 0 || seen.count(parent)) break;
+        e = table.find(parent);
+        if (e != table.end() && IsSessionLeader(e->second)) break;
+        seen.insert(parent);
+        walked.push_back(parent);
+    }
+    walked.push_back(targetId);
+
+    // Down: the lowest-PID child of each generation only; siblings keep running.
+    std::map<uint32_t, uint32_t> firstChild;
+    for (const auto& [pid, entry] : table) firstChild.emplace(entry.parentProcessId, pid);
+    uint32_t current = targetId;
+    for (;;) {
+        auto child = firstChild.find(current);
+        if (child == firstChild.end() || seen.count(child->second)) break;
+        current = child->second;
+        seen.insert(current);
+        walked.push_back(current);
+    }
+
+    for (uint32_t pid : walked) {
+        if (!neverEnded.count(pid)) chain.push_back(pid);
+    }
+    return chain;
+}
+
+std::vector<uint32_t> ProcessIdsOfFile(const ProcessTable& table, std::u16string_view path,
+                                       std::u16string_view name) {
+    std::vector<uint32_t> result;
+    if (path.empty() || name.empty()) return result;
+    std::u16string lowerName = LowerCase(name);
+    for (const auto& [pid, e] : table) {
+        if (e.exeName != lowerName) continue;
+        // An unreadable path (another user's process) matches by name alone.
+        if (!e.exePath.empty() && e.exePath != path) continue;
+        result.push_back(pid);
+    }
+    return result;
+}
+
+int EndProcesses(const ProcessTable& table, const std::vector<uint32_t>& processIds) {
+    const uint32_t self = static_cast<uint32_t>(getpid());
+    std::vector<Pidfd> opened;
+    opened.reserve(processIds.size());
+    for (uint32_t pid : processIds) {
+        auto e = table.find(pid);
+        if (e == table.end() || pid == 1 || pid == self) continue;
+        Pidfd fd;
+        if (!fd.Open(pid)) continue;
+        // The descriptor now pins whatever holds the PID; it is ours only if that process
+        // started when the snapshot's did.
+        ProcStat st;
+        if (!ReadProcStat(pid, st) || st.startTime != e->second.startTime) continue;
+        opened.push_back(std::move(fd));
+    }
+    int signalled = 0;
+    for (Pidfd& fd : opened) {
+        if (fd.Kill()) ++signalled;
+    }
+    return signalled;
+}
+
+void TerminateProcessChain(const ProcessTable& table, uint32_t targetId, uint32_t shellProcessId) {
+    EndProcesses(table, ChainProcessIds(table, targetId, shellProcessId, NeverEndedProcessIds()));
+}
+
+int TerminateProcessesOfFile(const ProcessTable& table, uint32_t shellProcessId,
+                             std::u16string_view path, std::u16string_view name) {
+    std::vector<uint32_t> targets = ProcessIdsOfFile(table, path, name);
+    if (targets.empty()) return -1;
+    const std::set<uint32_t> neverEnded = NeverEndedProcessIds();
+    for (uint32_t pid : targets) {
+        EndProcesses(table, ChainProcessIds(table, pid, shellProcessId, neverEnded));
+    }
+    return -1;
+}
+
+}  // namespace tovarek
