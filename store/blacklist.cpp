@@ -37,4 +37,18 @@ int GetBlacklist(CRavlinApp& app, BlacklistMap& out) {
     return 0;
 }
 
+void GetSharedBlacklist(CRavlinApp& app, std::shared_ptr<const SharedBlacklist>& view) {
+    bool reloaded = false;
+    if (app.m_bBlacklistStale.load()) {
+        ReloadBlacklist(app);
+        app.m_bBlacklistStale.store(0);
+        reloaded = true;
+    }
+    if (view && !reloaded && view->byMd5.size() == app.m_mapBlacklist.size()) return;
+    auto fresh = std::make_shared<SharedBlacklist>();
+    fresh->byMd5 = app.m_mapBlacklist;
+    for (const auto& [md5, entry] : fresh->byMd5) fresh->names.insert(entry.name);
+    view = std::move(fresh);
+}
+
 }  // namespace tovarek

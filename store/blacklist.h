@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
+#include <unordered_set>
 
 namespace tovarek {
 
@@ -24,5 +26,19 @@ using BlacklistMap = std::map<std::u16string, BlacklistEntry>;
 // Reloads the index from blackmap when it is stale, then replaces `out` with a copy of it.
 // Always returns 0. Call on the thread that owns the index (the UI thread).
 int GetBlacklist(CRavlinApp& app, BlacklistMap& out);
+
+// An immutable view of the index with its name index, shared by every user that holds it, so a
+// periodic user need not copy 100,000 entries and rebuild the names each time. Never changed
+// after it is built; any thread may read it.
+struct SharedBlacklist {
+    BlacklistMap byMd5;
+    std::unordered_set<std::u16string> names;  // the entries' lower-cased names
+};
+
+// Brings the index up to date as GetBlacklist does, then makes `view` a view of it: kept when it
+// already shows the current index, rebuilt (one copy) when it is empty or the index changed.
+// The index only ever grows (table rows are never updated or deleted, a reload never removes
+// an entry), so its size tells whether a view is current. Call on the index's thread.
+void GetSharedBlacklist(CRavlinApp& app, std::shared_ptr<const SharedBlacklist>& view);
 
 }  // namespace tovarek

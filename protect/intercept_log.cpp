@@ -1,0 +1,52 @@
+#include "protect/intercept_log.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/ravlin_app.h"
+#include "platform/code_page.h"
+#include "platform/local_time.h"
+
+namespace tovarek {
+
+std::u16string BuildHistoryLine(int64_t now, std::u16string_view exeName) {
+    std::u16string line = FormatLocalTime(u"[%Y-%m-%d %H:%M:%S]", now);
+    line += u"终止进程：";
+    line += exeName;
+    return line;
+}
+
+std::string InterceptLogPath(const std::u16string& moduleDir, int64_t now) {
+    return Utf16ToAnsi(moduleDir) + "log/pl" + Utf16ToAnsi(FormatLocalTime(u"%Y-%m-%d", now)) +
+           ".log";
+}
+
+int WriteInterceptLog(const CRavlinApp& app, std::u16string_view exePath, int64_t now) {
+    // One reading of the clock for both the stamp and the file, so a line written across
+    // midnight still lands in the file of its own stamp's day.
+    std::u16string line = u"[" + FormatLocalTime(u"%Y-%m-%d %H:%M:%S", now) + u"]";
+    for (char16_t c : exePath) line.push_back(c == u'\n' || c == u'\r' ? u'?' : c);
+    line += u"\r\n";
+    std::string dir = Utf16ToAnsi(app.m_strModuleDir) + "log/";
+    mkdir(dir.c_str(), 0755);  // an existing folder or a failure is found out by the open
+    std::string path = InterceptLogPath(app.m_strModuleDir, now);
+    int fd;
+    do {
+        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return 0;
+    std::string bytes = Utf16ToAnsi(line);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    close(fd);
+    return 0;
+}
+
+}  // namespace tovarek

@@ -1,0 +1,25 @@
+// The traces an interception leaves in text: the history line and the daily interception log
+// ("log/pl<date>.log" under the program's directory). Stateless; safe on any thread, though two
+// threads appending to one log file may interleave whole lines.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tovarek {
+
+class CRavlinApp;
+
+// "[%Y-%m-%d %H:%M:%S]终止进程：" + exeName, in local time.
+std::u16string BuildHistoryLine(int64_t now, std::u16string_view exeName);
+
+// The log file the line for `now` goes to: moduleDir + "log/pl" + local date + ".log".
+std::string InterceptLogPath(const std::u16string& moduleDir, int64_t now);
+
+// Appends "[" + local time + "]" + exePath + CR LF, in the ANSI code page, to the file of the
+// local day of `now`, creating "log/" and the file when missing. Line breaks inside the path are
+// written as '?' so a file name can't forge a line. Failures lose the line silently. Returns 0.
+int WriteInterceptLog(const CRavlinApp& app, std::u16string_view exePath, int64_t now);
+
+}  // namespace tovarek

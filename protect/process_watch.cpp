@@ -1,0 +1,103 @@
+#include "protect/process_watch.h"
+
+#include <vector>
+
+#include "app/ravlin_app.h"
+#include "platform/code_page.h"
+#include "platform/local_time.h"
+#include "platform/lower_case.h"
+#include "platform/messages.h"
+#include "platform/module_info.h"
+#include "platform/proc_reader.h"
+#include "protect/intercept_log.h"
+
+namespace tovarek {
+namespace {
+
+std::u16string WidenAscii(const char* text, size_t length) {
+    return std::u16string(text, text + length);
+}
+
+}  // namespace
+
+int LinuxProcessControl::Snapshot(ProcessTable& table, uint32_t& shellProcessId) {
+    return SnapshotProcesses(table, shellProcessId);
+}
+
+bool LinuxProcessControl::Fingerprint(const ProcessEntry& entry, char digestText[33]) {
+    return m_cache.Fingerprint(ProcExePath(entry.processId), digestText);
+}
+
+void LinuxProcessControl::EndChain(const ProcessTable& table, uint32_t processId,
+                                   uint32_t shellProcessId) {
+    if (!m_bNeverEndedTaken) {
+        m_setNeverEnded = NeverEndedProcessIds();
+        m_bNeverEndedTaken = true;
+    }
+    EndProcesses(table, ChainProcessIds(table, processId, shellProcessId, m_setNeverEnded));
+}
+
+void LinuxProcessControl::EndPass() {
+    m_cache.EndPass();
+    m_bNeverEndedTaken = false;
+}
+
+ProcessWatch::ProcessWatch(CRavlinApp& app, HistorySink* sink, ProcessControl* control, Clock clock)
+    : m_app(app), m_pSink(sink), m_pControl(control), m_clock(std::move(clock)) {
+    if (!m_pControl) {
+        m_pOwnControl = std::make_unique<LinuxProcessControl>();
+        m_pControl = m_pOwnControl.get();
+    }
+    if (!m_clock) m_clock = NowSeconds;
+}
+
+bool ProcessWatch::RunProtectionPass() {
+    GetSharedBlacklist(m_app, m_pBlacklist);
+    const SharedBlacklist& list = *m_pBlacklist;
+
+    ProcessTable table;
+    uint32_t shellProcessId = 0;
+    m_pControl->Snapshot(table, shellProcessId);
+
+    const std::u16string ownPath = LowerCase(AnsiToUtf16(ModulePath()));
+
+    std::vector<uint32_t> toEnd;
+    for (const auto& [pid, entry] : table) {
+        char digest[33];
+        bool matches =
+            m_pControl->Fingerprint(entry, digest) && list.byMd5.count(WidenAscii(digest, 32)) != 0;
+        if (!matches) matches = list.names.count(LowerCase(entry.exeName)) != 0;
+        if (!matches) continue;
+        // Never end ourselves, whatever the list says.
+        if (!entry.exePath.empty() && LowerCase(entry.exePath) == ownPath) continue;
+
+        toEnd.push_back(pid);
+        const int64_t now = m_clock();
+        std::u16string line = BuildHistoryLine(now, entry.exeName);
+        m_app.m_lstInterceptions.push_back(entry.exeName);
+        if (m_pSink) m_pSink->AddHistoryLine(line);
+        ProcessEntry kept = entry;
+        kept.spareText = line;
+        m_mapHistory[line] = std::move(kept);
+        WriteInterceptLog(m_app, entry.exePath, m_clock());
+    }
+
+    if (!toEnd.empty()) {
+        for (uint32_t pid : toEnd) m_pControl->EndChain(table, pid, shellProcessId);
+        const std::u16string* longest = nullptr;
+        for (const auto& [line, kept] : m_mapHistory) {
+            if (!longest || kept.spareText.size() > longest->size()) longest = &kept.spareText;
+        }
+        if (m_pSink && longest) m_pSink->FitHistoryWidth(*longest);
+    }
+    m_pControl->EndPass();
+    return true;
+}
+
+void ProcessWatch::OnWatchTimer(MessageSink& parent) {
+    m_app.m_lstInterceptions.clear();
+    RunProtectionPass();
+    if (!m_app.m_lstInterceptions.empty()) parent.PostMessage(WM_SHOW_NOTICE, 1, 0);
+}
+
+}  // namespace tovarek

@@ -1,0 +1,98 @@
+// The process watch: one pass looks at every running process and ends each one whose
+// executable is listed, by fingerprint or by name, leaving a history line, a log line and a
+// notice name for each. A ProcessWatch belongs to the thread that runs its passes (the UI
+// thread); passes never overlap. The page's list box is reached through HistorySink.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "protect/exe_fingerprint_cache.h"
+#include "scan/process_table.h"
+#include "store/blacklist.h"
+
+namespace tovarek {
+
+class CRavlinApp;
+class MessageSink;
+
+// What the protection page offers the pass: its history list box.
+class HistorySink {
+public:
+    virtual ~HistorySink() = default;
+    // Appends one line at the end of the history list (never sorted).
+    virtual void AddHistoryLine(const std::u16string& line) = 0;
+    // Refits the list's horizontal scroll range to `longestLine`, measured by the list itself.
+    virtual void FitHistoryWidth(const std::u16string& longestLine) = 0;
+};
+
+// How a pass reaches the processes; the Linux one is the default, tests give their own.
+class ProcessControl {
+public:
+    virtual ~ProcessControl() = default;
+    virtual int Snapshot(ProcessTable& table, uint32_t& shellProcessId) = 0;
+    // The fingerprint of what the process runs; false when it can't be read.
+    virtual bool Fingerprint(const ProcessEntry& entry, char digestText[33]) = 0;
+    virtual void EndChain(const ProcessTable& table, uint32_t processId,
+                          uint32_t shellProcessId) = 0;
+    // Called once after every pass.
+    virtual void EndPass() {}
+};
+
+// /proc, fingerprints through /proc/<pid>/exe reused while the file is unchanged, pidfds.
+class LinuxProcessControl : public ProcessControl {
+public:
+    int Snapshot(ProcessTable& table, uint32_t& shellProcessId) override;
+    bool Fingerprint(const ProcessEntry& entry, char digestText[33]) override;
+    void EndChain(const ProcessTable& table, uint32_t processId, uint32_t shellProcessId) override;
+    void EndPass() override;
+    const ExeFingerprintCache& cache() const { return m_cache; }
+
+private:
+    ExeFingerprintCache m_cache;
+    std::set<uint32_t> m_setNeverEnded;  // taken once per pass, at its first chain
+    bool m_bNeverEndedTaken = false;
+};
+
+// History line -> the ended process's entry, with spareText holding the line; equal lines share
+// one entry, the later one wins.
+using HistoryIndex = std::map<std::u16string, ProcessEntry>;
+
+class ProcessWatch {
+public:
+    using Clock = std::function<int64_t()>;
+
+    // `sink` may be null (no list to show). `control` null means the Linux one; `clock` null
+    // means the wall clock. All must outlive the watch.
+    ProcessWatch(CRavlinApp& app, HistorySink* sink, ProcessControl* control = nullptr,
+                 Clock clock = nullptr);
+    ProcessWatch(const ProcessWatch&) = delete;
+    ProcessWatch& operator=(const ProcessWatch&) = delete;
+
+    // One pass: blacklist view, snapshot, every match recorded in ascending PID (history line,
+    // notice name in app.m_lstInterceptions, log line), then every matched chain ended on the
+    // same snapshot. The program's own executable is never ended. Returns true.
+    bool RunProtectionPass();
+
+    // The page's timer tick: empties the notice list, runs a pass and, when it ended anything,
+    // posts WM_SHOW_NOTICE (1) to `parent`.
+    void OnWatchTimer(MessageSink& parent);
+
+    const HistoryIndex& historyIndex() const { return m_mapHistory; }
+    // Removes a history entry (the page deletes its file or drops its line).
+    void EraseHistory(const std::u16string& line) { m_mapHistory.erase(line); }
+
+private:
+    CRavlinApp& m_app;
+    HistorySink* m_pSink;
+    std::unique_ptr<LinuxProcessControl> m_pOwnControl;
+    ProcessControl* m_pControl;
+    Clock m_clock;
+    std::shared_ptr<const SharedBlacklist> m_pBlacklist;
+    HistoryIndex m_mapHistory;
+};
+
+}  // namespace tovarek
