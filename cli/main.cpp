@@ -15,13 +15,18 @@ struct Command {
 
 const Command kCommands[] = {
     {"md5", RunMd5},
+    {"ps", RunPs},
+    {"watch", RunWatch},
 };
 
 const char kUsage[] =
     "usage: ravlin-cli COMMAND [ARGS]\n"
     "\n"
     "commands:\n"
-    "  md5 FILE...              print the MD5 fingerprint of each file, as md5sum does\n";
+    "  md5 FILE...              print the MD5 fingerprint of each file, as md5sum does\n"
+    "  ps                       list the running processes (pid, parent, name, path) and the shell\n"
+    "  watch --once             one protection pass; prints its history lines (exit 1 if any)\n"
+    "  watch --passes N         N passes in one process, each timed on stderr\n";
 
 }  // namespace
 
