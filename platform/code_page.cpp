@@ -40,6 +40,9 @@ constexpr CodePageName kCodePages[] = {
     {50220, "ISO-2022-JP"}, {50221, "ISO-2022-JP"},  {50222, "ISO-2022-JP"}, {50225, "ISO-2022-KR"},
     {51932, "EUC-JP"},      {51936, "GB2312"},       {51949, "EUC-KR"},      {52936, "HZ"},
     {54936, "GB18030"},     {65000, "UTF-7"},        {65001, "UTF-8"},
+    // Further code pages that XML files may declare.
+    {154, "PT154"},         {1125, "CP1125"},        {1133, "CP1133"},       {10017, "MAC-UK"},
+    {10029, "MAC-CENTRALEUROPE"}, {10079, "MAC-IS"}, {20936, "GB2312"},      {50227, "ISO-2022-CN"},
 };
 
 // Locale character sets (nl_langinfo(CODESET)) and the code page each means.
