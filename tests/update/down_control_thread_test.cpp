@@ -1,0 +1,192 @@
+#include "update/down_control_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "app/ravlin_app.h"
+#include "store/database.h"
+#include "tests/store/store_fixture.h"
+#include "tests/update/http_test_server.h"
+#include "update/list_import.h"
+
+namespace tovarek {
+namespace {
+
+using test::CannedResponse;
+using test::HttpTestServer;
+using namespace std::chrono_literals;
+
+// The window side: collects the posted results.
+class RecordingSink : public MessageSink {
+public:
+    void PostMessage(unsigned message, uintptr_t wParam, intptr_t lParam) override {
+        m_queue.Post(Message{message, wParam, lParam});
+    }
+    // The next message, or message 0 when none comes within `wait`.
+    Message Next(std::chrono::milliseconds wait = 20s) {
+        auto deadline = std::chrono::steady_clock::now() + wait;
+        Message m;
+        while (!m_queue.TryGet(m)) {
+            if (std::chrono::steady_clock::now() > deadline) return Message{};
+            std::this_thread::sleep_for(5ms);
+        }
+        return m;
+    }
+
+private:
+    MessageQueue m_queue;
+};
+
+// Stands in for the import where only the handed-over text matters.
+std::mutex g_importMutex;
+std::vector<std::u16string> g_imported;
+
+int RecordImport(CRavlinApp&, int mode, std::u16string_view text, ImportOutcome*) {
+    std::lock_guard<std::mutex> lock(g_importMutex);
+    EXPECT_EQ(mode, kImportText);
+    g_imported.emplace_back(text);
+    return 0;
+}
+
+std::vector<std::u16string> TakeImported() {
+    std::lock_guard<std::mutex> lock(g_importMutex);
+    std::vector<std::u16string> out;
+    out.swap(g_imported);
+    return out;
+}
+
+class WorkerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TakeImported();
+        ASSERT_TRUE(m_server.Start()) << m_server.error();
+    }
+    // A worker on `path` of the test server with short bounds.
+    std::unique_ptr<DownControlThread> MakeWorker(const std::string& path, bool fakeImport = true) {
+        auto worker = std::make_unique<DownControlThread>(m_app);
+        worker->m_strListUrl = m_server.Url(path);
+        worker->m_limits.connectTimeoutSeconds = 3;
+        worker->m_limits.lowSpeedTimeSeconds = 1;
+        if (fakeImport) worker->m_pImport = RecordImport;
+        worker->m_hNotifyWnd.store(&m_sink);
+        EXPECT_TRUE(worker->CreateThread());
+        return worker;
+    }
+
+    CRavlinApp m_app;
+    HttpTestServer m_server;
+    RecordingSink m_sink;
+};
+
+TEST_F(WorkerTest, EachStartMessageIsOneCycleWithOneResultInOrder) {
+    m_server.Add("/list", CannedResponse{200, "text/xml", "<list/>"});
+    m_server.Add("/list", CannedResponse{404, "text/html", "<html>gone</html>"});
+    auto worker = MakeWorker("/list");
+    worker->PostThreadMessage(WM_LIST_DOWNLOAD);
+    worker->PostThreadMessage(WM_LIST_DOWNLOAD);
+    worker->PostThreadMessage(0x465);  // not the worker's: ignored
+
+    Message first = m_sink.Next();
+    Message second = m_sink.Next();
+    EXPECT_EQ(first.message, WM_LIST_DOWNLOAD_DONE);
+    EXPECT_EQ(first.wParam, 0u);
+    EXPECT_EQ(second.message, WM_LIST_DOWNLOAD_DONE);
+    EXPECT_EQ(second.wParam, 1u);
+    EXPECT_EQ(first.lParam, 0);
+    EXPECT_EQ(second.lParam, 0);
+    EXPECT_EQ(m_sink.Next(300ms).message, 0u);
+    EXPECT_EQ(m_server.Hits("/list"), 2);
+    EXPECT_EQ(TakeImported(), std::vector<std::u16string>{u"<list/>"});
+}
+
+TEST_F(WorkerTest, WhatTheImportIsHanded) {
+    struct Case {
+        const char* path;
+        CannedResponse response;
+        uintptr_t result;
+        std::vector<std::u16string> imported;
+    } cases[] = {
+        {"/utf8", {200, "text/xml", "<a>\xE4\xB8\xAD\xE6\x96\x87</a>"}, 0, {u"<a>中文</a>"}},
+        {"/gbk", {200, "text/xml", "<a>\xD6\xD0\xCE\xC4</a>"}, 0, {u"<a>中文</a>"}},
+        // Not UTF-8 (the GBK bytes), so kept whole; the text still ends at the zero.
+        {"/zero", {200, "text/xml", std::string("<a>\xD6\xD0</a>\0<b/>", 14)}, 0, {u"<a>中</a>"}},
+        {"/empty", {200, "text/xml", ""}, 1, {}},
+        {"/error-page", {404, "text/html", "<html><body>404</body></html>"}, 1, {}},
+        {"/silent", {200, "text/xml", "", true}, 1, {}},
+    };
+    for (const Case& c : cases) m_server.Add(c.path, c.response);
+    for (const Case& c : cases) {
+        auto worker = MakeWorker(c.path);
+        worker->PostThreadMessage(WM_LIST_DOWNLOAD);
+        Message m = m_sink.Next();
+        EXPECT_EQ(m.message, WM_LIST_DOWNLOAD_DONE) << c.path;
+        EXPECT_EQ(m.wParam, c.result) << c.path;
+        EXPECT_EQ(TakeImported(), c.imported) << c.path;
+    }
+}
+
+TEST_F(WorkerTest, EndingTheWorkerStopsATransferInProgress) {
+    m_server.Add("/silent", CannedResponse{200, "text/xml", "", true});
+    auto worker = MakeWorker("/silent");
+    worker->m_limits.lowSpeedTimeSeconds = 600;  // only the stop can end this transfer
+    worker->PostThreadMessage(WM_LIST_DOWNLOAD);
+    for (int i = 0; i < 400 && m_server.Hits("/silent") == 0; ++i) std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(m_server.Hits("/silent"), 1);
+    auto t0 = std::chrono::steady_clock::now();
+    worker.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 5s);
+    Message m = m_sink.Next(1s);
+    EXPECT_EQ(m.message, WM_LIST_DOWNLOAD_DONE);
+    EXPECT_EQ(m.wParam, 1u);
+}
+
+class WorkerImportTest : public test::StoreTest {};
+
+TEST_F(WorkerImportTest, DownloadedListReachesTheTable) {
+    HttpTestServer server;
+    const std::string list =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<list>"
+        "<File><save>eicar.com</save><md5>44d88612fea8a8f36de82e1278abb02f</md5><size>68</size>"
+        "</File><File><save>\xE7\x97\x85\xE6\xAF\x92.exe</save>"
+        "<md5>0123456789abcdef0123456789abcdef</md5><size>1</size></File></list>";
+    server.Add("/ravlin/list/curdaylist.xml", CannedResponse{200, "text/xml", list});
+    server.Add("/broken", CannedResponse{200, "text/xml", "<list><File></list>"});
+    ASSERT_TRUE(server.Start()) << server.error();
+
+    CRavlinApp app;
+    app.m_strListDate = u"暂无更新";
+    RecordingSink sink;
+    {
+        DownControlThread worker(app);
+        worker.m_strListUrl = server.Url("/broken");
+        worker.m_hNotifyWnd.store(&sink);
+        ASSERT_TRUE(worker.CreateThread());
+        worker.PostThreadMessage(WM_LIST_DOWNLOAD);
+        // A body arrived: success as far as the download goes, though nothing is stored.
+        EXPECT_EQ(sink.Next().wParam, 0u);
+        EXPECT_EQ(app.m_strListDate, u"暂无更新");
+        EXPECT_EQ(app.m_bBlacklistStale.load(), 0);
+    }
+    {
+        DownControlThread worker(app);
+        worker.m_strListUrl = server.Url("/ravlin/list/curdaylist.xml");
+        worker.m_hNotifyWnd.store(&sink);
+        ASSERT_TRUE(worker.CreateThread());
+        worker.PostThreadMessage(WM_LIST_DOWNLOAD);
+        EXPECT_EQ(sink.Next().wParam, 0u);
+    }
+    EXPECT_NE(app.m_strListDate, u"暂无更新");
+    EXPECT_EQ(app.m_bBlacklistStale.load(), 1);
+    BlacklistMap map;
+    GetBlacklist(app, map);
+    ASSERT_EQ(map.size(), 2u);
+    EXPECT_EQ(map[u"44d88612fea8a8f36de82e1278abb02f"].name, u"eicar.com");
+    EXPECT_EQ(map[u"0123456789abcdef0123456789abcdef"].name, u"病毒.exe");
+}
+
+}  // namespace
+}  // namespace tovarek

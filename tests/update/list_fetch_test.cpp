@@ -1,0 +1,164 @@
+#include "update/list_fetch.h"
+
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "tests/update/http_test_server.h"
+
+namespace tovarek {
+namespace {
+
+using test::CannedResponse;
+using test::HttpTestServer;
+
+// "中文" in the two encodings a list arrives in.
+const std::string kZhUtf8 = "\xE4\xB8\xAD\xE6\x96\x87";
+const std::string kZhGbk = "\xD6\xD0\xCE\xC4";
+
+TEST(IsUtf8Text, LeadByteRule) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        bool utf8;
+    } cases[] = {
+        {"empty", "", true},
+        {"ascii", "<list/>", true},
+        {"zero byte is walked over", std::string("a\0\xC3\xA9", 4), true},
+        {"zero byte before a bad byte", std::string("a\0\x80", 3), false},
+        {"two-byte", "caf\xC3\xA9", true},
+        {"three-byte", kZhUtf8, true},
+        {"stray continuation", "a\x80", false},
+        {"two-byte lead without continuation",
+         "\xC3"
+         "A",
+         false},
+        {"three-byte lead, second continuation missing",
+         "\xE4\xB8"
+         "A",
+         false},
+        {"two-byte lead cut off at the end", "ab\xC3", true},
+        {"three-byte lead cut off after one byte", "ab\xE4\xB8", true},
+        {"three-byte lead cut off at once", "ab\xE4", true},
+        {"four-byte sequence", "\xF0\x9F\x98\x80", false},
+        {"GBK text", kZhGbk, false},
+        {"over-long form passes", "\xC0\x80", true},
+        {"encoded surrogate passes", "\xED\xA0\x80", true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsUtf8Text(c.bytes.data(), c.bytes.size()), c.utf8) << c.what;
+    }
+}
+
+TEST(ListConversions, GbkRoundTripAndZeroBytes) {
+    EXPECT_EQ(WideToGbk(Utf8ToWide(kZhUtf8)), kZhGbk);
+    EXPECT_EQ(GbkToWide(kZhGbk), u"中文");
+    // What 936 cannot hold becomes '?', and the text goes on behind it.
+    EXPECT_EQ(WideToGbk(u"a\u0E01b"), "a?b");
+    // Both directions end at the first zero, as the zero-terminated originals did.
+    EXPECT_EQ(Utf8ToWide(std::string("ab\0cd", 5)), u"ab");
+    EXPECT_EQ(GbkToWide(std::string("ab\0cd", 5)), u"ab");
+    EXPECT_EQ(WideToGbk(std::u16string(u"ab\0cd", 5)), "ab");
+    // Invalid input is replaced, not dropped and not a failure.
+    EXPECT_EQ(Utf8ToWide("a\xC0\x80z"), u"a\uFFFD\uFFFDz");
+}
+
+TEST(WriteToString, AppendsAndRefusesWhatPassesTheLimit) {
+    std::string body = "ab";
+    char data[] = "cdef";
+    EXPECT_EQ(WriteToString(data, 2, 2, &body), 4u);
+    EXPECT_EQ(body, "abcdef");
+    // The size check comes before any byte is read, so the short buffer is never overrun.
+    EXPECT_EQ(WriteToString(data, 1, kMaxListBytes, &body), 0u);
+    EXPECT_TRUE(body.empty());
+}
+
+class FetchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        curl_global_init(CURL_GLOBAL_ALL);
+        m_transfer.pHandle = curl_easy_init();
+        ASSERT_NE(m_transfer.pHandle, nullptr);
+        m_transfer.limits.connectTimeoutSeconds = 3;
+        m_transfer.limits.lowSpeedTimeSeconds = 1;
+    }
+    void TearDown() override { curl_easy_cleanup(static_cast<CURL*>(m_transfer.pHandle)); }
+
+    ListTransfer m_transfer;
+};
+
+TEST_F(FetchTest, AnswersOfTheServer) {
+    const std::string doc = "<list><File><save>" + kZhUtf8 + "</save></File></list>";
+    const std::string emoji = "<list>\xF0\x9F\x98\x80" + kZhUtf8 + "</list>";
+    struct Case {
+        const char* path;
+        CannedResponse response;
+        std::string expected;  // empty: the fetch fails
+        long status;
+    } cases[] = {
+        {"/utf8", {200, "text/xml", doc}, WideToGbk(Utf8ToWide(doc)), 200},
+        {"/gbk",
+         {200, "text/xml", "<list>" + kZhGbk + "</list>"},
+         "<list>" + kZhGbk + "</list>",
+         200},
+        {"/ascii", {200, "text/xml", "<list/>"}, "<list/>", 200},
+        {"/empty", {200, "text/xml", ""}, "", 200},
+        {"/error-page", {404, "text/html", "<html>not here</html>"}, "", 404},
+        {"/server-error", {500, "text/xml", "<list/>"}, "", 500},
+        // UTF-8 up to the zero: converted, and the conversion ends at the zero.
+        {"/zero", {200, "text/xml", std::string("<a>x</a>\0<b/>", 13)}, "<a>x</a>", 200},
+        // Four-byte sequences are not taken as UTF-8: the body is handed on byte for byte.
+        {"/four-byte", {200, "text/xml", emoji}, emoji, 200},
+    };
+    HttpTestServer server;
+    for (const Case& c : cases) server.Add(c.path, c.response);
+    ASSERT_TRUE(server.Start()) << server.error();
+    for (const Case& c : cases) {
+        std::string text = FetchListText(m_transfer, server.Url(c.path));
+        EXPECT_EQ(text, c.expected) << c.path;
+        EXPECT_EQ(m_transfer.nResponseCode, c.status) << c.path;
+        EXPECT_EQ(m_transfer.strUrl, server.Url(c.path));
+        EXPECT_EQ(server.Hits(c.path), 1) << c.path;
+    }
+}
+
+TEST_F(FetchTest, DeadServersEndTheTransferInBoundedTime) {
+    HttpTestServer server;
+    server.Add("/silent", CannedResponse{200, "text/xml", "", true});
+    ASSERT_TRUE(server.Start()) << server.error();
+
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(FetchListText(m_transfer, server.Url("/silent")), "");
+    auto waited = std::chrono::steady_clock::now() - t0;
+    EXPECT_EQ(server.Hits("/silent"), 1);
+    EXPECT_LT(waited, std::chrono::seconds(10));
+
+    int port = test::UnusedLoopbackPort();
+    ASSERT_NE(port, 0);
+    std::string refused =
+        "http://127.0.0.1:" + std::to_string(port) + "/ravlin/list/curdaylist.xml";
+    EXPECT_EQ(FetchListText(m_transfer, refused), "");
+    EXPECT_EQ(m_transfer.nResponseCode, 0);
+}
+
+TEST_F(FetchTest, StopFlagAbortsATransfer) {
+    HttpTestServer server;
+    server.Add("/silent", CannedResponse{200, "text/xml", "", true});
+    ASSERT_TRUE(server.Start()) << server.error();
+    std::atomic<bool> stop{true};
+    m_transfer.pStop = &stop;
+    m_transfer.limits.lowSpeedTimeSeconds = 60;
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(FetchListText(m_transfer, server.Url("/silent")), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+}
+
+TEST_F(FetchTest, MissingHandleFailsWithoutATransfer) {
+    curl_easy_cleanup(static_cast<CURL*>(m_transfer.pHandle));
+    m_transfer.pHandle = nullptr;
+    EXPECT_EQ(FetchListText(m_transfer, "http://127.0.0.1:1/"), "");
+}
+
+}  // namespace
+}  // namespace tovarek

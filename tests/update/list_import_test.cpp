@@ -1,0 +1,236 @@
+#include "update/list_import.h"
+
+#include <sys/stat.h>
+
+#include <vector>
+
+#include "app/ravlin_app.h"
+#include "platform/local_time.h"
+#include "store/database.h"
+#include "tests/store/store_fixture.h"
+#include "xml/xml_doc.h"
+
+namespace tovarek {
+namespace {
+
+struct Row {
+    std::string md5, name, intro, size;
+    bool operator==(const Row&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Row& r) {
+    return os << "(" << r.md5 << ", " << r.name << ", '" << r.intro << "', " << r.size << ")";
+}
+
+std::vector<Row> Rows() {
+    Database db;
+    OpenDatabase(db);
+    QueryTable table;
+    int rows = 0, columns = 0;
+    Query(db, "select md5, name, intro, size from blackmap order by rowid", table, rows, columns);
+    std::vector<Row> out;
+    for (int r = 1; r <= rows; ++r) {
+        auto& row = table[static_cast<unsigned>(r)];
+        out.push_back({row[0], row[1], row[2], row[3]});
+    }
+    return out;
+}
+
+const char16_t kMd5A[] = u"0123456789abcdef0123456789abcdef";
+const char16_t kMd5B[] = u"fedcba9876543210fedcba9876543210";
+const char kMd5AUtf8[] = "0123456789abcdef0123456789abcdef";
+const char kMd5BUtf8[] = "fedcba9876543210fedcba9876543210";
+
+std::u16string FileRecord(std::u16string_view save, std::u16string_view md5,
+                          std::u16string_view size) {
+    return u"<File><save>" + std::u16string(save) + u"</save><md5>" + std::u16string(md5) +
+           u"</md5><size>" + std::u16string(size) + u"</size></File>";
+}
+
+class ImportTest : public test::StoreTest {
+protected:
+    void SetUp() override {
+        test::StoreTest::SetUp();
+        m_app.m_strListDate = u"暂无更新";
+        m_app.m_bBlacklistStale.store(0);
+    }
+    // Imports text that must parse; checks what every accepted document does to the state.
+    ImportOutcome Import(std::u16string_view doc) {
+        ImportOutcome outcome;
+        EXPECT_EQ(ImportList(m_app, kImportText, doc, &outcome), 0);
+        EXPECT_TRUE(outcome.bParsed);
+        EXPECT_EQ(m_app.m_bBlacklistStale.load(), 1);
+        EXPECT_NE(m_app.m_strListDate, u"暂无更新");
+        return outcome;
+    }
+    void ExpectUntouched(const char* what) {
+        EXPECT_EQ(m_app.m_bBlacklistStale.load(), 0) << what;
+        EXPECT_EQ(m_app.m_strListDate, u"暂无更新") << what;
+    }
+
+    CRavlinApp m_app;
+};
+
+TEST_F(ImportTest, RecordsAreReadAsTheListIsWritten) {
+    struct Case {
+        const char* what;
+        std::u16string doc;
+        std::vector<Row> rows;
+    } cases[] = {
+        {"plain record, size may be missing",
+         u"<?xml version=\"1.0\"?>\n<list>\n  " + FileRecord(u"eicar.com", kMd5A, u"68") +
+             u"\n  <File><save>b.exe</save><md5>" + kMd5B + u"</md5></File>\n</list>",
+         {{kMd5AUtf8, "eicar.com", "", "68"}, {kMd5BUtf8, "b.exe", "", ""}}},
+        {"children out of order: md5 before save is not seen",
+         u"<list><File><md5>" + std::u16string(kMd5A) +
+             u"</md5><save>a.exe</save><size>1</size></File>" + FileRecord(u"b", kMd5B, u"2") +
+             u"</list>",
+         {{kMd5BUtf8, "b", "", "2"}}},
+        {"size before md5 is not seen, md5 still is",
+         u"<list><File><save>a</save><size>9</size><md5>" + std::u16string(kMd5A) +
+             u"</md5></File></list>",
+         {{kMd5AUtf8, "a", "", ""}}},
+        {"no save, or an empty one: skipped",
+         u"<list><File><md5>" + std::u16string(kMd5A) + u"</md5></File>" +
+             FileRecord(u"", kMd5B, u"2") + u"</list>",
+         {}},
+        {"nested File and other names are passed over",
+         u"<list><group>" + FileRecord(u"deep", kMd5A, u"1") +
+             u"</group><file><save>x</save><md5>" + kMd5B + u"</md5></file>" +
+             FileRecord(u"top", kMd5B, u"3") + u"</list>",
+         {{kMd5BUtf8, "top", "", "3"}}},
+        {"references and CDATA are decoded, white space kept",
+         u"<list>" + FileRecord(u"a&amp;b &#x41;&#66;", kMd5A, u" 7 ") +
+             FileRecord(u"<![CDATA[x<y>&amp;]]>", kMd5B, u"8") + u"</list>",
+         {{kMd5AUtf8, "a&b AB", "", " 7 "}, {kMd5BUtf8, "x<y>&amp;", "", "8"}}},
+        {"a comment inside a value is dropped",
+         u"<list>" + FileRecord(u"ab<!-- note -->cd", kMd5A, u"1") + u"</list>",
+         {{kMd5AUtf8, "abcd", "", "1"}}},
+        {"a save with a child element reads as empty",
+         u"<list>" + FileRecord(u"<b>bold</b>", kMd5A, u"1") + u"</list>",
+         {}},
+        {"apostrophes and quotation marks are stored as they stand",
+         u"<list>" + FileRecord(u"it's \"x\"'); drop table blackmap;--", kMd5A, u"1'") +
+             FileRecord(u"&apos;&quot;", kMd5B, u"") + u"</list>",
+         {{kMd5AUtf8, "it's \"x\"'); drop table blackmap;--", "", "1'"},
+          {kMd5BUtf8, "'\"", "", ""}}},
+        {"Chinese names and letter case are kept",
+         u"<list>" + FileRecord(u"木马下载器.EXE", u"ABCDEF0123456789ABCDEF0123456789", u"5") +
+             u"</list>",
+         {{"ABCDEF0123456789ABCDEF0123456789", "木马下载器.EXE", "", "5"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir dir(true);  // a fresh Ravlin.db for each document
+        m_app.m_bBlacklistStale.store(0);
+        m_app.m_strListDate = u"暂无更新";
+        ImportOutcome outcome = Import(c.doc);
+        EXPECT_EQ(Rows(), c.rows);
+        EXPECT_EQ(outcome.nRowsAdded, static_cast<int>(c.rows.size()));
+    }
+    EXPECT_EQ(DbErrLog(), "");
+}
+
+TEST_F(ImportTest, DuplicatesAreRefusedWhileTheOthersAreStored) {
+    Import(u"<list>" + FileRecord(u"old", kMd5A, u"1") + u"</list>");
+    ImportOutcome outcome =
+        Import(u"<list>" + FileRecord(u"first", u"11111111111111111111111111111111", u"1") +
+               FileRecord(u"new", kMd5A, u"2") + FileRecord(u"twice", kMd5B, u"3") +
+               FileRecord(u"again", kMd5B, u"4") + u"</list>");
+    EXPECT_EQ(outcome.nRecords, 4);
+    EXPECT_EQ(outcome.nRowsAdded, 2);
+    std::vector<Row> expected = {{kMd5AUtf8, "old", "", "1"},
+                                 {"11111111111111111111111111111111", "first", "", "1"},
+                                 {kMd5BUtf8, "twice", "", "3"}};
+    EXPECT_EQ(Rows(), expected);
+    // A refused insert ends with a successful commit: nothing to log.
+    EXPECT_EQ(DbErrLog(), "");
+
+    // A list that only repeats what is stored adds nothing and still counts as an update.
+    m_app.m_bBlacklistStale.store(0);
+    m_app.m_strListDate.clear();
+    outcome = Import(u"<list>" + FileRecord(u"again", kMd5A, u"9") + u"</list>");
+    EXPECT_EQ(outcome.nRowsAdded, 0);
+    EXPECT_EQ(Rows(), expected);
+}
+
+TEST_F(ImportTest, DocumentsThatDoNotParseChangeNothing) {
+    const std::u16string record = FileRecord(u"a", kMd5A, u"1");
+    const std::u16string docs[] = {
+        u"",
+        u"just text",
+        u"<list>" + record + u"</list><list/>",
+        u"<list>" + record + u"</nope></list>",
+        u"<list>" + record,
+        u"<list>" + record + u"<1bad/></list>",
+    };
+    for (const std::u16string& doc : docs) {
+        ImportOutcome outcome;
+        outcome.nRecords = 99;
+        EXPECT_EQ(ImportList(m_app, kImportText, doc, &outcome), 0);
+        EXPECT_FALSE(outcome.bParsed);
+        EXPECT_EQ(outcome.nRecords, 0);
+        ExpectUntouched("unparseable document");
+    }
+    EXPECT_TRUE(Rows().empty());
+    // Unknown modes do nothing either.
+    ImportList(m_app, 2, u"<list>" + record + u"</list>");
+    ImportList(m_app, -1, u"<list>" + record + u"</list>");
+    ExpectUntouched("unknown mode");
+    EXPECT_TRUE(Rows().empty());
+}
+
+TEST_F(ImportTest, RootOnlySetsFlagAndLocalDate) {
+    int64_t before = NowSeconds();
+    Import(u"<list/>");
+    int64_t after = NowSeconds();
+    EXPECT_TRUE(Rows().empty());
+    const std::u16string& date = m_app.m_strListDate;
+    ASSERT_EQ(date.size(), 19u) << std::string(date.begin(), date.end());
+    for (size_t i = 0; i < date.size(); ++i) {
+        char16_t c = date[i];
+        switch (i) {
+            case 4:
+            case 7:
+                EXPECT_EQ(c, u'-');
+                break;
+            case 10:
+                EXPECT_EQ(c, u' ');
+                break;
+            case 13:
+            case 16:
+                EXPECT_EQ(c, u':');
+                break;
+            default:
+                EXPECT_TRUE(c >= u'0' && c <= u'9') << "position " << i;
+        }
+    }
+    // Local time, not UTC: it is one of the seconds the import ran in.
+    const char16_t* pattern = u"%Y-%m-%d %H:%M:%S";
+    EXPECT_TRUE(date == FormatLocalTime(pattern, before) || date == FormatLocalTime(pattern, after))
+        << std::string(date.begin(), date.end());
+}
+
+TEST_F(ImportTest, UnopenableDatabaseRunsNothingAndChangesNothing) {
+    ASSERT_EQ(mkdir("Ravlin.db", 0700), 0);  // a folder where the file should be
+    ImportOutcome outcome;
+    ImportList(m_app, kImportText, u"<list>" + FileRecord(u"a", kMd5A, u"1") + u"</list>",
+               &outcome);
+    EXPECT_FALSE(outcome.bParsed);
+    EXPECT_EQ(outcome.nRecords, 0);
+    ExpectUntouched("no database");
+    EXPECT_NE(DbErrLog().find("Can't open database: "), std::string::npos);
+}
+
+TEST(ReadField, ReadsChildTextOrAttributeOfTheChild) {
+    XmlDoc doc;
+    doc.m_strText = u"<list><File kind='worm'><save>a</save><md5>m</md5></File></list>";
+    ASSERT_TRUE(ParseText(doc));
+    EXPECT_EQ(ReadField(doc, u"File", 1), u"");  // no child position yet
+    ASSERT_EQ(ReadField(doc, u"File", 0), u"");  // File has child elements: empty text
+    EXPECT_EQ(ReadField(doc, u"kind", 1), u"worm");
+    EXPECT_EQ(ReadField(doc, u"size", 1), u"");
+}
+
+}  // namespace
+}  // namespace tovarek

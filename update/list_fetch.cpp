@@ -1,0 +1,118 @@
+#include "update/list_fetch.h"
+
+#include <curl/curl.h>
+
+#include "platform/code_page.h"
+
+#ifndef TOVAREK_LIST_URL
+#error "TOVAREK_LIST_URL must be defined by the build"
+#endif
+
+namespace tovarek {
+
+const char* const kListUrl = TOVAREK_LIST_URL;
+
+namespace {
+
+bool IsContinuation(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
+
+// CURLOPT_XFERINFOFUNCTION: a non-zero answer aborts the transfer.
+int StopRequested(void* stop, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<const std::atomic<bool>*>(stop)->load() ? 1 : 0;
+}
+
+template <typename Text>
+Text UpToZero(Text text) {
+    size_t zero = text.find(typename Text::value_type(0));
+    return zero == Text::npos ? text : text.substr(0, zero);
+}
+
+}  // namespace
+
+size_t WriteToString(char* data, size_t size, size_t count, void* body) {
+    std::string& out = *static_cast<std::string*>(body);
+    size_t n = size * count;
+    if (n > kMaxListBytes - out.size()) {
+        // An empty body makes the cycle a failure rather than importing a cut-off list.
+        std::string().swap(out);
+        return 0;
+    }
+    out.append(data, n);
+    return n;
+}
+
+bool IsUtf8Text(const char* bytes, size_t length) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes);
+    size_t i = 0;
+    while (i < length) {
+        unsigned char lead = p[i];
+        if (lead < 0x80) {
+            ++i;
+        } else if (lead < 0xC0 || lead >= 0xF0) {
+            return false;
+        } else if (lead < 0xE0) {
+            if (i + 1 >= length) return true;
+            if (!IsContinuation(p[i + 1])) return false;
+            i += 2;
+        } else {
+            if (i + 2 >= length) return true;
+            if (!IsContinuation(p[i + 1]) || !IsContinuation(p[i + 2])) return false;
+            i += 3;
+        }
+    }
+    return true;
+}
+
+std::u16string Utf8ToWide(std::string_view bytes) {
+    return Utf8ToUtf16(UpToZero(bytes));
+}
+
+std::string WideToGbk(std::u16string_view wide) {
+    std::string out;
+    Utf16ToCodePage(kCodePageGbk, UpToZero(wide), out);
+    return out;
+}
+
+std::u16string GbkToWide(std::string_view bytes) {
+    std::u16string out;
+    CodePageToUtf16(kCodePageGbk, UpToZero(bytes), out);
+    return out;
+}
+
+std::string FetchListText(ListTransfer& transfer, const std::string& url) {
+    transfer.strUrl = url;
+    transfer.strBody.clear();
+    transfer.nResponseCode = 0;
+    CURL* curl = static_cast<CURL*>(transfer.pHandle);
+    if (curl == nullptr) return {};
+    curl_easy_setopt(curl, CURLOPT_URL, transfer.strUrl.c_str());
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteToString);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer.strBody);
+    // The bounds below are the only additions to libcurl's defaults (no redirects, no proxy or
+    // TLS settings). NOSIGNAL: this runs on a worker thread, where libcurl must not use SIGALRM
+    // for its resolver time-outs.
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, transfer.limits.connectTimeoutSeconds);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, transfer.limits.lowSpeedBytesPerSecond);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, transfer.limits.lowSpeedTimeSeconds);
+    if (transfer.pStop) {
+        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, StopRequested);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, transfer.pStop);
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    }
+    // A transfer that broke off (time-out, dropped connection, size limit) may leave part of a
+    // body behind; that part is never handed on as if it were the list.
+    CURLcode rc = curl_easy_perform(curl);
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &transfer.nResponseCode);
+    if (transfer.strBody.empty()) return {};
+    if (rc != CURLE_OK) return {};
+    if (transfer.nResponseCode != 200) return {};  // an error page is never imported
+    if (IsUtf8Text(transfer.strBody.data(), transfer.strBody.size())) {
+        return WideToGbk(Utf8ToWide(transfer.strBody));
+    }
+    return transfer.strBody;
+}
+
+}  // namespace tovarek

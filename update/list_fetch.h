@@ -1,0 +1,67 @@
+// Fetching the daily list over plain HTTP with libcurl, and turning the bytes received into the
+// code page 936 text that the import is handed. The functions keep no state of their own and are
+// safe on any thread; a ListTransfer belongs to the one thread that runs it.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace tovarek {
+
+// The list URL compiled into the program (a build setting; nothing at run time changes it).
+extern const char* const kListUrl;
+
+// A list larger than this is refused whole: far above any real list (100,000 records take about
+// 13 MB), low enough that a server sending without end cannot exhaust memory.
+constexpr size_t kMaxListBytes = 256u << 20;
+
+// Bounds of one transfer, so that a server that never answers or stalls mid-body ends the cycle
+// as a failure instead of holding the worker for ever.
+struct TransferLimits {
+    long connectTimeoutSeconds = 15;
+    long lowSpeedBytesPerSecond = 1;  // abort when slower than this ...
+    long lowSpeedTimeSeconds = 60;    // ... for this long (waiting for the answer included)
+};
+
+// One transfer. The URL text is kept here because libcurl reads it during the transfer.
+struct ListTransfer {
+    std::string strUrl;
+    void* pHandle = nullptr;  // the libcurl easy handle; made and released by the caller
+    std::string strBody;      // every byte the server sent, in arrival order
+    TransferLimits limits;
+    long nResponseCode = 0;  // the HTTP status, 0 when no answer came
+    // When given and set (by another thread), the transfer stops at libcurl's next progress call
+    // and the cycle ends as a failure: the owner is shutting down.
+    const std::atomic<bool>* pStop = nullptr;
+};
+
+// Runs the transfer on transfer.pHandle and returns the list text in code page 936: the body
+// converted from UTF-8 when it is UTF-8 by IsUtf8Text, else the body unchanged. Empty when the
+// body is empty, the status is not 200, the transfer broke off (time-out, dropped connection, more
+// than kMaxListBytes) or the handle is missing.
+std::string FetchListText(ListTransfer& transfer, const std::string& url);
+
+// libcurl write callback: appends size * count bytes to the std::string `body` points to and
+// returns that count. Past kMaxListBytes it empties the body and returns 0, which aborts the
+// transfer.
+size_t WriteToString(char* data, size_t size, size_t count, void* body);
+
+// The lead-byte test of the list: ASCII, two- and three-byte sequences with their continuation
+// bytes; stray continuation bytes and four-byte leads are not UTF-8. A sequence cut off by the
+// end still counts. Zero bytes are walked over, not taken as an end.
+bool IsUtf8Text(const char* bytes, size_t length);
+
+// UTF-8 up to the first zero byte, as UTF-16; invalid sequences become U+FFFD.
+std::u16string Utf8ToWide(std::string_view bytes);
+
+// UTF-16 as code page 936, up to the first zero. A character that 936 cannot hold becomes '?'.
+// The process locale is not touched.
+std::string WideToGbk(std::u16string_view wide);
+
+// Code page 936 text up to the first zero byte, as UTF-16 (invalid bytes become U+FFFD). The list
+// text is decoded as what it was encoded as, whatever the locale's code page.
+std::u16string GbkToWide(std::string_view bytes);
+
+}  // namespace tovarek

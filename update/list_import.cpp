@@ -1,0 +1,99 @@
+#include "update/list_import.h"
+
+#include <vector>
+
+#include "app/ravlin_app.h"
+#include "platform/code_page.h"
+#include "platform/local_time.h"
+#include "store/database.h"
+#include "xml/xml_doc.h"
+#include "xml/xml_navigate.h"
+
+namespace tovarek {
+namespace {
+
+// The values are bound, so an apostrophe in a name is stored as it stands and never ends a
+// literal. Column order is the table's: md5, name, intro (always empty), size.
+constexpr const char* kInsertSql = "insert into blackmap values(?,?,'',?)";
+
+// One transaction per record is kept (a refused record must not undo the others), so the cost of
+// a commit decides the speed of an import: in WAL mode with synchronous=NORMAL a commit appends to
+// the log without waiting for the disk, and an ended program or power loss can lose only the
+// last few commits, never corrupt the table. journal_mode is stored in the file; synchronous is
+// per connection.
+void PrepareForManyCommits(Database& db) {
+    Execute(db, "PRAGMA journal_mode=WAL;", false);
+    Execute(db, "PRAGMA synchronous=NORMAL;", false);
+}
+
+bool LoadDocument(XmlDoc& doc, int mode, std::u16string_view text) {
+    if (mode == kImportText) {
+        doc.m_strText.assign(text);
+        doc.m_strReport.clear();
+        return ParseText(doc);
+    }
+    return false;
+}
+
+}  // namespace
+
+std::u16string ReadField(XmlDoc& doc, const char16_t* name, int kind) {
+    std::u16string value;
+    if (kind == 0) {
+        if (FindChild(doc, name) && EnterElement(doc)) {
+            value = ElementText(doc, doc.m_iPos);
+            LeaveElement(doc);
+        }
+    } else if (kind == 1) {
+        value = AttributeValue(doc, doc.m_iPosChild, name);
+    }
+    return value;
+}
+
+int ImportList(CRavlinApp& app, int mode, std::u16string_view text, ImportOutcome* outcome) {
+    ImportOutcome local;
+    ImportOutcome& result = outcome ? *outcome : local;
+    result = ImportOutcome{};
+    if (mode != kImportText && mode != kImportFile) return 0;
+
+    XmlDoc doc;
+    // A document that does not parse cleanly is ignored whole: no row, no flag, no date.
+    if (!LoadDocument(doc, mode, text)) return 0;
+
+    Database db;
+    OpenDatabase(db);
+    // Without a connection nothing was stored, so the index needs no reload and the date would
+    // claim an update that did not happen.
+    if (!db.IsOpen()) return 0;
+    PrepareForManyCommits(db);
+    result.bParsed = true;
+
+    std::vector<std::string> values(3);
+    while (FindChild(doc, u"File")) {
+        EnterElement(doc);
+        // Each search starts behind the child found before it, so the order save, md5, size is
+        // what the list must keep.
+        std::u16string save = ReadField(doc, u"save", 0);
+        std::u16string md5 = ReadField(doc, u"md5", 0);
+        std::u16string size = ReadField(doc, u"size", 0);
+        if (!save.empty() && !md5.empty()) {
+            // SQLite texts are UTF-8 on this system, whatever the locale's code page.
+            values[0] = Utf16ToUtf8(md5);
+            values[1] = Utf16ToUtf8(save);
+            values[2] = Utf16ToUtf8(size);
+            int added = 0;
+            // A refused record (above all a fingerprint already stored) is simply not added.
+            Execute(db, kInsertSql, values, true, &added);
+            ++result.nRecords;
+            result.nRowsAdded += added;
+        }
+        LeaveElement(doc);
+    }
+
+    app.m_bBlacklistStale.store(1);
+    app.m_strListDate = FormatLocalTime(u"%Y-%m-%d %H:%M:%S", NowSeconds());
+    CloseDatabase(db);
+    return 0;
+}
+
+}  // namespace tovarek
