@@ -17,6 +17,7 @@ const Command kCommands[] = {
     {"md5", RunMd5},
     {"ps", RunPs},
     {"watch", RunWatch},
+    {"scan", RunScan},
 };
 
 const char kUsage[] =
@@ -26,7 +27,9 @@ const char kUsage[] =
     "  md5 FILE...              print the MD5 fingerprint of each file, as md5sum does\n"
     "  ps                       list the running processes (pid, parent, name, path) and the shell\n"
     "  watch --once             one protection pass; prints its history lines (exit 1 if any)\n"
-    "  watch --passes N         N passes in one process, each timed on stderr\n";
+    "  watch --passes N         N passes in one process, each timed on stderr\n"
+    "  scan [--delete] PATH...  scan directories with the list of ./Ravlin.db; one line per\n"
+    "                           finding, then a summary (exit 1 if anything was found)\n";
 
 }  // namespace
 

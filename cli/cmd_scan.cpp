@@ -1,0 +1,146 @@
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+
+#include "app/ravlin_app.h"
+#include "cli/commands.h"
+#include "platform/code_page.h"
+#include "platform/local_time.h"
+#include "scan/scan_worker.h"
+#include "store/app_settings.h"
+#include "store/blacklist.h"
+
+namespace tovarek::cli {
+namespace {
+
+// Stands where the scan page would: keeps the finding and end messages for the main thread.
+// Progress messages only tell what the scanned-file store already holds, so they are dropped
+// here rather than waking the main thread once per file.
+class ScanMessages : public MessageSink {
+public:
+    void PostMessage(unsigned message, uintptr_t wParam, intptr_t lParam) override {
+        if (message == WM_SCAN_PROGRESS) return;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_queue.push_back({message, wParam, lParam});
+        }
+        m_ready.notify_one();
+    }
+    Message Wait() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_ready.wait(lock, [this] { return !m_queue.empty(); });
+        Message m = m_queue.front();
+        m_queue.pop_front();
+        return m;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_ready;
+    std::deque<Message> m_queue;
+};
+
+// One finding per line: a path holding a line break or a backslash is escaped and the line
+// starts with a backslash, as md5sum does, so every line stays one finding.
+void PrintPath(const std::u16string& path) {
+    std::string bytes = Utf16ToUtf8(path);
+    bool escape = strpbrk(bytes.c_str(), "\\\n\r") != nullptr;
+    std::string line = escape ? "\\" : "";
+    for (char c : bytes) {
+        if (c == '\\')
+            line += "\\\\";
+        else if (c == '\n')
+            line += "\\n";
+        else if (c == '\r')
+            line += "\\r";
+        else
+            line.push_back(c);
+    }
+    printf("%s\n", line.c_str());
+}
+
+std::string ElapsedText(int64_t seconds) {
+    if (seconds < 0) seconds = 0;
+    char text[64];
+    // The span's whole days are dropped, as on the scan page.
+    snprintf(text, sizeof text, "%02d小时%02d分钟%02d秒", static_cast<int>(seconds / 3600 % 24),
+             static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
+    return text;
+}
+
+}  // namespace
+
+// scan [--delete] PATH...: the scan worker over the given directories with the list of
+// ./Ravlin.db. Exit 0 nothing found, 1 something found, 2 error.
+int RunScan(int argc, char** argv) {
+    int deleteOnFind = 0;
+    ScanRoots roots;
+    for (int i = 0; i < argc; ++i) {
+        if (strcmp(argv[i], "--delete") == 0) {
+            deleteOnFind = 1;
+            continue;
+        }
+        struct stat st;
+        if (stat(argv[i], &st) != 0 || !S_ISDIR(st.st_mode)) {
+            fprintf(stderr, "ravlin-cli: scan: %s: not a directory\n", argv[i]);
+            return kExitUsage;
+        }
+        // Full paths, as the kernel names running executables: a found file's processes are
+        // matched by exact path.
+        char* resolved = realpath(argv[i], nullptr);
+        if (!resolved) {
+            fprintf(stderr, "ravlin-cli: scan: %s: %s\n", argv[i], strerror(errno));
+            return kExitUsage;
+        }
+        std::string root = resolved;
+        free(resolved);
+        if (root.back() != '/') root.push_back('/');
+        roots.push_back(AnsiToUtf16(root));
+    }
+    if (roots.empty()) return Usage("scan: missing PATH");
+    // Opening a missing database would create an empty one in the current directory.
+    struct stat dbStat;
+    if (stat("Ravlin.db", &dbStat) != 0) {
+        fprintf(stderr, "ravlin-cli: scan: no Ravlin.db in the current directory\n");
+        return kExitUsage;
+    }
+
+    CRavlinApp app;
+    AppSettings settings;
+    InitAppState(app, &settings);
+    settings.deleteOnFind.store(deleteOnFind);
+    // The index itself serves as the scan's list: nothing else touches it in this process.
+    GetBlacklist(app, app.m_mapBlacklist);
+
+    ScannedFileStore scannedFiles;
+    FindingStore findings;
+    ScanMessages messages;
+    const int64_t start = NowSeconds();
+    int found = 0;
+    {
+        UITdScan worker(app);
+        worker.PostScanRequest(roots, &scannedFiles, &findings, &app.m_mapBlacklist, &messages);
+        for (;;) {
+            Message m = messages.Wait();
+            if (m.message == WM_SCAN_DONE) break;
+            ScanFileRecord record;
+            if (m.message == WM_SCAN_FOUND &&
+                findings.Find(static_cast<int32_t>(m.wParam), record)) {
+                PrintPath(record.filePath);
+                ++found;
+            }
+        }
+    }
+    printf("扫描结束，共扫描%d个文件,危险文件%d个,耗时%s\n", static_cast<int>(scannedFiles.Size()),
+           found, ElapsedText(NowSeconds() - start).c_str());
+    return found > 0 ? 1 : 0;
+}
+
+}  // namespace tovarek::cli

@@ -1,0 +1,122 @@
+// The scan engine: which directories a scan covers, the depth-first walk, and the judgement of
+// every file (fingerprint in the blacklist, else lower-cased name among the listed names).
+// A ScanJob belongs to the one thread that walks with it; fingerprints may be computed ahead on
+// helper threads the job owns, while records, messages and findings keep the walk's order.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/messages.h"
+#include "scan/scan_stores.h"
+#include "store/blacklist.h"
+
+namespace tovarek {
+
+// Lower-cased listed file name -> the entry (the last one in fingerprint order wins).
+using NameIndex = std::map<std::u16string, BlacklistEntry>;
+NameIndex BuildNameIndex(const BlacklistMap& blacklist);
+
+// Ordered list of root directories, each ending in '/'.
+using ScanRoots = std::list<std::u16string>;
+
+// Appends the quick-scan root (the system programs folder).
+void AddQuickScanRoots(ScanRoots& roots);
+// Appends the mount point of every fixed file system, in mount-table order.
+void AddFixedDriveRoots(ScanRoots& roots);
+// Same over a given mountinfo text and removable-device test (for tests).
+void AddFixedDriveRoots(ScanRoots& roots, const std::string& mountInfo,
+                        const std::function<bool(uint32_t, uint32_t)>& isRemovable);
+
+// Pause and stop requests for a running scan. Any thread may request; the scanning thread and
+// the job's helpers check between files and between directory entries. Once Stop() has
+// returned, nothing more is posted through Post().
+class ScanControl {
+public:
+    ScanControl() = default;
+    ScanControl(const ScanControl&) = delete;
+    ScanControl& operator=(const ScanControl&) = delete;
+
+    void Pause();
+    void Continue();
+    void Stop();
+    bool IsStopped() const { return m_nState.load(std::memory_order_acquire) == kStopped; }
+    bool IsPaused() const { return m_nState.load(std::memory_order_acquire) == kPaused; }
+
+    // Blocks while paused. Returns false once stopped.
+    bool Checkpoint();
+    // Posts unless stopped; the check and the post are one step as seen by Stop().
+    void Post(MessageSink* sink, unsigned message, uintptr_t wParam, intptr_t lParam);
+
+private:
+    static constexpr int kRunning = 0;
+    static constexpr int kPaused = 1;
+    static constexpr int kStopped = 2;
+    std::atomic<int> m_nState{kRunning};
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+};
+
+// What a finding does to the processes running the file. The system one takes a snapshot and
+// ends every such process with its launch chain; tests put a recorder in its place.
+class ProcessEnder {
+public:
+    virtual ~ProcessEnder() = default;
+    virtual void EndProcessesOfFile(const std::u16string& filePath,
+                                    const std::u16string& fileName) = 0;
+};
+ProcessEnder& SystemProcessEnder();
+
+struct ScanOptions {
+    ScanControl* pControl = nullptr;  // none: the scan can't be paused or stopped
+    ProcessEnder* pEnder = nullptr;   // none: SystemProcessEnder()
+    // Threads that fingerprint ahead of the walk; -1 picks one per extra core.
+    int hashThreads = -1;
+    // The program's own executable, never a finding; empty: the running one.
+    std::string ownExecutablePath;
+    // The mount table that tells pseudo file systems; empty: /proc/self/mountinfo.
+    std::string mountInfo;
+};
+
+class ScanPipeline;
+
+// The context of one scan. Its stores outlive it; the blacklist copy must stay unchanged while
+// it lives. Directories are entered at most once per job (by device and inode).
+class ScanJob {
+public:
+    ScanJob(ScannedFileStore& scannedFiles, FindingStore& findings, const BlacklistMap& blacklist,
+            MessageSink* notifyWnd, int deleteOnFind, const ScanOptions& options = {});
+    ~ScanJob();
+    ScanJob(const ScanJob&) = delete;
+    ScanJob& operator=(const ScanJob&) = delete;
+
+    ScannedFileStore& m_scannedFiles;
+    FindingStore& m_findings;
+    const BlacklistMap& m_blacklist;
+    NameIndex m_nameIndex;
+    MessageSink* m_pNotifyWnd;
+    const int m_bDeleteOnFind;
+
+private:
+    friend class ScanPipeline;
+    friend void ScanDirectory(ScanJob&, const std::string&);
+    friend void CheckFile(ScanJob&, const std::string&, const std::string&);
+    std::unique_ptr<ScanPipeline> m_pPipeline;
+};
+
+// Walks `directory` (narrow, ending in '/') and checks every file in it and below. Returns when
+// every file met has been judged, or at once when the scan was stopped. A directory that can't
+// be listed is skipped silently.
+void ScanDirectory(ScanJob& job, const std::string& directory);
+
+// Judges one file `directory` + `name` at once (directory ends in '/').
+void CheckFile(ScanJob& job, const std::string& directory, const std::string& name);
+
+}  // namespace tovarek

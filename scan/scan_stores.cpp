@@ -1,0 +1,41 @@
+#include "scan/scan_stores.h"
+
+namespace tovarek {
+
+int32_t ScanRecordStore::Insert(ScanFileRecord record) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int32_t sequence = static_cast<int32_t>(m_mapRecords.size()) + 1;
+    m_mapRecords[sequence] = std::move(record);
+    return sequence;
+}
+
+bool ScanRecordStore::Find(int32_t sequence, ScanFileRecord& out) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_mapRecords.find(sequence);
+    if (it == m_mapRecords.end()) return false;
+    out = it->second;
+    return true;
+}
+
+size_t ScanRecordStore::Erase(int32_t sequence) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_mapRecords.erase(sequence);
+}
+
+size_t ScanRecordStore::Size() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_mapRecords.size();
+}
+
+void ScanRecordStore::Clear() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_mapRecords.clear();
+}
+
+void ScanRecordStore::ForEach(
+    const std::function<void(int32_t, const ScanFileRecord&)>& visit) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const auto& [sequence, record] : m_mapRecords) visit(sequence, record);
+}
+
+}  // namespace tovarek

@@ -1,0 +1,46 @@
+// Records of the files a scan reached and of the dangerous ones it found, keyed by a sequence
+// number that starts at 1. One thread inserts while another reads: every operation takes the
+// store's own lock, so a reader always sees whole records.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace tovarek {
+
+struct ScanFileRecord {
+    std::u16string fileName;  // name without directory
+    std::u16string filePath;  // directory plus name
+};
+
+class ScanRecordStore {
+public:
+    ScanRecordStore() = default;
+    ScanRecordStore(const ScanRecordStore&) = delete;
+    ScanRecordStore& operator=(const ScanRecordStore&) = delete;
+
+    // Stores the record under (entry count + 1) and returns that number. Entries are only erased
+    // while no scan inserts (the page deletes findings between scans), so numbers never collide.
+    int32_t Insert(ScanFileRecord record);
+    // Copies the record of `sequence` into `out`; false when there is none.
+    bool Find(int32_t sequence, ScanFileRecord& out) const;
+    // Returns 1 when an entry was erased, else 0.
+    size_t Erase(int32_t sequence);
+    size_t Size() const;
+    void Clear();
+    // Calls `visit` for every entry in sequence order, under the lock: `visit` must not call back
+    // into the store.
+    void ForEach(const std::function<void(int32_t, const ScanFileRecord&)>& visit) const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::map<int32_t, ScanFileRecord> m_mapRecords;
+};
+
+using ScannedFileStore = ScanRecordStore;
+using FindingStore = ScanRecordStore;
+
+}  // namespace tovarek

@@ -1,0 +1,57 @@
+#include "scan/scan_worker.h"
+
+#include "app/ravlin_app.h"
+#include "platform/code_page.h"
+#include "store/app_settings.h"
+
+namespace tovarek {
+
+UITdScan::UITdScan(CRavlinApp& app) : m_app(app) {
+    // The queue is a member, so it exists before the thread runs and before any request.
+    m_thread = std::thread([this] { Run(); });
+}
+
+UITdScan::~UITdScan() {
+    m_control.Stop();
+    m_queue.Post({WM_QUIT_THREAD, 0, 0});
+    m_thread.join();
+}
+
+void UITdScan::PostScanRequest(const ScanRoots& roots, ScannedFileStore* scannedFiles,
+                               FindingStore* findings, const BlacklistMap* blacklist,
+                               MessageSink* notifyWnd) {
+    if (&roots != &m_roots) m_roots = roots;
+    m_pScannedFiles = scannedFiles;
+    m_pFindings = findings;
+    m_pBlacklist = blacklist;
+    m_hNotifyWnd = notifyWnd;
+    // The queue's lock orders these writes before the worker's reads.
+    m_queue.Post({WM_SCAN_START, 0, 0});
+}
+
+void UITdScan::Run() {
+    for (;;) {
+        Message m = m_queue.Wait();
+        if (m.message == WM_QUIT_THREAD) return;
+        if (m.message == WM_SCAN_START) OnScanRequest();
+    }
+}
+
+void UITdScan::OnScanRequest() {
+    if (!m_pScannedFiles || !m_pFindings || !m_pBlacklist) return;
+    // Read once: a change of the setting during the scan doesn't affect it.
+    int deleteOnFind = m_app.m_pSettings ? m_app.m_pSettings->deleteOnFind.load() : 0;
+    ScanOptions options = m_options;
+    options.pControl = &m_control;
+    {
+        ScanJob job(*m_pScannedFiles, *m_pFindings, *m_pBlacklist, m_hNotifyWnd, deleteOnFind,
+                    options);
+        for (const std::u16string& root : m_roots) {
+            if (m_control.IsStopped()) break;
+            ScanDirectory(job, Utf16ToAnsi(root));
+        }
+    }
+    m_control.Post(m_hNotifyWnd, WM_SCAN_DONE, 0, 0);
+}
+
+}  // namespace tovarek
