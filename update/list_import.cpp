@@ -7,6 +7,7 @@
 #include "platform/local_time.h"
 #include "store/database.h"
 #include "xml/xml_doc.h"
+#include "xml/xml_file.h"
 #include "xml/xml_navigate.h"
 
 namespace tovarek {
@@ -32,7 +33,11 @@ bool LoadDocument(XmlDoc& doc, int mode, std::u16string_view text) {
         doc.m_strReport.clear();
         return ParseText(doc);
     }
-    return false;
+    // Paths are byte strings in the locale's code page, as the command line hands them over.
+    if (!LoadFile(doc.m_strText, Utf16ToAnsi(text), doc.m_strReport, doc.m_nOptions)) {
+        return false;
+    }
+    return ParseText(doc);
 }
 
 }  // namespace

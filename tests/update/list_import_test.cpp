@@ -222,6 +222,32 @@ TEST_F(ImportTest, UnopenableDatabaseRunsNothingAndChangesNothing) {
     EXPECT_NE(DbErrLog().find("Can't open database: "), std::string::npos);
 }
 
+TEST_F(ImportTest, FileModeReadsTheFileInItsEncoding) {
+    const std::string md5 = kMd5AUtf8;
+    // Declared GBK: "病毒" in code page 936.
+    test::WriteFile(m_dir.File("gbk.xml"),
+                    "<?xml version=\"1.0\" encoding=\"GBK\"?><list><File><save>\xB2\xA1\xB6\xBE"
+                    "</save><md5>" +
+                        md5 + "</md5><size>3</size></File></list>");
+    // UTF-8 with a byte-order mark and no declaration.
+    test::WriteFile(m_dir.File("bom.xml"),
+                    "\xEF\xBB\xBF<list><File><save>\xE6\xAF\x92</save><md5>" +
+                        std::string(kMd5BUtf8) + "</md5></File></list>");
+    ImportOutcome outcome;
+    ImportList(m_app, kImportFile, u"gbk.xml", &outcome);
+    EXPECT_TRUE(outcome.bParsed);
+    ImportList(m_app, kImportFile, u"bom.xml", &outcome);
+    EXPECT_EQ(outcome.nRowsAdded, 1);
+    std::vector<Row> expected = {{kMd5AUtf8, "病毒", "", "3"}, {kMd5BUtf8, "毒", "", ""}};
+    EXPECT_EQ(Rows(), expected);
+
+    m_app.m_bBlacklistStale.store(0);
+    m_app.m_strListDate = u"暂无更新";
+    ImportList(m_app, kImportFile, u"no-such-list.xml", &outcome);
+    EXPECT_FALSE(outcome.bParsed);
+    ExpectUntouched("missing file");
+}
+
 TEST(ReadField, ReadsChildTextOrAttributeOfTheChild) {
     XmlDoc doc;
     doc.m_strText = u"<list><File kind='worm'><save>a</save><md5>m</md5></File></list>";
