@@ -1,0 +1,304 @@
+#include "protect/process_watch.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "app/ravlin_app.h"
+#include "platform/code_page.h"
+#include "platform/messages.h"
+#include "platform/module_info.h"
+#include "protect/exe_fingerprint_cache.h"
+#include "protect/intercept_log.h"
+#include "store/database.h"
+#include "tests/support/temp_dir.h"
+
+namespace tovarek {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+// 2026-01-01 00:00:00 UTC.
+constexpr int64_t kNewYear = 1767225600;
+constexpr char kListedMd5[] = "0123456789abcdef0123456789abcdef";
+constexpr char kOwnMd5[] = "ffffffffffffffffffffffffffffffff";
+constexpr char kUnlistedMd5[] = "11111111111111111111111111111111";
+
+// Every call of the pass, in the order it came, as "line:<text>", "end:<pid>", "fit:<text>".
+struct Events {
+    std::vector<std::string> log;
+};
+
+class FakeControl : public ProcessControl {
+public:
+    FakeControl(Events& events) : m_events(events) {}
+    int Snapshot(ProcessTable& table, uint32_t& shellProcessId) override {
+        table = m_table;
+        shellProcessId = m_nShell;
+        return 0;
+    }
+    bool Fingerprint(const ProcessEntry& entry, char digestText[33]) override {
+        auto it = m_digests.find(entry.processId);
+        if (it == m_digests.end()) return false;
+        memcpy(digestText, it->second.c_str(), 33);
+        return true;
+    }
+    void EndChain(const ProcessTable& table, uint32_t pid, uint32_t shell) override {
+        EXPECT_EQ(table.size(), m_table.size());  // the pass's own snapshot
+        EXPECT_EQ(shell, m_nShell);
+        m_events.log.push_back("end:" + std::to_string(pid));
+    }
+    void Add(uint32_t pid, std::u16string name, std::u16string path, const char* digest) {
+        ProcessEntry e;
+        e.processId = pid;
+        e.parentProcessId = 1;
+        e.exeName = std::move(name);
+        e.exePath = std::move(path);
+        m_table[pid] = e;
+        if (digest) m_digests[pid] = digest;
+    }
+    ProcessTable m_table;
+    std::map<uint32_t, std::string> m_digests;
+    uint32_t m_nShell = 7;
+    Events& m_events;
+};
+
+class RecordingSink : public HistorySink, public MessageSink {
+public:
+    RecordingSink(Events& events) : m_events(events) {}
+    void AddHistoryLine(const std::u16string& line) override {
+        m_events.log.push_back("line:" + Utf16ToUtf8(line));
+    }
+    void FitHistoryWidth(const std::u16string& longest) override {
+        m_events.log.push_back("fit:" + Utf16ToUtf8(longest));
+    }
+    void PostMessage(unsigned message, uintptr_t wParam, intptr_t lParam) override {
+        m_vecPosted.push_back({message, wParam, lParam});
+    }
+    std::vector<Message> m_vecPosted;
+    Events& m_events;
+};
+
+// A database with a few listed files, a pinned time zone and code page, and a program folder
+// for the logs; all inside the test's own folder.
+class WatchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* tz = getenv("TZ");
+        m_bHadTz = tz != nullptr;
+        if (tz) m_strOldTz = tz;
+        setenv("TZ", "UTC", 1);
+        tzset();
+        SetAnsiCodePageForTest(kCodePageUtf8);
+        SetModuleDirForTest(m_dir.path() + "/");
+        m_app.m_strModuleDir = Utf8ToUtf16(m_dir.path() + "/");
+        Database db;
+        OpenDatabase(db);
+        for (auto [md5, name] : std::initializer_list<std::pair<std::string, std::string>>{
+                 {kListedMd5, "anything.bin"},
+                 {"22222222222222222222222222222222", "Named.EXE"},
+                 {"ABCDEFABCDEFABCDEFABCDEFABCDEFAB", "upper.bin"},
+                 {kOwnMd5, "process_watch_test"}}) {
+            ASSERT_EQ(
+                Execute(db, "insert into blackmap values('" + md5 + "','" + name + "','','1')",
+                        false),
+                0);
+        }
+        CloseDatabase(db);
+        m_app.m_bBlacklistStale = 1;
+    }
+    void TearDown() override {
+        SetModuleDirForTest("");
+        SetAnsiCodePageForTest(0);
+        if (m_bHadTz)
+            setenv("TZ", m_strOldTz.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+    std::string Log(const char* date) const {
+        return ReadFile(m_dir.File(std::string("log/pl") + date + ".log"));
+    }
+
+    TempDir m_dir{true};
+    CRavlinApp m_app;
+    Events m_events;
+    FakeControl m_control{m_events};
+    RecordingSink m_sink{m_events};
+    int64_t m_now = kNewYear + 13 * 3600 + 4 * 60 + 59;
+    ProcessWatch m_watch{m_app, &m_sink, &m_control, [this] { return m_now; }};
+    bool m_bHadTz = false;
+    std::string m_strOldTz;
+};
+
+TEST_F(WatchTest, RecordsEveryMatchFirstThenEndsInAscendingPid) {
+    const std::u16string own = Utf8ToUtf16(ModulePath());
+    std::u16string ownUpper = own;
+    for (char16_t& c : ownUpper) c = (c >= u'a' && c <= u'z') ? c - 32 : c;
+    m_control.Add(50, u"unlisted", u"/opt/a/unlisted", kUnlistedMd5);
+    m_control.Add(30, u"named.exe", u"/opt/a/named.exe", kUnlistedMd5);  // listed by name
+    m_control.Add(10, u"x.bin", u"/opt/a/x.bin", kListedMd5);            // listed by content
+    m_control.Add(40, u"process_watch_test", ownUpper, kOwnMd5);         // ourselves
+    m_control.Add(45, u"process_watch_test", u"/elsewhere/process_watch_test", kOwnMd5);
+    m_control.Add(60, u"upper.bin2", u"/opt/a/u", "abcdefabcdefabcdefabcdefabcdefab");
+    m_control.Add(70, u"gone", u"", nullptr);  // unreadable and unlisted
+
+    EXPECT_TRUE(m_watch.RunProtectionPass());
+
+    const std::string stamp = "[2026-01-01 13:04:59]终止进程：";
+    const std::vector<std::string> expected = {
+        "line:" + stamp + "x.bin",
+        "line:" + stamp + "named.exe",
+        "line:" + stamp + "process_watch_test",
+        "end:10",
+        "end:30",
+        "end:45",
+        "fit:" + stamp + "process_watch_test",
+    };
+    EXPECT_EQ(m_events.log, expected);
+    EXPECT_EQ(m_app.m_lstInterceptions,
+              (std::list<std::u16string>{u"x.bin", u"named.exe", u"process_watch_test"}));
+    EXPECT_EQ(Log("2026-01-01"),
+              "[2026-01-01 13:04:59]/opt/a/x.bin\r\n"
+              "[2026-01-01 13:04:59]/opt/a/named.exe\r\n"
+              "[2026-01-01 13:04:59]/elsewhere/process_watch_test\r\n");
+    ASSERT_EQ(m_watch.historyIndex().size(), 3u);
+    const ProcessEntry& kept = m_watch.historyIndex().at(Utf8ToUtf16(stamp) + u"x.bin");
+    EXPECT_EQ(kept.exePath, u"/opt/a/x.bin");
+    EXPECT_EQ(kept.spareText, Utf8ToUtf16(stamp) + u"x.bin");
+}
+
+TEST_F(WatchTest, EqualLinesShareOneHistoryEntryAndEveryPassRepeats) {
+    m_control.Add(20, u"named.exe", u"/a/named.exe", nullptr);
+    m_control.Add(21, u"named.exe", u"/b/named.exe", nullptr);
+    m_watch.RunProtectionPass();
+    ASSERT_EQ(m_watch.historyIndex().size(), 1u);
+    EXPECT_EQ(m_watch.historyIndex().begin()->second.processId, 21u);
+
+    // A process that would not end is found, listed and logged again at the next pass.
+    m_now += 3;
+    m_events.log.clear();
+    m_watch.RunProtectionPass();
+    EXPECT_EQ(std::count_if(m_events.log.begin(), m_events.log.end(),
+                            [](const std::string& e) { return e.rfind("line:", 0) == 0; }),
+              2);
+    EXPECT_EQ(m_watch.historyIndex().size(), 2u);
+    const std::string log = Log("2026-01-01");
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4);
+}
+
+TEST_F(WatchTest, TimerPostsANoticeOnlyWhenSomethingWasEnded) {
+    m_control.Add(50, u"unlisted", u"/opt/a/unlisted", kUnlistedMd5);
+    m_app.m_lstInterceptions.push_back(u"left over");
+    m_watch.OnWatchTimer(m_sink);
+    EXPECT_TRUE(m_sink.m_vecPosted.empty());
+    EXPECT_TRUE(m_app.m_lstInterceptions.empty());
+    EXPECT_TRUE(m_events.log.empty());  // no lines, no refit
+    EXPECT_FALSE(test::FileExists(m_dir.File("log")));
+
+    m_control.Add(51, u"NAMED.EXE", u"", nullptr);
+    m_watch.OnWatchTimer(m_sink);
+    ASSERT_EQ(m_sink.m_vecPosted.size(), 1u);
+    EXPECT_EQ(m_sink.m_vecPosted[0].message, WM_SHOW_NOTICE);
+    EXPECT_EQ(m_sink.m_vecPosted[0].wParam, 1u);
+    EXPECT_EQ(m_sink.m_vecPosted[0].lParam, 0);
+    // The name is matched lower-cased; an unreadable path leaves only the stamp in the log.
+    EXPECT_EQ(Log("2026-01-01"), "[2026-01-01 13:04:59]\r\n");
+}
+
+TEST_F(WatchTest, LogLinesAcrossMidnightGoToEachDaysFile) {
+    WriteInterceptLog(m_app, u"/opt/before", kNewYear - 1);
+    WriteInterceptLog(m_app, u"/opt/after\nforged line", kNewYear);
+    WriteInterceptLog(m_app, u"/opt/病毒.bin", kNewYear + 86399);
+    EXPECT_EQ(Log("2025-12-31"), "[2025-12-31 23:59:59]/opt/before\r\n");
+    EXPECT_EQ(Log("2026-01-01"),
+              "[2026-01-01 00:00:00]/opt/after?forged line\r\n"
+              "[2026-01-01 23:59:59]/opt/病毒.bin\r\n");
+    EXPECT_EQ(BuildHistoryLine(kNewYear - 1, u"a.bin"), u"[2025-12-31 23:59:59]终止进程：a.bin");
+}
+
+TEST_F(WatchTest, LogInAGbkLocaleIsWrittenInGbk) {
+    SetAnsiCodePageForTest(kCodePageGbk);
+    WriteInterceptLog(m_app, u"/opt/病毒", kNewYear);
+    std::string expected;
+    ASSERT_TRUE(Utf16ToCodePage(kCodePageGbk, u"[2026-01-01 00:00:00]/opt/病毒\r\n", expected));
+    EXPECT_EQ(Log("2026-01-01"), expected);
+}
+
+TEST_F(WatchTest, UnwritableLogFolderLosesTheLineOnly) {
+    WriteFile(m_dir.File("log"), "a file where the folder should be");
+    m_control.Add(10, u"x.bin", u"/opt/a/x.bin", kListedMd5);
+    m_watch.RunProtectionPass();
+    EXPECT_EQ(m_app.m_lstInterceptions.size(), 1u);
+    EXPECT_EQ(m_watch.historyIndex().size(), 1u);
+}
+
+TEST(ExeFingerprintCache, ReusesOnlyWhileTheFileIsUnchanged) {
+    TempDir dir;
+    const std::string path = dir.File("exe");
+    WriteFile(path, "abc");
+    ExeFingerprintCache cache;
+    char digest[33];
+    ASSERT_TRUE(cache.Fingerprint(path, digest));
+    EXPECT_STREQ(digest, "900150983cd24fb0d6963f7d28e17f72");
+    ASSERT_TRUE(cache.Fingerprint(path, digest));
+    EXPECT_EQ(cache.filesRead(), 1u);
+
+    // Same size, modification time put back: only the change time tells, and it must.
+    struct stat before;
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
+    WriteFile(path, "abd");
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    ASSERT_TRUE(cache.Fingerprint(path, digest));
+    EXPECT_EQ(cache.filesRead(), 2u);
+    EXPECT_STRNE(digest, "900150983cd24fb0d6963f7d28e17f72");
+
+    // An entry no pass used is dropped; a missing file is a failure, not a stale reuse.
+    cache.EndPass();
+    EXPECT_EQ(cache.size(), 1u);
+    cache.EndPass();
+    EXPECT_EQ(cache.size(), 0u);
+    memcpy(digest, "untouched", 10);
+    EXPECT_FALSE(cache.Fingerprint(dir.File("missing"), digest));
+    EXPECT_STREQ(digest, "untouched");
+}
+
+TEST_F(WatchTest, SharedBlacklistIsRebuiltOnlyWhenTheIndexChanged) {
+    std::shared_ptr<const SharedBlacklist> view;
+    GetSharedBlacklist(m_app, view);
+    ASSERT_TRUE(view);
+    EXPECT_EQ(view->byMd5.size(), 4u);
+    EXPECT_TRUE(view->names.count(u"named.exe"));
+    const SharedBlacklist* first = view.get();
+    GetSharedBlacklist(m_app, view);
+    EXPECT_EQ(view.get(), first);
+
+    // Another user reloads the index after an import: the next call sees it.
+    std::shared_ptr<const SharedBlacklist> held = view;
+    {
+        Database db;
+        OpenDatabase(db);
+        Execute(db,
+                "insert into blackmap values('33333333333333333333333333333333','New.bin','','1')",
+                false);
+    }
+    m_app.m_bBlacklistStale = 1;
+    BlacklistMap copy;
+    GetBlacklist(m_app, copy);
+    GetSharedBlacklist(m_app, view);
+    EXPECT_NE(view.get(), first);
+    EXPECT_TRUE(view->names.count(u"new.bin"));
+    EXPECT_EQ(held->byMd5.size(), 4u);  // a holder's view never changes under it
+}
+
+}  // namespace
+}  // namespace tovarek
