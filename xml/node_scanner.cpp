@@ -1,0 +1,317 @@
+#include "xml/node_scanner.h"
+
+#include <optional>
+
+#include "xml/xml_doc.h"
+
+namespace tovarek {
+namespace {
+
+inline bool IsSpace(char16_t c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+inline bool EndsTagName(char16_t c) {
+    return IsSpace(c) || c == '/' || c == '>';
+}
+inline bool StartsTagName(char16_t c) {
+    return (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c > 0x60;
+}
+
+// Walks one node. `i` is the read position; every held offset lives in `node` or in `i` so that
+// the piecewise hook can move the window underneath.
+class Walker {
+public:
+    Walker(NodeScanner& s, ScannedNode& node) : m_s(s), m_node(node), m_i(s.nOffset) {}
+
+    int Run();
+
+private:
+    // True when t[m_i] can be read, asking the hook for more text at the end of the window.
+    bool Avail() {
+        if (m_i < m_s.nTextLength) return true;
+        if (!m_s.pfnMoreText) return false;
+        int32_t oldStart = m_node.nStart;
+        m_s.nOffset = m_i;
+        if (!m_s.pfnMoreText(m_s, m_node)) return false;
+        m_i -= oldStart - m_node.nStart;
+        return m_i < m_s.nTextLength;
+    }
+    char16_t At(int32_t i) const { return m_s.pText[i]; }
+
+    int Finish(int kind) {
+        m_node.nKind = kind;
+        m_node.nLength = m_i - m_node.nStart;
+        m_s.nOffset = m_i;
+        return kind;
+    }
+    // A syntax error at the character m_i: skip to the next '>' (taking it) or stop before '<'.
+    int Error(const char16_t* entry) {
+        AddReportEntry(m_node.strDiagnostic, entry, std::nullopt, 0, m_node.nStart);
+        while (Avail()) {
+            char16_t c = At(m_i);
+            if (c == '<') break;
+            ++m_i;
+            if (c == '>') break;
+        }
+        return Finish(kNodeError);
+    }
+    int Unterminated(const char16_t* type) {
+        AddReportEntry(m_node.strDiagnostic, u"unterminated_tag_syntax", type, kReportType,
+                       m_node.nStart);
+        return Finish(kNodeError);
+    }
+    // Runs to a '>' whose preceding characters are `close` (1 or 2 of them), none of which may
+    // lie before `minClose` (the opener's own characters don't count). m_i is past the '>' then.
+    bool SkipTo(const char16_t* close, int closeLength, int32_t minCloseOffsetFromStart) {
+        while (Avail()) {
+            if (At(m_i) == '>') {
+                int32_t first = m_i - closeLength;
+                bool ok = first >= m_node.nStart + minCloseOffsetFromStart;
+                for (int k = 0; ok && k < closeLength; ++k) ok = At(first + k) == close[k];
+                ++m_i;
+                if (ok) return true;
+            } else {
+                ++m_i;
+            }
+        }
+        return false;
+    }
+
+    int Text(bool whiteSoFar);
+    int StartTag();
+    int EndTag();
+    int ProcessingInstruction();
+    int Exclamation();
+    int DocType();
+
+    NodeScanner& m_s;
+    ScannedNode& m_node;
+    int32_t m_i;
+};
+
+int Walker::Run() {
+    if (!Avail()) return Finish(kNodeEnd);
+    char16_t c = At(m_i);
+    if (c != '<') return Text(IsSpace(c));
+    ++m_i;
+    if (!Avail()) return Unterminated(u"tag");
+    c = At(m_i);
+    if (c == '/') return EndTag();
+    if (c == '?') return ProcessingInstruction();
+    if (c == '!') return Exclamation();
+    if (StartsTagName(c)) return StartTag();
+    return Error(u"first_tag_syntax");
+}
+
+int Walker::Text(bool whiteSoFar) {
+    bool white = whiteSoFar;
+    while (Avail()) {
+        char16_t c = At(m_i);
+        if (c == '<') break;
+        ++m_i;
+        if (c == '>') {
+            white = false;
+            break;
+        }
+        if (white && !IsSpace(c)) white = false;
+    }
+    return Finish(white ? kNodeWhiteSpace : kNodeText);
+}
+
+int Walker::EndTag() {
+    ++m_i;  // the '/'
+    m_node.nNameStart = m_i;
+    bool inName = true;
+    while (Avail()) {
+        char16_t c = At(m_i);
+        if (inName && EndsTagName(c)) {
+            m_node.nNameLength = m_i - m_node.nNameStart;
+            inName = false;
+        }
+        ++m_i;
+        if (c == '>') return Finish(kNodeEndTag);
+    }
+    return Unterminated(u"end_tag");
+}
+
+int Walker::ProcessingInstruction() {
+    ++m_i;  // the '?'
+    m_node.nNameStart = m_i;
+    while (Avail()) {
+        char16_t c = At(m_i);
+        if (EndsTagName(c) || c == '?') break;
+        ++m_i;
+    }
+    m_node.nNameLength = m_i - m_node.nNameStart;
+    if (SkipTo(u"?", 1, 2)) return Finish(kNodeProcessingInstruction);
+    return Unterminated(u"processing_instruction");
+}
+
+int Walker::Exclamation() {
+    ++m_i;  // the '!'
+    if (!Avail()) return Unterminated(u"tag");
+    char16_t c = At(m_i);
+    if (c == '-') {
+        ++m_i;
+        if (!Avail()) return Unterminated(u"tag");
+        if (At(m_i) != '-') return Error(u"comment_tag_syntax");
+        ++m_i;
+        if (SkipTo(u"--", 2, 4)) return Finish(kNodeComment);
+        return Unterminated(u"comment");
+    }
+    if (c == '[') {
+        ++m_i;
+        if (!Avail()) return Unterminated(u"tag");
+        if (At(m_i) != 'C') return Error(u"cdata_section_syntax");
+        ++m_i;
+        if (SkipTo(u"]]", 2, 4)) return Finish(kNodeCdata);
+        return Unterminated(u"cdata_section");
+    }
+    if (c == 'D') {
+        ++m_i;
+        return DocType();
+    }
+    return Error(u"exclamation_tag_syntax");
+}
+
+// The body is skipped without regard to quotes; items nested in it (declarations, comments,
+// processing instructions) end at their own terminators, quotes paired inside declarations.
+int Walker::DocType() {
+    while (Avail()) {
+        char16_t c = At(m_i);
+        if (c == '>') {
+            ++m_i;
+            return Finish(kNodeDocType);
+        }
+        ++m_i;
+        if (c != '<') continue;
+        int32_t itemStart = m_i - 1 - m_node.nStart;  // relative: the window may move
+        if (!Avail()) break;
+        c = At(m_i);
+        if (c == '?') {
+            ++m_i;
+            // "?>" after the opener's "<?"
+            bool closed = false;
+            while (Avail()) {
+                char16_t d = At(m_i);
+                ++m_i;
+                if (d == '>' && m_i - 2 >= m_node.nStart + itemStart + 2 && At(m_i - 2) == '?') {
+                    closed = true;
+                    break;
+                }
+            }
+            if (!closed) break;
+            continue;
+        }
+        if (c != '!') return Error(u"doctype_tag_syntax");
+        ++m_i;
+        if (!Avail()) break;
+        c = At(m_i);
+        if (c == '-') {
+            ++m_i;
+            if (!Avail()) break;
+            if (At(m_i) != '-') return Error(u"doctype_tag_syntax");
+            ++m_i;
+            bool closed = false;
+            while (Avail()) {
+                char16_t d = At(m_i);
+                ++m_i;
+                if (d == '>' && m_i - 3 >= m_node.nStart + itemStart + 4 && At(m_i - 2) == '-' &&
+                    At(m_i - 3) == '-') {
+                    closed = true;
+                    break;
+                }
+            }
+            if (!closed) break;
+            continue;
+        }
+        if (c != 'E' && c != 'A' && c != 'N') return Error(u"doctype_tag_syntax");
+        char16_t quote = 0;
+        bool closed = false;
+        while (Avail()) {
+            char16_t d = At(m_i);
+            ++m_i;
+            if (quote) {
+                if (d == quote) quote = 0;
+            } else if (d == '"' || d == '\'') {
+                quote = d;
+            } else if (d == '>') {
+                closed = true;
+                break;
+            }
+        }
+        if (!closed) break;
+    }
+    return Unterminated(u"document_type");
+}
+
+int Walker::StartTag() {
+    enum { kName, kInTag, kValueExpected, kQuoted, kUnquoted } state = kName;
+    m_node.nNameStart = m_i;
+    char16_t quote = 0;
+    while (Avail()) {
+        char16_t c = At(m_i);
+        switch (state) {
+            case kName:
+                if (EndsTagName(c)) {
+                    m_node.nNameLength = m_i - m_node.nNameStart;
+                    state = kInTag;
+                    continue;  // the same character again, as part of the tag
+                }
+                break;
+            case kInTag:
+                if (c == '=') state = kValueExpected;
+                break;
+            case kValueExpected:
+                if (c == '"' || c == '\'') {
+                    quote = c;
+                    state = kQuoted;
+                } else if (!IsSpace(c) && c != '>') {
+                    state = kUnquoted;
+                }
+                break;
+            case kQuoted:
+                if (c == quote) state = kInTag;
+                break;
+            case kUnquoted:
+                if (IsSpace(c)) state = kInTag;
+                break;
+        }
+        if (c == '>' && state != kQuoted) {
+            // Empty only when the '/' follows the name, white space or a quote: in <a x=y/> the
+            // slash belongs to the unquoted value.
+            int32_t slash = m_i - 1;
+            if (At(slash) == '/') {
+                char16_t before = At(slash - 1);
+                m_node.bEmptyElement = slash == m_node.nNameStart + m_node.nNameLength ||
+                                       IsSpace(before) || before == '"' || before == '\'';
+            }
+            ++m_i;
+            return Finish(kNodeStartTag);
+        }
+        ++m_i;
+    }
+    if (state == kName) m_node.nNameLength = m_i - m_node.nNameStart;
+    return Unterminated(u"start_tag");
+}
+
+}  // namespace
+
+int ScanNode(NodeScanner& scanner, ScannedNode& node) {
+    node.nKind = kNodeEnd;
+    node.nStart = scanner.nOffset;
+    node.nLength = 0;
+    node.bEmptyElement = false;
+    node.nNameStart = scanner.nOffset;
+    node.nNameLength = 0;
+    node.strDiagnostic.clear();
+    return Walker(scanner, node).Run();
+}
+
+void ShiftScannedNode(NodeScanner& scanner, ScannedNode& node, int32_t units) {
+    scanner.nOffset -= units;
+    node.nStart -= units;
+    node.nNameStart -= units;
+}
+
+}  // namespace tovarek
