@@ -84,7 +84,8 @@ const char* Utf16Native() {
 // Runs iconv over the whole input. On an invalid or cut sequence it writes `replacement`
 // (already in the target encoding), skips `skipUnit` input bytes and reports a loss.
 void ConvertAll(iconv_t cd, const char* in, size_t inLeft, std::string& out,
-                std::string_view replacement, size_t skipUnit, bool* lost) {
+                std::string_view replacement, size_t skipUnit, bool* lost,
+                bool nativeUtf16 = false) {
     out.clear();
     out.resize(inLeft * 2 + 16);
     size_t used = 0;
@@ -111,6 +112,14 @@ void ConvertAll(iconv_t cd, const char* in, size_t inLeft, std::string& out,
         used += replacement.size();
         if (cutAtEnd) break;
         size_t skip = skipUnit < inLeft ? skipUnit : inLeft;
+        if (nativeUtf16 && inLeft >= 4) {
+            // A character outside the BMP is one character: one replacement, not two.
+            char16_t pair[2];
+            memcpy(pair, src, sizeof pair);
+            if (pair[0] >= 0xD800 && pair[0] <= 0xDBFF && pair[1] >= 0xDC00 && pair[1] <= 0xDFFF) {
+                skip = 4;
+            }
+        }
         src += skip;
         inLeft -= skip;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);  // reset shift state
@@ -164,7 +173,8 @@ bool Utf16ToCodePage(int codePage, std::u16string_view in, std::string& out, boo
     if (!name) return false;
     iconv_t cd = iconv_open(name, Utf16Native());
     if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-    ConvertAll(cd, reinterpret_cast<const char*>(in.data()), in.size() * 2, out, "?", 2, lost);
+    ConvertAll(cd, reinterpret_cast<const char*>(in.data()), in.size() * 2, out, "?", 2, lost,
+               true);
     iconv_close(cd);
     return true;
 }

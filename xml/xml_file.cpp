@@ -1,7 +1,10 @@
 #include "xml/xml_file.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
@@ -11,6 +14,7 @@
 #include "platform/code_page.h"
 #include "xml/code_page_names.h"
 #include "xml/encoding.h"
+#include "xml/node_scanner.h"
 #include "xml/utf8.h"
 #include "xml/xml_doc.h"
 
@@ -92,10 +96,34 @@ bool OpenFile(XmlFile& file, const std::string& path) {
     }
     const bool append = (file.m_nFlags & kFileAppend) != 0;
     const bool write = append || (file.m_nFlags & kFileWrite) != 0;
-    // "e": the descriptor is not inherited by programs we start.
-    file.m_pFile = fopen(path.c_str(), append ? "abe" : write ? "wbe" : "rbe");
-    if (!file.m_pFile) {
+    // Opened without blocking, so that a FIFO without a writer cannot hang the open; reading
+    // then takes regular files only (a device or FIFO could block or never end).
+    int mode = append  ? O_WRONLY | O_CREAT | O_APPEND
+               : write ? O_WRONLY | O_CREAT | O_TRUNC
+                       : O_RDONLY;
+    int fd = open(path.c_str(), mode | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) {
         AddFileError(file, errno);
+        return false;
+    }
+    struct stat st;
+    int refuse = 0;
+    if (fstat(fd, &st) != 0) {
+        refuse = errno;
+    } else if (S_ISDIR(st.st_mode)) {
+        refuse = EISDIR;
+    } else if (!write && !S_ISREG(st.st_mode)) {
+        refuse = EINVAL;
+    } else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        refuse = errno;
+    }
+    if (refuse == 0) {
+        file.m_pFile = fdopen(fd, append ? "ab" : write ? "wb" : "rb");
+        if (!file.m_pFile) refuse = errno;
+    }
+    if (refuse != 0) {
+        close(fd);
+        AddFileError(file, refuse);
         return false;
     }
     auto fail = [&file](int err) {
@@ -118,12 +146,12 @@ bool OpenFile(XmlFile& file, const std::string& path) {
     }
     if (!write) {
         file.m_nUnitSize = 1;
+        // An encoding bit left from an earlier document must not survive a file without a mark.
+        file.m_nFlags &= ~kFileEncodingMask;
         if (file.m_nFileSize == 0) return true;
         char head[1024];
         size_t want = std::min<size_t>(sizeof head, file.m_nFileSize);
         if (fread(head, 1, want, file.m_pFile) != want) return fail(errno ? errno : EIO);
-        // A big-endian flag left from an earlier document must not survive a file without it.
-        file.m_nFlags &= ~kFileEncodingMask;
         for (const ByteOrderMark& mark : kMarks) {
             if (want >= mark.length && memcmp(head, mark.bytes, mark.length) == 0) {
                 file.m_nFlags |= mark.flag;
@@ -417,6 +445,95 @@ bool LoadFile(std::u16string& text, const std::string& path, std::u16string& rep
     options = file.m_nFlags;
     if (!ok) text.clear();
     return ok;
+}
+
+namespace {
+
+void AppendCapped(std::u16string& report, const std::u16string& entries) {
+    if (report.size() < 1000) report += entries;
+}
+
+// Reads pieces until one yields text (a piece may hold only zero units) or the file ends.
+bool ReadNextText(XmlFile& file, std::u16string& piece) {
+    piece.clear();
+    while (file.m_nPosition < file.m_nFileSize) {
+        bool ok = ReadText(file, piece);
+        AppendCapped(file.m_strPiecesReport, file.m_strReport);
+        if (!ok) {
+            file.m_bReadFailed = true;
+            return false;
+        }
+        if (!piece.empty()) return true;
+        if (file.m_nPieceSize < kMaxXmlFileBytes / 2) file.m_nPieceSize *= 2;
+    }
+    return false;
+}
+
+// The scanner's hook: appends the next piece to the document text.
+bool MoreTextFromFile(NodeScanner& scanner, ScannedNode& node) {
+    XmlDoc* doc = scanner.pDoc;
+    if (!doc || !doc->m_pFile || doc->m_pFile->m_bReadFailed) return false;
+    XmlFile& file = *doc->m_pFile;
+    std::u16string& window = doc->m_strText;
+    // A node that began early in the last piece is a long one: ask for more at once next time.
+    const size_t pieceUnits = window.size() - file.m_nPieceStart;
+    const long long consumed = static_cast<long long>(node.nStart) - file.m_nPieceStart;
+    if (consumed < static_cast<long long>(pieceUnits / 2) &&
+        file.m_nPieceSize < kMaxXmlFileBytes / 2) {
+        file.m_nPieceSize *= 2;
+    }
+    std::u16string piece;
+    if (!ReadNextText(file, piece)) return false;
+    file.m_nPieceStart = static_cast<uint32_t>(window.size());
+    window += piece;
+    scanner.pText = window.data();
+    scanner.nTextLength = static_cast<int32_t>(window.size());
+    return true;
+}
+
+}  // namespace
+
+bool ParseFilePiecewise(XmlDoc& doc, const std::string& path, std::u16string& fileReport,
+                        uint32_t firstPieceBytes) {
+    XmlFile file;
+    file.m_nFlags = (doc.m_nOptions & ~kFileModeMask) | kFileRead;
+    doc.m_nOptions &= ~(kXmlReadPiecewise | kXmlWritePiecewise);
+    bool ok = OpenFile(file, path);
+    fileReport = file.m_strReport;
+    std::u16string first;
+    if (ok) {
+        file.m_nPieceSize = firstPieceBytes > 0 ? firstPieceBytes : kFirstPieceBytes;
+        ReadNextText(file, first);
+        ok = !file.m_bReadFailed;
+    }
+    if (ok) {
+        doc.m_strText = std::move(first);
+        doc.m_strReport.clear();
+        doc.m_nOptions |= kXmlReadPiecewise;
+        doc.m_pFile = &file;
+        doc.m_pfnMoreText = &MoreTextFromFile;
+        ParseText(doc);
+        doc.m_nOptions &= ~kXmlReadPiecewise;
+        doc.m_pFile = nullptr;
+        doc.m_pfnMoreText = nullptr;
+        ok = !file.m_bReadFailed;
+        // The parse sized the document record from the first piece; it spans the whole text.
+        if (ok && doc.m_index.Capacity() > 0) {
+            doc.m_index[0].nLength = static_cast<int32_t>(doc.m_strText.size());
+        }
+    }
+    AppendCapped(fileReport, file.m_strPiecesReport);
+    if (file.m_pFile) {
+        file.m_strReport.clear();
+        if (!CloseFile(file)) ok = false;
+        AppendCapped(fileReport, file.m_strReport);
+    }
+    if (!ok) {
+        SetDocumentText(doc);
+        return false;
+    }
+    doc.m_nOptions = (doc.m_nOptions & ~kFileEncodingMask) | (file.m_nFlags & kFileEncodingMask);
+    return true;
 }
 
 bool SaveFile(std::u16string_view text, const std::string& path, std::u16string& report,

@@ -47,10 +47,11 @@ public:
     std::u16string m_strReport;
     std::u16string m_strEncoding;  // empty: the ANSI code page
 
-    // Piecewise reading: the text the parser works on, and how many units were dropped from its
-    // front so far (a window offset plus m_nWindowBase is an offset in the whole text).
-    std::u16string m_strWindow;
-    uint32_t m_nWindowBase = 0;
+    // Piecewise reading. The parser's window is the document text itself: nothing is dropped
+    // from its front, so the index and report offsets stay offsets in the whole text.
+    uint32_t m_nPieceStart = 0;        // where the text of the last piece begins in the window
+    std::u16string m_strPiecesReport;  // entries of every piece read so far, capped like a report
+    bool m_bReadFailed = false;
 };
 
 // Opens `path` (UTF-8 bytes) by the mode bits of m_nFlags: append, write, else read. Reading
@@ -77,6 +78,15 @@ bool CloseFile(XmlFile& file);
 // parses the text. False (text empty) when the file could not be opened or read.
 bool LoadFile(std::u16string& text, const std::string& path, std::u16string& report,
               uint32_t& options);
+
+// Parses the file at `path` into `doc` while reading it piece by piece, first `firstPieceBytes`
+// and more each time the scanner reaches the end of what it has. `doc` gets the same text, index
+// and diagnostics as LoadFile followed by ParseText, and its options the file's encoding bits;
+// afterwards it is an ordinary document. `fileReport` receives the file entries of the open and
+// of every piece. False (document emptied) when the file could not be opened or read; whether
+// the text is well-formed is IsWellFormed(doc).
+bool ParseFilePiecewise(XmlDoc& doc, const std::string& path, std::u16string& fileReport,
+                        uint32_t firstPieceBytes = kFirstPieceBytes);
 
 // Writes `text` as the whole file at `path`, with the mark that `options` ask for and in the
 // encoding its declaration names (else UTF-8).
