@@ -32,6 +32,7 @@ bool ParseStep(std::u16string_view path, size_t& i) {
     if (i == start) return false;
     if (i < path.size() && path[i] == '[') {
         ++i;
+        if (i < path.size() && path[i] == '0') return false;  // numbers start at 1
         if (i < path.size() && path[i] >= '1' && path[i] <= '9') {
             while (i < path.size() && path[i] >= '0' && path[i] <= '9') ++i;
         } else {
