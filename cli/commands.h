@@ -10,6 +10,7 @@ int RunMd5(int argc, char** argv);
 int RunPs(int argc, char** argv);
 int RunWatch(int argc, char** argv);
 int RunScan(int argc, char** argv);
+int RunXmlCheck(int argc, char** argv);
 
 // Prints the usage text to stderr and returns kExitUsage.
 int Usage(const char* problem);

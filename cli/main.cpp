@@ -18,6 +18,7 @@ const Command kCommands[] = {
     {"ps", RunPs},
     {"watch", RunWatch},
     {"scan", RunScan},
+    {"xml-check", RunXmlCheck},
 };
 
 const char kUsage[] =
@@ -29,7 +30,9 @@ const char kUsage[] =
     "  watch --once             one protection pass; prints its history lines (exit 1 if any)\n"
     "  watch --passes N         N passes in one process, each timed on stderr\n"
     "  scan [--delete] PATH...  scan directories with the list of ./Ravlin.db; one line per\n"
-    "                           finding, then a summary (exit 1 if anything was found)\n";
+    "                           finding, then a summary (exit 1 if anything was found)\n"
+    "  xml-check FILE           parse an XML file; prints the report and \"well-formed\" or\n"
+    "                           \"not well-formed\" (exit 1)\n";
 
 }  // namespace
 
