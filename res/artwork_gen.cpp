@@ -106,12 +106,12 @@ void DrawCheckBox(QPainter& p, int state, QSizeF size) {
 
 // Title-bar buttons sit on the grey band of the title bar, so their glyphs are white with a
 // faint shadow, and only hover and press get a face.
-void DrawTitleFace(QPainter& p, int state, QSizeF size, const QColor& hover,
-                   const QColor& pressed) {
+void DrawTitleFace(QPainter& p, int state, QSizeF size, const QColor& hover, const QColor& pressed,
+                   const QColor& selected) {
     QColor face;
     if (state == 1) face = hover;
     if (state == 2) face = pressed;
-    if (state == 3) face = hover.lighter(115);
+    if (state == 3) face = selected;
     if (!face.isValid()) return;
     p.setPen(Qt::NoPen);
     p.setBrush(face);
@@ -123,14 +123,16 @@ QColor GlyphColour(int state) {
 }
 
 void DrawMinButton(QPainter& p, int state, QSizeF size) {
-    DrawTitleFace(p, state, size, QColor(255, 255, 255, 70), QColor(0, 0, 0, 60));
+    DrawTitleFace(p, state, size, QColor(255, 255, 255, 70), QColor(0, 0, 0, 60),
+                  QColor(255, 255, 255, 120));
     const QRectF bar(9, 12, 9, 2);
     if (state != 4) p.fillRect(bar.translated(0, 1), QColor(0, 0, 0, 70));
     p.fillRect(bar, GlyphColour(state));
 }
 
 void DrawCloseButton(QPainter& p, int state, QSizeF size) {
-    DrawTitleFace(p, state, size, QColor(0xE0, 0x43, 0x43), QColor(0xB0, 0x28, 0x28));
+    DrawTitleFace(p, state, size, QColor(0xE0, 0x43, 0x43), QColor(0xB0, 0x28, 0x28),
+                  QColor(0xF0, 0x60, 0x60));
     auto cross = [&](QPointF offset, const QColor& c) {
         p.setPen(QPen(c, 1.6, Qt::SolidLine, Qt::RoundCap));
         p.drawLine(QPointF(14.5, 5.5) + offset, QPointF(23.5, 14.5) + offset);

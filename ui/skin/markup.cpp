@@ -36,6 +36,14 @@ int ClampPixels(int v) {
     return v < 0 ? 0 : (v > kMaxPixels ? kMaxPixels : v);
 }
 
+// A face size below zero means nothing; the face keeps its natural size.
+bool ParseSize(QStringView text, int& value) {
+    int v = 0;
+    if (!ParseInt(text, v) || v < 0) return false;
+    value = ClampPixels(v);
+    return true;
+}
+
 // Position of the '/' that closes the block opened at 0, or -1. Slashes inside single quotes
 // belong to a caption; when quotes do not pair up, the first later slash closes the block.
 qsizetype FindBlockEnd(QStringView s) {
@@ -81,9 +89,9 @@ void ApplyAttribute(Markup& m, QStringView item) {
     } else if (name == u"p5") {
         if (ParseInt(value, number) && number > 0) m.imageId = number;
     } else if (name == u"btn_width") {
-        if (ParseInt(value, number)) m.btnWidth = ClampPixels(number);
+        ParseSize(value, m.btnWidth);
     } else if (name == u"btn_height") {
-        if (ParseInt(value, number)) m.btnHeight = ClampPixels(number);
+        ParseSize(value, m.btnHeight);
     } else if (name == u"btn_text") {
         if (eq >= 0) {
             m.hasBtnText = true;
@@ -94,6 +102,7 @@ void ApplyAttribute(Markup& m, QStringView item) {
     } else if (name == u"linkl") {
         if (ParseInt(value, number)) m.link = number == 1;
     } else if (name == u"line_width") {
+        // A window narrower than its margins asks for less than nothing: it gets no room.
         if (ParseInt(value, number)) m.lineWidth = ClampPixels(number);
     }
     // Anything else is someone else's attribute: ignored.
