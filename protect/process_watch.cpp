@@ -63,6 +63,8 @@ bool ProcessWatch::RunProtectionPass() {
 
     std::vector<uint32_t> toEnd;
     for (const auto& [pid, entry] : table) {
+        // A zombie runs nothing; matching it by its old name would log it at every pass.
+        if (entry.hasExited) continue;
         char digest[33];
         bool matches =
             m_pControl->Fingerprint(entry, digest) && list.byMd5.count(WidenAscii(digest, 32)) != 0;

@@ -37,7 +37,7 @@ std::u16string GetProcessImagePath(uint32_t processId) {
 int SnapshotProcesses(ProcessTable& table, uint32_t& shellProcessId) {
     std::vector<uint32_t> pids;
     if (!ListProcessIds(pids)) {
-        fputs("CreateToolhelp32Snapshot调用失败!\n", stdout);
+        fputs(Utf16ToAnsi(u"CreateToolhelp32Snapshot调用失败!\n").c_str(), stdout);
         return -1;
     }
     for (uint32_t pid : pids) {
@@ -49,6 +49,7 @@ int SnapshotProcesses(ProcessTable& table, uint32_t& shellProcessId) {
         e.parentProcessId = st.ppid;
         e.sessionId = st.sessionId;
         e.startTime = st.startTime;
+        e.hasExited = st.state == 'Z' || st.state == 'X';
         e.exePathBytes = ReadExeLink(pid);
         e.exePath = AnsiToUtf16(e.exePathBytes);
         std::string name;
@@ -130,7 +131,7 @@ std::vector<uint32_t> ProcessIdsOfFile(const ProcessTable& table, std::u16string
     if (path.empty() || name.empty()) return result;
     std::u16string lowerName = LowerCase(name);
     for (const auto& [pid, e] : table) {
-        if (e.exeName != lowerName) continue;
+        if (e.hasExited || e.exeName != lowerName) continue;
         // An unreadable path (another user's process) matches by name alone.
         if (!e.exePath.empty() && e.exePath != path) continue;
         result.push_back(pid);

@@ -22,6 +22,7 @@ struct ProcessEntry {
     uint32_t sessionId = 0;    // a process whose session ID is its own PID is a session leader
     uint64_t startTime = 0;    // proc(5) stat field 22; tells a reused PID from the snapshot's
     std::string exePathBytes;  // exePath as the kernel gave it (not necessarily valid UTF-8)
+    bool hasExited = false;    // a zombie: already ended, only its parent's wait is pending
 };
 
 // Ascending process ID; PID 0 and kernel threads are never in it.
@@ -53,7 +54,8 @@ std::vector<uint32_t> ChainProcessIds(const ProcessTable& table, uint32_t target
 
 // The entries of processes that run the file `path` named `name`, ascending: the lower-cased
 // name must equal exeName, and exePath must equal `path` exactly unless exePath is empty.
-// Nothing matches when either text is empty. Pure.
+// Nothing matches when either text is empty, and an exited process (zombie) never matches: it
+// runs nothing, and ending its chain would only reach the parent that has not reaped it. Pure.
 std::vector<uint32_t> ProcessIdsOfFile(const ProcessTable& table, std::u16string_view path,
                                        std::u16string_view name);
 

@@ -150,6 +150,8 @@ TEST_F(WatchTest, RecordsEveryMatchFirstThenEndsInAscendingPid) {
     m_control.Add(45, u"process_watch_test", u"/elsewhere/process_watch_test", kOwnMd5);
     m_control.Add(60, u"upper.bin2", u"/opt/a/u", "abcdefabcdefabcdefabcdefabcdefab");
     m_control.Add(70, u"gone", u"", nullptr);  // unreadable and unlisted
+    m_control.Add(80, u"named.exe", u"", nullptr);
+    m_control.m_table[80].hasExited = true;  // a zombie is never matched
 
     EXPECT_TRUE(m_watch.RunProtectionPass());
 

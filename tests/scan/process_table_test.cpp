@@ -165,7 +165,9 @@ TEST(ProcessIdsOfFile, NameIgnoresCasePathDoesNot) {
         {12, 1, 0, u"evil.bin", u""},                 // unreadable: matches by name
         {13, 1, 0, u"other", u"/opt/x/Evil.bin"},
         {14, 1, 0, u"evil.bin", u"/opt/x/Evil.bin"},
+        {15, 1, 0, u"evil.bin", u""},  // exited below
     });
+    t[15].hasExited = true;
     EXPECT_EQ(ProcessIdsOfFile(t, u"/opt/x/Evil.bin", u"EVIL.bin"), (Ids{10, 12, 14}));
     EXPECT_TRUE(ProcessIdsOfFile(t, u"", u"evil.bin").empty());
     EXPECT_TRUE(ProcessIdsOfFile(t, u"/opt/x/Evil.bin", u"").empty());
