@@ -28,11 +28,16 @@ const QColor kLinkColours[kFrameCount] = {QColor(0x1F, 0x5F, 0xAF), QColor(0xD0,
 }  // namespace
 
 QFont SkinTextFont() {
-    QFont font;
-    font.setFamilies({"SimSun", QString::fromUtf8("宋体"), "WenQuanYi Micro Hei",
-                      "Noto Sans CJK SC", "Liberation Sans"});
-    font.setPixelSize(12);
-    return font;
+    // Built once, as status lines are laid out again for every scanned file. Never deleted: a
+    // static destructor would run after the application's font database is gone.
+    static const QFont* font = [] {
+        auto* f = new QFont();
+        f->setFamilies({"SimSun", QString::fromUtf8("宋体"), "WenQuanYi Micro Hei",
+                        "Noto Sans CJK SC", "Liberation Sans"});
+        f->setPixelSize(12);
+        return f;
+    }();
+    return *font;
 }
 
 // Watches one window's mouse events for every object drawn on it. Lives as a child of the
