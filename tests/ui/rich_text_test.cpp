@@ -318,6 +318,20 @@ TEST_F(RichTextTest, HandlersMayReRegisterOrDestroyDuringAClick) {
     EXPECT_EQ(calls, 3);
 }
 
+TEST_F(RichTextTest, AHandlerThatHidesItsWindowLeavesNothingLit) {
+    // The pop-up's close link hides the pop-up; shown again later, the link must not glow.
+    UiRichText* close = Make(u"/a,linkl=1/关闭");
+    close->SetClickHandler(1, 0, [&](int, int) { m_window.hide(); });
+    m_window.show();
+    Draw(close, 140, 182);
+    Send(m_window, QEvent::MouseMove, {145, 187});
+    ASSERT_EQ(close->CurrentFrame(), kFrameHover);
+    Click(m_window, {145, 187});
+    EXPECT_TRUE(m_window.isHidden());
+    EXPECT_EQ(close->CurrentFrame(), kFrameNormal);
+    EXPECT_EQ(m_window.cursor().shape(), Qt::ArrowCursor);
+}
+
 TEST_F(RichTextTest, ObjectsWithoutAOrAfterTheirOwnerIsGoneDoNotClick) {
     auto* owner = new Owner;
     UiRichText* text = Make(u"拦截历史(鼠标双击打开目录)：");

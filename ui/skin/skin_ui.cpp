@@ -151,7 +151,14 @@ private:
         if (HitTest(e->position().toPoint()) != pressed) return true;
         QPointer<SkinHost> alive(this);
         pressed->Click();  // may destroy objects, this host or the window
-        if (alive) OnMove(e->position().toPoint());
+        if (!alive) return true;
+        // A handler that hid its window (a pop-up's close link) leaves nothing lit for the
+        // next showing.
+        if (m_pWindow && m_pWindow->isHidden() &&
+            m_pWindow->testAttribute(Qt::WA_WState_ExplicitShowHide))
+            SetHover(nullptr);
+        else
+            OnMove(e->position().toPoint());
         return true;
     }
 
