@@ -1,5 +1,7 @@
 #include "protect/process_watch.h"
 
+#include <unistd.h>
+
 #include <vector>
 
 #include "app/ravlin_app.h"
@@ -7,7 +9,6 @@
 #include "platform/local_time.h"
 #include "platform/lower_case.h"
 #include "platform/messages.h"
-#include "platform/module_info.h"
 #include "platform/proc_reader.h"
 #include "protect/intercept_log.h"
 
@@ -59,7 +60,10 @@ bool ProcessWatch::RunProtectionPass() {
     uint32_t shellProcessId = 0;
     m_pControl->Snapshot(table, shellProcessId);
 
-    const std::u16string ownPath = LowerCase(AnsiToUtf16(ModulePath()));
+    // Formed as every entry's path is (the kernel's " (deleted)" dropped), so a rebuilt or
+    // replaced program still recognises itself.
+    const std::u16string ownPath =
+        LowerCase(AnsiToUtf16(ReadExeLink(static_cast<uint32_t>(getpid()))));
 
     std::vector<uint32_t> toEnd;
     for (const auto& [pid, entry] : table) {
