@@ -105,16 +105,26 @@ int Walker::Run() {
 
 int Walker::Text(bool whiteSoFar) {
     bool white = whiteSoFar;
-    while (Avail()) {
-        char16_t c = At(m_i);
-        if (c == '<') break;
-        ++m_i;
-        if (c == '>') {
-            white = false;
-            break;
+    do {
+        // Tight loop over the text in hand; the hook is asked only at its end.
+        const char16_t* t = m_s.pText;
+        const int32_t n = m_s.nTextLength;
+        int32_t i = m_i;
+        while (i < n) {
+            char16_t c = t[i];
+            if (c == '<') {
+                m_i = i;
+                return Finish(white ? kNodeWhiteSpace : kNodeText);
+            }
+            ++i;
+            if (c == '>') {
+                m_i = i;
+                return Finish(kNodeText);
+            }
+            if (white && !IsSpace(c)) white = false;
         }
-        if (white && !IsSpace(c)) white = false;
-    }
+        m_i = i;
+    } while (Avail());
     return Finish(white ? kNodeWhiteSpace : kNodeText);
 }
 
@@ -122,15 +132,24 @@ int Walker::EndTag() {
     ++m_i;  // the '/'
     m_node.nNameStart = m_i;
     bool inName = true;
-    while (Avail()) {
-        char16_t c = At(m_i);
-        if (inName && EndsTagName(c)) {
-            m_node.nNameLength = m_i - m_node.nNameStart;
-            inName = false;
+    do {
+        const char16_t* t = m_s.pText;
+        const int32_t n = m_s.nTextLength;
+        int32_t i = m_i;
+        while (i < n) {
+            char16_t c = t[i];
+            if (inName && EndsTagName(c)) {
+                m_node.nNameLength = i - m_node.nNameStart;
+                inName = false;
+            }
+            ++i;
+            if (c == '>') {
+                m_i = i;
+                return Finish(kNodeEndTag);
+            }
         }
-        ++m_i;
-        if (c == '>') return Finish(kNodeEndTag);
-    }
+        m_i = i;
+    } while (Avail());
     return Unterminated(u"end_tag");
 }
 
@@ -249,48 +268,56 @@ int Walker::StartTag() {
     enum { kName, kInTag, kValueExpected, kQuoted, kUnquoted } state = kName;
     m_node.nNameStart = m_i;
     char16_t quote = 0;
-    while (Avail()) {
-        char16_t c = At(m_i);
-        switch (state) {
-            case kName:
-                if (EndsTagName(c)) {
-                    m_node.nNameLength = m_i - m_node.nNameStart;
-                    state = kInTag;
-                    continue;  // the same character again, as part of the tag
-                }
-                break;
-            case kInTag:
-                if (c == '=') state = kValueExpected;
-                break;
-            case kValueExpected:
-                if (c == '"' || c == '\'') {
-                    quote = c;
-                    state = kQuoted;
-                } else if (!IsSpace(c) && c != '>') {
-                    state = kUnquoted;
-                }
-                break;
-            case kQuoted:
-                if (c == quote) state = kInTag;
-                break;
-            case kUnquoted:
-                if (IsSpace(c)) state = kInTag;
-                break;
-        }
-        if (c == '>' && state != kQuoted) {
-            // Empty only when the '/' follows the name, white space or a quote: in <a x=y/> the
-            // slash belongs to the unquoted value.
-            int32_t slash = m_i - 1;
-            if (At(slash) == '/') {
-                char16_t before = At(slash - 1);
-                m_node.bEmptyElement = slash == m_node.nNameStart + m_node.nNameLength ||
-                                       IsSpace(before) || before == '"' || before == '\'';
+    do {
+        const char16_t* t = m_s.pText;
+        const int32_t n = m_s.nTextLength;
+        int32_t i = m_i;
+        if (state == kName) {
+            while (i < n && !EndsTagName(t[i])) ++i;
+            if (i == n) {
+                m_i = i;
+                continue;
             }
-            ++m_i;
-            return Finish(kNodeStartTag);
+            m_node.nNameLength = i - m_node.nNameStart;
+            state = kInTag;
         }
-        ++m_i;
-    }
+        for (; i < n; ++i) {
+            char16_t c = t[i];
+            switch (state) {
+                case kName:
+                case kInTag:
+                    if (c == '=') state = kValueExpected;
+                    break;
+                case kValueExpected:
+                    if (c == '"' || c == '\'') {
+                        quote = c;
+                        state = kQuoted;
+                    } else if (!IsSpace(c) && c != '>') {
+                        state = kUnquoted;
+                    }
+                    break;
+                case kQuoted:
+                    if (c == quote) state = kInTag;
+                    continue;  // a '>' inside quotes does not end the tag
+                case kUnquoted:
+                    if (IsSpace(c)) state = kInTag;
+                    break;
+            }
+            if (c == '>') {
+                // Empty only when the '/' follows the name, white space or a quote: in
+                // <a x=y/> the slash belongs to the unquoted value.
+                int32_t slash = i - 1;
+                if (t[slash] == '/') {
+                    char16_t before = t[slash - 1];
+                    m_node.bEmptyElement = slash == m_node.nNameStart + m_node.nNameLength ||
+                                           IsSpace(before) || before == '"' || before == '\'';
+                }
+                m_i = i + 1;
+                return Finish(kNodeStartTag);
+            }
+        }
+        m_i = i;
+    } while (Avail());
     if (state == kName) m_node.nNameLength = m_i - m_node.nNameStart;
     return Unterminated(u"start_tag");
 }

@@ -16,6 +16,27 @@ inline bool IsSpace(char16_t c) {
 inline bool EndsPathName(char16_t c) {
     return c == ' ' || c == '=' || c == '/' || c == '[' || c == ']';
 }
+inline bool EndsElementName(char16_t c) {
+    switch (c) {
+        case ' ':
+        case '\t':
+        case '\n':
+        case '\r':
+        case '<':
+        case '>':
+        case '=':
+        case '\\':
+        case '/':
+        case '?':
+        case '!':
+        case '"':
+        case '\'':
+        case ';':
+            return true;
+        default:
+            return false;
+    }
+}
 inline char16_t FoldAscii(char16_t c) {
     return (c >= 'A' && c <= 'Z') ? c + 32 : c;
 }
@@ -100,8 +121,7 @@ std::u16string_view ElementName(const XmlDoc& doc, uint32_t pos) {
     while (i < tag.size() && IsSpace(tag[i])) ++i;
     size_t start = i;
     if (i < tag.size()) ++i;
-    static constexpr std::u16string_view kStops = u" \t\n\r<>=\\/?!\"';";
-    while (i < tag.size() && kStops.find(tag[i]) == std::u16string_view::npos) ++i;
+    while (i < tag.size() && !EndsElementName(tag[i])) ++i;
     return tag.substr(start, i - start);
 }
 

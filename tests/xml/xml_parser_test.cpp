@@ -237,7 +237,7 @@ TEST(XmlParse, MillionLevelsOfNesting) {
         EXPECT_EQ(Parse(doc, c.text), c.wellFormed) << c.what;
         double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        EXPECT_LT(seconds, 20.0) << c.what;  // quadratic would take hours
+        EXPECT_LT(seconds, 60.0) << c.what;  // quadratic would take hours
         EXPECT_LE(doc.m_strReport.size(), 1100u) << c.what;
     }
     // Every unclosed level ends up a top-level sibling.
