@@ -16,7 +16,7 @@ namespace {
 
 constexpr int kFrames = 5;  // normal, hover, pressed, selected (ticked), disabled
 
-struct StripSpec {
+struct StripLook {
     int id;
     int frameWidth;
     int frameHeight;
@@ -142,15 +142,15 @@ void DrawCloseButton(QPainter& p, int state, QSizeF size) {
     cross(QPointF(0, 0), GlyphColour(state));
 }
 
-const StripSpec kStrips[] = {
+const StripLook kStrips[] = {
     {131, 14, 14, DrawCheckBox},
     {132, 38, 20, DrawCloseButton},
     {133, 27, 20, DrawMinButton},
     {134, 61, 24, DrawButton},
 };
 
-QImage RenderStrip(const StripSpec& spec, int scale) {
-    QImage image(spec.frameWidth * scale, spec.frameHeight * kFrames * scale,
+QImage RenderStrip(const StripLook& strip, int scale) {
+    QImage image(strip.frameWidth * scale, strip.frameHeight * kFrames * scale,
                  QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
@@ -158,9 +158,9 @@ QImage RenderStrip(const StripSpec& spec, int scale) {
     for (int state = 0; state < kFrames; ++state) {
         p.save();
         p.scale(scale, scale);
-        p.translate(0, state * spec.frameHeight);
-        p.setClipRect(QRectF(0, 0, spec.frameWidth, spec.frameHeight));
-        spec.draw(p, state, QSizeF(spec.frameWidth, spec.frameHeight));
+        p.translate(0, state * strip.frameHeight);
+        p.setClipRect(QRectF(0, 0, strip.frameWidth, strip.frameHeight));
+        strip.draw(p, state, QSizeF(strip.frameWidth, strip.frameHeight));
         p.restore();
     }
     p.end();
@@ -237,13 +237,13 @@ QImage RenderIcon(QColor light, QColor dark, Mark mark, int size) {
     return image.convertToFormat(QImage::Format_ARGB32);
 }
 
-struct IconSpec {
+struct IconLook {
     int id;
     QColor light, dark;
     Mark mark;
 };
 
-const IconSpec kIcons[] = {
+const IconLook kIcons[] = {
     {128, QColor(0x5A, 0x9C, 0xEA), QColor(0x1C, 0x4F, 0x9C), Mark::AppT},
     {129, QColor(0x5C, 0xC4, 0x6A), QColor(0x1E, 0x7A, 0x2E), Mark::Check},
     {130, QColor(0xB4, 0xB8, 0xBC), QColor(0x6A, 0x6E, 0x73), Mark::Cross},
@@ -272,16 +272,16 @@ int main(int argc, char** argv) {
     QString qrc;
     QTextStream qrcOut(&qrc);
     qrcOut << "<!DOCTYPE RCC><RCC version=\"1.0\">\n<qresource prefix=\"/PNG\">\n";
-    for (const StripSpec& spec : kStrips) {
+    for (const StripLook& strip : kStrips) {
         for (int scale : {1, 2}) {
-            const QString alias = QString::number(spec.id) + (scale == 2 ? "@2x" : "");
+            const QString alias = QString::number(strip.id) + (scale == 2 ? "@2x" : "");
             const QString file = alias + ".png";
-            if (!Save(RenderStrip(spec, scale), outDir + "/" + file)) return 1;
+            if (!Save(RenderStrip(strip, scale), outDir + "/" + file)) return 1;
             qrcOut << "  <file alias=\"" << alias << "\">" << file << "</file>\n";
         }
     }
     qrcOut << "</qresource>\n<qresource prefix=\"/ICON\">\n";
-    for (const IconSpec& icon : kIcons) {
+    for (const IconLook& icon : kIcons) {
         for (int size : kIconSizes) {
             const QString file = QString("%1-%2.png").arg(icon.id).arg(size);
             if (!Save(RenderIcon(icon.light, icon.dark, icon.mark, size), outDir + "/" + file))

@@ -166,13 +166,13 @@ QString FormatPrintf(QStringView format, const std::vector<FormatArg>& args) {
             }
             out += body;
         };
-        // Numbers go through the C library's own printf, on a narrow spec we rebuilt.
-        auto cformat = [&](const char* length, char spec, auto value) {
+        // Numbers go through the C library's own printf, on a narrow format rebuilt here.
+        auto cformat = [&](const char* length, char conversion, auto value) {
             std::string f = "%" + flags;
             if (width >= 0) f += std::to_string(width);
             if (precision >= 0) f += "." + std::to_string(precision);
             f += length;
-            f += spec;
+            f += conversion;
             char small[128];
             const int len = std::snprintf(small, sizeof small, f.c_str(), value);
             if (len < 0) return;
