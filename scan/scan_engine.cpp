@@ -60,6 +60,7 @@ void ScanControl::Continue() {
 }
 
 void ScanControl::Stop() {
+    std::lock_guard<std::recursive_mutex> posting(m_postMutex);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_nState.store(kStopped, std::memory_order_release);
@@ -75,7 +76,7 @@ bool ScanControl::Checkpoint() {
 }
 
 void ScanControl::Post(MessageSink* sink, unsigned message, uintptr_t wParam, intptr_t lParam) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<std::recursive_mutex> posting(m_postMutex);
     if (m_nState.load() == kStopped || !sink) return;
     sink->PostMessage(message, wParam, lParam);
 }

@@ -62,6 +62,9 @@ private:
     std::atomic<int> m_nState{kRunning};
     std::mutex m_mutex;
     std::condition_variable m_changed;
+    // Held around each post, so Stop() can wait out one in flight. Recursive: a sink may itself
+    // ask for a pause or a stop.
+    std::recursive_mutex m_postMutex;
 };
 
 // What a finding does to the processes running the file. The system one takes a snapshot and

@@ -1,0 +1,373 @@
+#include "scan/scan_engine.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "platform/code_page.h"
+#include "tests/scan/scan_test_util.h"
+#include "tests/support/temp_dir.h"
+
+namespace tovarek {
+namespace {
+
+using test::FileExists;
+using test::ListByContent;
+using test::MakeDirs;
+using test::Md5Of;
+using test::Paths;
+using test::RecordingEnder;
+using test::RecordingSink;
+using test::TempDir;
+using test::WriteFile;
+
+// One scan over a tree the test built, with recorded messages and process endings.
+struct Scan {
+    explicit Scan(int hashThreads = -1) {
+        options.pEnder = &ender;
+        options.hashThreads = hashThreads;
+        options.ownExecutablePath = "/nonexistent/own-program";
+    }
+    void Run(const std::vector<std::string>& roots, int deleteOnFind = 0) {
+        ScanJob job(scanned, findings, blacklist, &sink, deleteOnFind, options);
+        for (const std::string& root : roots) ScanDirectory(job, root);
+    }
+    std::vector<std::string> Found() const { return Paths(findings); }
+    std::vector<std::string> Scanned() const { return Paths(scanned); }
+
+    BlacklistMap blacklist;
+    ScannedFileStore scanned;
+    FindingStore findings;
+    RecordingSink sink{scanned, findings};
+    RecordingEnder ender;
+    ScanOptions options;
+};
+
+std::vector<std::string> Sorted(std::vector<std::string> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+TEST(NameIndex, KeysAreLowerCasedNamesAndTheLastRecordInFingerprintOrderWins) {
+    BlacklistMap list;
+    list[u"aa"].name = u"Evil.EXE";
+    list[u"bb"].name = u"evil.exe";
+    list[u"bb"].spareNum1 = 7;
+    list[u"cc"].name = u"other.dll";
+    NameIndex index = BuildNameIndex(list);
+    ASSERT_EQ(index.size(), 2u);
+    EXPECT_EQ(index.at(u"evil.exe").spareNum1, 7);
+    EXPECT_TRUE(index.count(u"other.dll"));
+}
+
+// Each case: one file in an otherwise clean tree, how it is listed, whether it is a finding.
+TEST(ScanEngine, JudgesByFingerprintThenByLowerCasedName) {
+    struct Case {
+        const char* what;
+        const char* fileName;
+        const char* listedName;  // listed by name (with a fingerprint nothing has)
+        bool listContent;        // list the file's own fingerprint
+        bool upperCaseFingerprint;
+        bool found;
+    };
+    const Case cases[] = {
+        {"listed content, harmless name", "report.pdf", nullptr, true, false, true},
+        {"listed name in another letter case", "Trojan.EXE", "trojan.exe", false, false, true},
+        {"unlisted content and name", "notes.txt", "trojan.exe", false, false, false},
+        {"fingerprint listed in capitals never matches", "clean.bin", nullptr, true, true, false},
+        {"dot file is checked", ".profile-evil", nullptr, true, false, true},
+        {"name with a line break", "line\nbreak.exe", nullptr, true, false, true},
+        {"name that is not UTF-8", "bad\xff\xfename.exe", nullptr, true, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::string path = dir.File(c.fileName);
+        WriteFile(path, std::string("content of ") + c.what);
+        WriteFile(dir.File("bystander.txt"), "harmless");
+        Scan scan;
+        if (c.listedName)
+            scan.blacklist[u"0123456789abcdef0123456789abcdef"].name = Utf8ToUtf16(c.listedName);
+        if (c.listContent) {
+            std::string md5 = Md5Of(path);
+            if (c.upperCaseFingerprint) {
+                std::transform(md5.begin(), md5.end(), md5.begin(), ::toupper);
+            }
+            scan.blacklist[Utf8ToUtf16(md5)].name = u"listed.bin";
+        }
+        scan.Run({dir.path() + "/"});
+        EXPECT_EQ(scan.scanned.Size(), 2u);
+        EXPECT_EQ(scan.findings.Size(), c.found ? 1u : 0u);
+        EXPECT_EQ(scan.ender.calls.size(), c.found ? 1u : 0u);
+        if (c.found && scan.findings.Size() == 1) {
+            ScanFileRecord r;
+            ASSERT_TRUE(scan.findings.Find(1, r));
+            EXPECT_EQ(r.filePath, AnsiToUtf16(path));
+            EXPECT_EQ(r.fileName, AnsiToUtf16(c.fileName));
+            EXPECT_EQ(scan.ender.calls[0].first, Utf16ToUtf8(r.filePath));
+            EXPECT_TRUE(FileExists(path)) << "deleted without deleteOnFind";
+        }
+    }
+}
+
+TEST(ScanEngine, OwnExecutableIsCountedButNeverAFinding) {
+    TempDir dir;
+    MakeDirs(dir.File("Bin"));
+    WriteFile(dir.File("Bin/Tovarek"), "our own program");
+    Scan scan;
+    ListByContent(scan.blacklist, dir.File("Bin/Tovarek"), u"tovarek");
+    // Same path in another letter case.
+    scan.options.ownExecutablePath = dir.File("bin/TOVAREK");
+    scan.Run({dir.path() + "/"});
+    EXPECT_EQ(scan.scanned.Size(), 1u);
+    EXPECT_EQ(scan.findings.Size(), 0u);
+    EXPECT_TRUE(scan.ender.calls.empty());
+}
+
+TEST(ScanEngine, DeleteOnFindRemovesFoundFilesAfterEndingTheirProcesses) {
+    for (int deleteOnFind : {0, 1}) {
+        SCOPED_TRACE(deleteOnFind);
+        TempDir dir;
+        MakeDirs(dir.File("a"));
+        WriteFile(dir.File("a/evil\xff.bin"), "evil payload");
+        WriteFile(dir.File("a/keep.txt"), "fine");
+        Scan scan;
+        ListByContent(scan.blacklist, dir.File("a/evil\xff.bin"));
+        bool existedWhenEnded = false;
+        scan.ender.onCall = [&](const std::string&) {
+            existedWhenEnded = FileExists(dir.File("a/evil\xff.bin"));
+        };
+        scan.Run({dir.path() + "/"}, deleteOnFind);
+        ASSERT_EQ(scan.findings.Size(), 1u);
+        EXPECT_TRUE(existedWhenEnded);
+        EXPECT_EQ(FileExists(dir.File("a/evil\xff.bin")), deleteOnFind == 0);
+        EXPECT_TRUE(FileExists(dir.File("a/keep.txt")));
+    }
+}
+
+// Lists a directory the way the walk must: entries in the order the file system gives them,
+// each subdirectory walked completely where it is met, dot-directories left out.
+void ReferenceWalk(const std::string& dir, std::vector<std::string>& out) {
+    DIR* d = opendir(dir.c_str());
+    ASSERT_NE(d, nullptr);
+    std::vector<std::pair<std::string, bool>> entries;
+    while (dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        entries.push_back({name, e->d_type == DT_DIR});
+    }
+    closedir(d);
+    for (auto& [name, isDir] : entries) {
+        if (!isDir) {
+            out.push_back(dir + name);
+        } else if (name[0] != '.') {
+            ReferenceWalk(dir + name + "/", out);
+        }
+    }
+}
+
+// Many files hashed ahead on helper threads: records, messages and findings must still come in
+// the walk's order, each message naming a record that was complete when it was posted.
+TEST(ScanEngine, RecordsAndMessagesKeepTheWalkOrderWhateverTheHashThreads) {
+    TempDir dir;
+    std::vector<std::string> listed;
+    for (int top = 0; top < 6; ++top) {
+        for (int sub = 0; sub < 4; ++sub) {
+            std::string folder = dir.File("t" + std::to_string(top) + "/s" + std::to_string(sub));
+            MakeDirs(folder);
+            for (int i = 0; i < 25; ++i) {
+                std::string path = folder + "/f" + std::to_string(i);
+                // Sizes from a few bytes to 300 KB so that hashes finish out of order.
+                WriteFile(path, std::string((i * 7919 + top * 131 + sub) % 300000 + 1,
+                                            static_cast<char>('a' + i % 26)) +
+                                    path);
+                if (i % 9 == 4) listed.push_back(path);
+            }
+        }
+        WriteFile(dir.File("t" + std::to_string(top) + "/top-file"), "x" + std::to_string(top));
+    }
+    MakeDirs(dir.File(".cache/inner"));
+    WriteFile(dir.File(".cache/inner/hidden.bin"), "never reached");
+    std::vector<std::string> expected;
+    ReferenceWalk(dir.path() + "/", expected);
+
+    for (int threads : {0, 1, 3}) {
+        SCOPED_TRACE(threads);
+        Scan scan(threads);
+        for (const std::string& p : listed) ListByContent(scan.blacklist, p);
+        ListByContent(scan.blacklist, dir.File(".cache/inner/hidden.bin"));
+        scan.Run({dir.path() + "/"});
+        EXPECT_EQ(scan.Scanned(), expected);
+        std::vector<std::string> expectedFound;
+        for (const std::string& p : expected) {
+            if (std::find(listed.begin(), listed.end(), p) != listed.end()) {
+                expectedFound.push_back(p);
+            }
+        }
+        EXPECT_EQ(scan.Found(), expectedFound);
+        EXPECT_EQ(scan.sink.incompleteRecords, 0);
+        // Progress 1, 2, 3, ... and each finding right after the progress of its own file.
+        int32_t progress = 0, found = 0;
+        for (const Message& m : scan.sink.messages) {
+            if (m.message == WM_SCAN_PROGRESS) {
+                EXPECT_EQ(static_cast<int32_t>(m.wParam), ++progress);
+            } else {
+                ASSERT_EQ(m.message, WM_SCAN_FOUND);
+                EXPECT_EQ(static_cast<int32_t>(m.wParam), ++found);
+                ScanFileRecord f;
+                ASSERT_TRUE(scan.findings.Find(found, f));
+                EXPECT_EQ(Utf16ToUtf8(f.filePath), expected[progress - 1]);
+            }
+        }
+        EXPECT_EQ(progress, static_cast<int32_t>(expected.size()));
+    }
+}
+
+TEST(ScanEngine, DirectoryLinksAreFollowedAndEveryDirectoryEnteredOnce) {
+    TempDir dir;
+    MakeDirs(dir.File("root/a/b"));
+    WriteFile(dir.File("root/a/b/deep.bin"), "deep");
+    WriteFile(dir.File("root/top.bin"), "top");
+    MakeDirs(dir.File("elsewhere"));
+    WriteFile(dir.File("elsewhere/linked.bin"), "only reached through a link");
+    ASSERT_EQ(symlink("..", dir.File("root/a/b/up").c_str()), 0);               // loop to a
+    ASSERT_EQ(symlink(dir.path().c_str(), dir.File("root/a/all").c_str()), 0);  // to an ancestor
+    ASSERT_EQ(symlink("../elsewhere", dir.File("root/ext").c_str()), 0);
+    ASSERT_EQ(symlink("self", dir.File("root/self").c_str()), 0);          // link to itself
+    ASSERT_EQ(symlink("top.bin", dir.File("root/alias.bin").c_str()), 0);  // link to a file
+    Scan scan;
+    ListByContent(scan.blacklist, dir.File("elsewhere/linked.bin"));
+    ListByContent(scan.blacklist, dir.File("root/top.bin"));
+    // The same tree again as a second root, and one of its subdirectories: nothing twice.
+    scan.Run({dir.File("root/"), dir.File("root/"), dir.File("root/a/")});
+    std::vector<std::string> scanned = scan.Scanned();
+    std::multiset<std::string> names;
+    for (const std::string& p : scanned) names.insert(p.substr(p.rfind('/') + 1));
+    EXPECT_EQ(names, (std::multiset<std::string>{"deep.bin", "top.bin", "linked.bin", "self",
+                                                 "alias.bin"}));
+    // The file link is read through: its target's content is listed.
+    EXPECT_EQ(Sorted(scan.Found()), Sorted({dir.File("root/ext/linked.bin"),
+                                            dir.File("root/top.bin"), dir.File("root/alias.bin")}));
+}
+
+TEST(ScanEngine, SpecialFilesAreCountedAndJudgedByNameButNeverOpened) {
+    TempDir dir;
+    ASSERT_EQ(mkfifo(dir.File("pipe.exe").c_str(), 0644), 0);
+    ASSERT_EQ(mkfifo(dir.File("quiet-pipe").c_str(), 0644), 0);
+    int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    std::string sockPath = dir.File("sock");
+    ASSERT_LT(sockPath.size(), sizeof addr.sun_path);
+    memcpy(addr.sun_path, sockPath.c_str(), sockPath.size() + 1);
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(symlink("nowhere", dir.File("dangling.exe").c_str()), 0);
+    ASSERT_EQ(symlink("pipe.exe", dir.File("to-pipe").c_str()), 0);
+    Scan scan;
+    scan.blacklist[u"0123456789abcdef0123456789abcdef"].name = u"pipe.exe";
+    scan.blacklist[u"1123456789abcdef0123456789abcdef"].name = u"dangling.exe";
+    // Any read of a FIFO without a writer would block this test for good.
+    scan.Run({dir.path() + "/"});
+    close(sock);
+    EXPECT_EQ(scan.scanned.Size(), 5u);
+    EXPECT_EQ(Sorted(scan.Found()), Sorted({dir.File("dangling.exe"), dir.File("pipe.exe")}));
+}
+
+TEST(ScanEngine, PathsLongerThanPathMaxAndDeepTreesAreWalked) {
+    TempDir dir;
+    // 22 levels of 200-character names: the deepest file's path is far past PATH_MAX.
+    std::string rel;
+    const std::string longName(200, 'n');
+    int fd = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    for (int level = 0; level < 22; ++level) {
+        ASSERT_EQ(mkdirat(fd, longName.c_str(), 0755), 0);
+        int next = openat(fd, longName.c_str(), O_RDONLY | O_DIRECTORY);
+        close(fd);
+        fd = next;
+        rel += longName + "/";
+    }
+    int file = openat(fd, "deep.bin", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(write(file, "deep evil", 9), 9);
+    close(file);
+    close(fd);
+    // And 130 short levels, past the depth where directories are reached by path.
+    std::string narrow = dir.File("n");
+    for (int level = 0; level < 130; ++level) narrow += "/d";
+    MakeDirs(narrow);
+    WriteFile(narrow + "/bottom.bin", "deep evil");
+
+    Scan scan;
+    scan.blacklist[u"df16fd77ffce4b4b86b3e57bf1fc1d51"].name = u"unused";
+    scan.blacklist[Utf8ToUtf16(Md5Of(narrow + "/bottom.bin"))].name = u"listed.bin";
+    scan.Run({dir.path() + "/"}, 1);
+    const std::string deepPath = dir.path() + "/" + rel + "deep.bin";
+    ASSERT_GT(deepPath.size(), static_cast<size_t>(PATH_MAX));
+    EXPECT_EQ(Sorted(scan.Scanned()), Sorted({deepPath, narrow + "/bottom.bin"}));
+    EXPECT_EQ(Sorted(scan.Found()), Sorted({deepPath, narrow + "/bottom.bin"}));
+    EXPECT_FALSE(FileExists(narrow + "/bottom.bin"));
+}
+
+TEST(ScanEngine, FilesThatVanishBeforeTheirTurnAreCountedAndJudgedByName) {
+    TempDir dir;
+    WriteFile(dir.File("a-first.bin"), "listed content");
+    WriteFile(dir.File("b-later.bin"), "listed content too");
+    WriteFile(dir.File("c-named.exe"), "x");
+    Scan scan(0);  // fingerprints taken in turn, so the removal below comes first
+    ListByContent(scan.blacklist, dir.File("a-first.bin"));
+    ListByContent(scan.blacklist, dir.File("b-later.bin"));
+    scan.blacklist[u"0123456789abcdef0123456789abcdef"].name = u"c-named.exe";
+    // The first finding removes every other file before its turn comes.
+    scan.ender.onCall = [&](const std::string& path) {
+        for (const char* name : {"a-first.bin", "b-later.bin", "c-named.exe"}) {
+            if (dir.File(name) != path) unlink(dir.File(name).c_str());
+        }
+    };
+    scan.Run({dir.path() + "/"});
+    EXPECT_EQ(scan.scanned.Size(), 3u);
+    // The first file judged is found; listed content that is gone by its turn is not, while the
+    // listed name still is.
+    const std::string first = scan.Scanned().at(0);
+    std::vector<std::string> expected = {first};
+    if (first != dir.File("c-named.exe")) expected.push_back(dir.File("c-named.exe"));
+    EXPECT_EQ(Sorted(scan.Found()), Sorted(expected));
+}
+
+TEST(ScanEngine, PseudoFileSystemsAreNeverEnteredAndMissingRootsAreSkipped) {
+    TempDir dir;
+    WriteFile(dir.File("f.bin"), "x");
+    struct stat st;
+    ASSERT_EQ(stat(dir.path().c_str(), &st), 0);
+    const std::string dev =
+        std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+    for (const char* type : {"proc", "sysfs", "ext4", "tmpfs"}) {
+        SCOPED_TRACE(type);
+        Scan scan;
+        scan.options.mountInfo = "30 1 " + dev + " / /x rw,relatime - " + type + " src rw\n";
+        scan.Run({dir.path(), dir.File("missing/"), ""});  // no trailing '/' on the first
+        bool pseudo = std::string(type) == "proc" || std::string(type) == "sysfs";
+        EXPECT_EQ(scan.scanned.Size(), pseudo ? 0u : 1u);
+        if (!pseudo) {
+            EXPECT_EQ(scan.Scanned(), std::vector<std::string>{dir.File("f.bin")});
+        }
+    }
+}
+
+TEST(ScanEngine, EmptyRootListPostsNothing) {
+    Scan scan;
+    scan.Run({});
+    EXPECT_EQ(scan.sink.Count(), 0u);
+}
+
+}  // namespace
+}  // namespace tovarek

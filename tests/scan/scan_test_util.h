@@ -1,0 +1,104 @@
+// Helpers shared by the scan suites: a message sink that records what a scan posts (checking
+// each message against the stores at the moment it is posted), a process ender that records
+// calls, and a list built from real files.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/code_page.h"
+#include "platform/messages.h"
+#include "scan/file_fingerprint.h"
+#include "scan/scan_engine.h"
+#include "store/blacklist.h"
+
+namespace tovarek::test {
+
+class RecordingSink : public MessageSink {
+public:
+    RecordingSink(const ScannedFileStore& scanned, const FindingStore& findings)
+        : m_scanned(scanned), m_findings(findings) {}
+
+    void PostMessage(unsigned message, uintptr_t wParam, intptr_t lParam) override {
+        ScanFileRecord record;
+        bool complete =
+            message == WM_SCAN_DONE ||
+            (message == WM_SCAN_PROGRESS ? m_scanned.Find(static_cast<int32_t>(wParam), record)
+                                         : m_findings.Find(static_cast<int32_t>(wParam), record));
+        std::function<void(const Message&)> hook;
+        Message m{message, wParam, lParam};
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            messages.push_back(m);
+            if (!complete) ++incompleteRecords;
+            hook = onMessage;
+        }
+        m_changed.notify_all();
+        if (hook) hook(m);
+    }
+
+    size_t Count() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return messages.size();
+    }
+
+    // Waits until `done` holds for the messages so far; false after `ms` milliseconds.
+    bool WaitFor(const std::function<bool(const std::vector<Message>&)>& done, int ms = 20000) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(ms),
+                                  [&] { return done(messages); });
+    }
+
+    std::vector<Message> messages;
+    int incompleteRecords = 0;
+    std::function<void(const Message&)> onMessage;  // runs on the posting thread
+
+private:
+    const ScannedFileStore& m_scanned;
+    const FindingStore& m_findings;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+};
+
+class RecordingEnder : public ProcessEnder {
+public:
+    void EndProcessesOfFile(const std::u16string& filePath,
+                            const std::u16string& fileName) override {
+        calls.push_back({Utf16ToUtf8(filePath), Utf16ToUtf8(fileName)});
+        if (onCall) onCall(calls.back().first);
+    }
+    std::vector<std::pair<std::string, std::string>> calls;
+    std::function<void(const std::string&)> onCall;
+};
+
+inline std::string Md5Of(const std::string& path) {
+    char digest[33] = {};
+    return ComputeFileMd5(path.c_str(), digest) ? digest : "";
+}
+
+// Lists `path` by its content under the listed name `name` (stored lower-case, as a load does).
+inline void ListByContent(BlacklistMap& list, const std::string& path,
+                          const std::u16string& name = u"listed.bin") {
+    list[Utf8ToUtf16(Md5Of(path))].name = name;
+}
+
+inline std::vector<std::string> Paths(const ScanRecordStore& store) {
+    std::vector<std::string> paths;
+    store.ForEach(
+        [&](int32_t, const ScanFileRecord& r) { paths.push_back(Utf16ToUtf8(r.filePath)); });
+    return paths;
+}
+
+inline void MakeDirs(const std::string& path) {
+    for (size_t i = 1; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '/') mkdir(path.substr(0, i).c_str(), 0755);
+    }
+}
+
+}  // namespace tovarek::test
