@@ -333,7 +333,8 @@ bool ParseText(XmlDoc& doc) {
         Parser parser(doc);
         ok = parser.Run(&first);
         if (ok) {
-            doc.m_index[0].nLength = static_cast<int32_t>(n);
+            // Piecewise reading appends to the text during the parse.
+            doc.m_index[0].nLength = static_cast<int32_t>(doc.m_strText.size());
             if (first == 0) {
                 AddReportEntry(doc.m_strReport, u"no_root_element", std::nullopt, 0);
             } else {

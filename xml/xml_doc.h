@@ -24,10 +24,11 @@ constexpr uint32_t kXmlReadPiecewise = 0x10;   // parsed while its file is read 
 constexpr uint32_t kXmlWritePiecewise = 0x20;  // written to its file piece by piece
 
 // The one place where the scanner asks for more text: called when it reaches the end of the text
-// it holds while reading a node. The hook may append text and may drop a consumed front of the
-// window up to (not past) node.nStart; it then points scanner.pText/nTextLength at the new
-// window and moves scanner.nOffset and node's offsets back by the units dropped
-// (ShiftScannedNode does both). Returns false when nothing more is to be had.
+// it holds while reading a node. The hook appends the next piece to the window and points
+// scanner.pText/nTextLength at it; false when nothing more is to be had. The parse records
+// offsets into XmlDoc::m_strText, so under ParseText the hook must only append; a scanner used
+// on its own may also drop a consumed front up to node.nStart and then ShiftScannedNode. An
+// empty text is not scanned at all: load the first piece before ParseText.
 using MoreTextFn = bool (*)(NodeScanner& scanner, ScannedNode& node);
 
 class XmlDoc {

@@ -327,6 +327,7 @@ TEST(XmlParse, PiecewiseReadingHook) {
         feed.rest = text.substr(1);
         EXPECT_TRUE(ParseText(doc)) << piece;
         EXPECT_EQ(doc.m_strText, text);
+        EXPECT_EQ(doc.m_index[0].nLength, static_cast<int32_t>(text.size()));
         ASSERT_EQ(doc.m_nElemCount, whole.m_nElemCount) << piece;
         for (uint32_t i = 1; i < doc.m_nElemCount; ++i) {
             EXPECT_EQ(doc.m_index[i].nStart, whole.m_index[i].nStart) << piece;
