@@ -12,6 +12,8 @@
 #include <optional>
 
 #include "platform/code_page.h"
+#include "platform/code_page_decoder.h"
+#include "platform/large_buffer.h"
 #include "xml/code_page_names.h"
 #include "xml/encoding.h"
 #include "xml/node_scanner.h"
@@ -80,6 +82,58 @@ size_t RemoveZeroUnits(Unit* data, size_t count, size_t* rawIndexOfTail) {
         data[kept++] = data[i];
     }
     return kept;
+}
+
+// The last piece of a file whose encoding is known: read in blocks and converted as it comes,
+// so the file's bytes are never held whole next to their text.
+bool ReadLastPieceStreaming(XmlFile& file, size_t bytes, int codePage, std::u16string& text) {
+    CodePageDecoder decoder(codePage);
+    constexpr size_t kBlock = 1 << 20;
+    auto buffer = std::make_unique_for_overwrite<char[]>(kBlock);
+    size_t ring[kTail];
+    text.reserve(bytes + bytes / 100 + 1);
+    PreferHugePages(text.data(), text.capacity() * sizeof(char16_t));
+    size_t remaining = bytes, pending = 0, readTotal = 0, zeros = 0;
+    bool lost = false;
+    for (;;) {
+        const size_t want = std::min(kBlock - pending, remaining);
+        const size_t got = fread(buffer.get() + pending, 1, want, file.m_pFile);
+        if (got != want) {
+            if (ferror(file.m_pFile)) {
+                int err = errno ? errno : EIO;
+                text.clear();
+                AddFileError(file, err);
+                return false;
+            }
+            remaining = got;  // the file shrank since it was opened
+        }
+        remaining -= got;
+        readTotal += got;
+        size_t fresh = got;
+        if (memchr(buffer.get() + pending, 0, got)) {
+            fresh = RemoveZeroUnits(buffer.get() + pending, got, ring);
+            zeros += got - fresh;
+        }
+        const size_t available = pending + fresh;
+        const bool final = remaining == 0;
+        const size_t used =
+            decoder.Decode(std::string_view(buffer.get(), available), final, text, &lost);
+        pending = available - used;
+        if (final) break;
+        memmove(buffer.get(), buffer.get() + used, pending);
+    }
+    file.m_nPosition += static_cast<uint32_t>(readTotal);
+    file.m_nUnits = static_cast<uint32_t>(readTotal);
+    AddReportEntry(file.m_strReport, u"read", file.m_strEncoding, kReportEncoding | kReportLength,
+                   static_cast<long long>(readTotal));
+    if (zeros > 0) {
+        AddReportEntry(file.m_strReport, u"nulls_removed", std::nullopt, kReportCount,
+                       static_cast<long long>(zeros));
+    }
+    AddReportEntry(file.m_strReport, u"converted_to", std::u16string_view(u"UTF-16"),
+                   kReportEncoding | kReportLength, static_cast<long long>(text.size()));
+    if (lost) AddReportEntry(file.m_strReport, u"conversion_loss", std::nullopt, 0);
+    return true;
 }
 
 }  // namespace
@@ -222,15 +276,27 @@ bool ReadText(XmlFile& file, std::u16string& text) {
 
     const bool utf16 = IsUtf16File(file);
     const size_t unitSize = utf16 ? 2 : 1;
+    if (!utf16 && !file.m_strEncoding.empty()) {
+        if (!IsEncodingSupported(file.m_strEncoding)) {
+            AddReportEntry(file.m_strReport, u"unsupported_encoding", file.m_strEncoding,
+                           kReportEncoding);
+            return false;
+        }
+        const int cp = ResolveCodePage(file.m_strEncoding);
+        if (last && cp != kCodePageUtf32) return ReadLastPieceStreaming(file, bytes, cp, text);
+    }
     // UTF-16 is read straight into the text; other bytes into a buffer for conversion.
     std::unique_ptr<char[]> raw;
     char* data;
     if (utf16) {
+        text.reserve(bytes / 2 + bytes / 200 + 1);
+        PreferHugePages(text.data(), text.capacity() * sizeof(char16_t));
         text.resize(bytes / 2 + 1);
         data = reinterpret_cast<char*>(text.data());
     } else {
         raw = std::make_unique_for_overwrite<char[]>(bytes + 1);
         data = raw.get();
+        PreferHugePages(data, bytes);
     }
     size_t got = fread(data, 1, bytes, file.m_pFile);
     if (got != bytes) {
@@ -347,7 +413,9 @@ bool ReadText(XmlFile& file, std::u16string& text) {
         text.resize(need);
         ConvertEncoding(u"UTF-16", file.m_strEncoding, data, kept, text.data(), need, &lost);
     } else {
-        CodePageToUtf16(cp, std::string_view(data, kept), text, &lost);
+        text.reserve(kept + kept / 100 + 1);
+        PreferHugePages(text.data(), text.capacity() * sizeof(char16_t));
+        CodePageDecoder(cp).Decode(std::string_view(data, kept), true, text, &lost);
     }
     AddReportEntry(file.m_strReport, u"converted_to", std::u16string_view(u"UTF-16"),
                    kReportEncoding | kReportLength, static_cast<long long>(text.size()));

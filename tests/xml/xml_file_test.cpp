@@ -149,6 +149,40 @@ TEST(LoadFileTest, FailuresLeaveTheTextEmpty) {
               std::u16string::npos);
 }
 
+// Large files are converted in blocks: characters and zero bytes at the block borders must come
+// out as if the file had been converted at once.
+TEST(LoadFileTest, LargeFilesConvertAcrossBlockBorders) {
+    TempDir dir;
+    for (int codePage : {936, 54936, 65001}) {
+        SCOPED_TRACE(codePage);
+        std::u16string body;
+        for (int i = 0; body.size() < 1500000; ++i) body += u"中文内容 x\u00E9 ";
+        const std::u16string text = u"<?xml version=\"1.0\" encoding=\"" +
+                                    std::u16string(codePage == 936     ? u"gbk"
+                                                   : codePage == 54936 ? u"gb18030"
+                                                                       : u"utf-8") +
+                                    u"\"?><a>" + body + u"</a>";
+        std::string bytes = Encode(text, codePage);
+        // Zero bytes right at and around the first block border, and one lone lead byte.
+        for (size_t at : {(1u << 20) - 1, 1u << 20, (1u << 20) + 1, 2000001u}) {
+            bytes.insert(at, 1, '\0');
+        }
+        std::string withoutZeros = bytes;
+        std::erase(withoutZeros, '\0');
+        withoutZeros += '\x81';
+        bytes += '\x81';
+        std::u16string expected;
+        CodePageToUtf16(codePage, withoutZeros, expected);
+        WriteFile(dir.File("big.xml"), bytes);
+        Loaded l = Load(dir.File("big.xml"));
+        EXPECT_TRUE(l.ok);
+        EXPECT_TRUE(l.text == expected);
+        EXPECT_EQ(l.text.back(), u'\uFFFD');
+        EXPECT_NE(l.report.find(u"<nulls_removed count=\"4\"/>"), std::u16string::npos);
+        EXPECT_NE(l.report.find(u"<conversion_loss/>"), std::u16string::npos);
+    }
+}
+
 TEST(LoadFileTest, DeclaredUtf16WithoutMarkIsReadAsTheBytesItIs) {
     TempDir dir;
     WriteFile(dir.File("f.xml"), "<?xml version=\"1.0\" encoding=\"UTF-16\"?><a>\xC3\xA9</a>");

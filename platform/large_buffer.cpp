@@ -1,0 +1,17 @@
+#include "platform/large_buffer.h"
+
+#include <sys/mman.h>
+
+#include <cstdint>
+
+namespace tovarek {
+
+void PreferHugePages(void* data, size_t bytes) {
+    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(data);
+    const uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t last = (begin + bytes) & ~(kHuge - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
+}  // namespace tovarek
