@@ -10,6 +10,8 @@ int RunMd5(int argc, char** argv);
 int RunPs(int argc, char** argv);
 int RunWatch(int argc, char** argv);
 int RunScan(int argc, char** argv);
+int RunImport(int argc, char** argv);
+int RunUpdate(int argc, char** argv);
 int RunXmlCheck(int argc, char** argv);
 
 // Prints the usage text to stderr and returns kExitUsage.

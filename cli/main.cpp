@@ -18,6 +18,8 @@ const Command kCommands[] = {
     {"ps", RunPs},
     {"watch", RunWatch},
     {"scan", RunScan},
+    {"import", RunImport},
+    {"update", RunUpdate},
     {"xml-check", RunXmlCheck},
 };
 
@@ -31,6 +33,9 @@ const char kUsage[] =
     "  watch --passes N         N passes in one process, each timed on stderr\n"
     "  scan [--delete] PATH...  scan directories with the list of ./Ravlin.db; one line per\n"
     "                           finding, then a summary (exit 1 if anything was found)\n"
+    "  import FILE              import a daily list file into ./Ravlin.db; prints the rows added\n"
+    "  update [URL]             one list download and import cycle into ./Ravlin.db; prints the\n"
+    "                           outcome and the list date (exit 1 if nothing usable arrived)\n"
     "  xml-check FILE           parse an XML file; prints the report and \"well-formed\" or\n"
     "                           \"not well-formed\" (exit 1)\n";
 

@@ -28,15 +28,23 @@ int RunStatement(Database& db, const char* sql, std::string& errorText) {
     return rc;
 }
 
-// Prepares, binds and steps one statement; `errorText` as above. The values are bound without a
-// copy: they outlive the statement, which is finalized here.
+// Binds and steps one statement, compiled once per text and kept in `db`; `errorText` as above.
+// The values are bound without a copy: the bindings are cleared before this returns.
 int RunBoundStatement(Database& db, const std::string& sql, const std::vector<std::string>& params,
                       std::string& errorText, int& changes) {
     changes = 0;
     errorText.clear();
-    sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v2(db.m_db, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr);
-    if (rc == SQLITE_OK && stmt == nullptr) return 0;  // only white space or a comment
+    int rc = SQLITE_OK;
+    if (db.m_pStmt == nullptr || db.m_strStmtSql != sql) {
+        sqlite3_finalize(db.m_pStmt);
+        db.m_pStmt = nullptr;
+        db.m_strStmtSql.clear();
+        rc = sqlite3_prepare_v3(db.m_db, sql.c_str(), static_cast<int>(sql.size()),
+                                SQLITE_PREPARE_PERSISTENT, &db.m_pStmt, nullptr);
+        if (rc == SQLITE_OK && db.m_pStmt == nullptr) return 0;  // only white space or a comment
+        if (rc == SQLITE_OK) db.m_strStmtSql = sql;
+    }
+    sqlite3_stmt* stmt = db.m_pStmt;
     for (size_t i = 0; rc == SQLITE_OK && i < params.size(); ++i) {
         rc = sqlite3_bind_text(stmt, static_cast<int>(i + 1), params[i].data(),
                                static_cast<int>(params[i].size()), SQLITE_STATIC);
@@ -55,7 +63,11 @@ int RunBoundStatement(Database& db, const std::string& sql, const std::vector<st
         errorText = sqlite3_errmsg(db.m_db);
         rc &= 0xff;
     }
-    sqlite3_finalize(stmt);
+    if (stmt) {
+        // Ready for the next run; the bound values belong to the caller and go with this call.
+        sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+    }
     return rc;
 }
 
@@ -175,6 +187,10 @@ int Query(Database& db, const std::string& sql, QueryTable& table, int& rowCount
 
 void CloseDatabase(Database& db) {
     if (db.m_db == nullptr) return;
+    // A statement left open would keep sqlite3_close from closing the connection.
+    sqlite3_finalize(db.m_pStmt);
+    db.m_pStmt = nullptr;
+    db.m_strStmtSql.clear();
     sqlite3_close(db.m_db);
     db.m_db = nullptr;
 }

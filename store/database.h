@@ -8,6 +8,7 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace tovarek {
 
@@ -26,6 +27,10 @@ public:
     bool IsOpen() const { return m_db != nullptr; }
 
     sqlite3* m_db = nullptr;
+    // The last statement run with bound values, kept compiled for the next run of the same text
+    // (an import runs one insert for every record); finalized by CloseDatabase.
+    sqlite3_stmt* m_pStmt = nullptr;
+    std::string m_strStmtSql;
 };
 
 // SQLite's code for "misuse", returned by every operation on a Database whose open failed.

@@ -64,6 +64,26 @@ TEST_F(StoreTest, BoundStatementFailuresAndTheirLogLines) {
     EXPECT_EQ(changes, 0);
 }
 
+TEST_F(StoreTest, KeptStatementFollowsSchemaAndTextChanges) {
+    Database db;
+    OpenDatabase(db);
+    ASSERT_EQ(Execute(db, kInsert, Values{"m1", "a", "1"}, true), 0);
+    // The kept statement must not run against the table it was compiled for.
+    ASSERT_EQ(Execute(db,
+                      "drop table blackmap; create table blackmap(md5 primary key, name, intro, "
+                      "size, extra)",
+                      false),
+              0);
+    EXPECT_EQ(Execute(db, kInsert, Values{"m2", "b", "2"}, false), SQLITE_ERROR);
+    EXPECT_NE(DbErrLog().find("5 columns but 4 values"), std::string::npos) << DbErrLog();
+    // Another text, then the first again.
+    EXPECT_EQ(Execute(db, "insert into blackmap values(?,?,'',?,?)", Values{"m3", "c", "3", "x"},
+                      false),
+              0);
+    EXPECT_EQ(Execute(db, "insert into blackmap(md5) values(?)", Values{"m4"}, false), 0);
+    EXPECT_EQ(Cell(db, "select group_concat(md5) from blackmap"), "m3,m4");
+}
+
 TEST_F(StoreTest, FailedCommitIsRolledBackSoTheConnectionStaysUsable) {
     Database db;
     OpenDatabase(db);

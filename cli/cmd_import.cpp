@@ -1,0 +1,37 @@
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "app/ravlin_app.h"
+#include "cli/commands.h"
+#include "platform/code_page.h"
+#include "update/list_import.h"
+
+namespace tovarek::cli {
+
+// import FILE: the list file into ./Ravlin.db (created when missing), as the program's file mode
+// does it; prints how many rows the table took.
+int RunImport(int argc, char** argv) {
+    if (argc != 1) return Usage("import: expects exactly one FILE");
+    const char* path = argv[0];
+    if (access(path, R_OK) != 0) {
+        fprintf(stderr, "ravlin-cli: import: %s: %s\n", path, strerror(errno));
+        return 2;
+    }
+    CRavlinApp app;
+    ImportOutcome outcome;
+    ImportList(app, kImportFile, AnsiToUtf16(path), &outcome);
+    if (!outcome.bParsed) {
+        fprintf(stderr,
+                "ravlin-cli: import: %s: nothing imported (not a well-formed list document, or "
+                "./Ravlin.db could not be opened)\n",
+                path);
+        return 2;
+    }
+    printf("%d rows added (%d records, %d refused)\n", outcome.nRowsAdded, outcome.nRecords,
+           outcome.nRecords - outcome.nRowsAdded);
+    return 0;
+}
+
+}  // namespace tovarek::cli
