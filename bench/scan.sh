@@ -7,7 +7,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib.sh"
 cli="$TOVAREK_BUILD/cli/ravlin-cli"
-data="$TOVAREK_BUILD/bench-data/scan"
+data="$(cd "$TOVAREK_BUILD" && pwd)/bench-data/scan"
 runs=${SCAN_RUNS:-5}
 
 if [ ! -f "$data/done" ]; then
