@@ -20,9 +20,9 @@ constexpr const char* kInsertSql = "insert into blackmap values(?,?,'',?)";
 
 // One transaction per record is kept (a refused record must not undo the others), so the cost of
 // a commit decides the speed of an import: in WAL mode with synchronous=NORMAL a commit appends to
-// the log without waiting for the disk, and an ended program or power loss can lose only the
-// last few commits, never corrupt the table. journal_mode is stored in the file; synchronous is
-// per connection.
+// the log without waiting for the disk. A killed program loses nothing; a power loss can undo the
+// commits since the last checkpoint (the next list adds them again) but never corrupts the table.
+// journal_mode is stored in the file; synchronous is per connection.
 void PrepareForManyCommits(Database& db) {
     Execute(db, "PRAGMA journal_mode=WAL;", false);
     Execute(db, "PRAGMA synchronous=NORMAL;", false);
