@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -61,6 +62,9 @@ void HttpTestServer::Add(const std::string& path, const CannedResponse& response
 }
 
 bool HttpTestServer::Start() {
+    // libcurl honours proxy variables; requests to this server must never leave the machine.
+    setenv("no_proxy", "*", 1);
+    setenv("NO_PROXY", "*", 1);
     m_nListenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_nListenFd < 0) {
         m_strError = std::string("socket: ") + strerror(errno);
