@@ -1,10 +1,12 @@
 #include "tests/support/temp_dir.h"
 
-#include <ftw.h>
+#include <dirent.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -14,10 +16,26 @@
 namespace tovarek::test {
 namespace {
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
-    // Make read-only folders removable again before walking out of them.
-    chmod(path, 0700);
-    return remove(path);
+// Removes everything below the open folder `dirFd`, relative to it, so trees deeper than
+// PATH_MAX and folders without write or search permission go as well.
+void RemoveContents(int dirFd) {
+    fchmod(dirFd, 0700);
+    int listFd = dup(dirFd);
+    DIR* dir = listFd >= 0 ? fdopendir(listFd) : nullptr;
+    if (!dir) {
+        if (listFd >= 0) close(listFd);
+        return;
+    }
+    while (struct dirent* e = readdir(dir)) {
+        if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
+        if (unlinkat(dirFd, e->d_name, 0) == 0) continue;
+        int child = openat(dirFd, e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (child < 0) continue;
+        RemoveContents(child);
+        close(child);
+        unlinkat(dirFd, e->d_name, AT_REMOVEDIR);
+    }
+    closedir(dir);
 }
 
 }  // namespace
@@ -42,16 +60,12 @@ TempDir::~TempDir() {
         ADD_FAILURE() << "chdir back failed";
     }
     if (m_strPath.empty()) return;
-    // Grant write on every folder first so nftw's depth-first removal can unlink inside them.
-    nftw(
-        m_strPath.c_str(),
-        [](const char* p, const struct stat* st, int type, struct FTW*) {
-            if (type == FTW_D || type == FTW_DNR) chmod(p, 0700);
-            (void)st;
-            return 0;
-        },
-        16, FTW_PHYS);
-    nftw(m_strPath.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+    int fd = open(m_strPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        RemoveContents(fd);
+        close(fd);
+    }
+    if (rmdir(m_strPath.c_str()) != 0) ADD_FAILURE() << "could not remove " << m_strPath;
 }
 
 std::string TempDir::File(const std::string& name) const {
