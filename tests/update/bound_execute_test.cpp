@@ -77,9 +77,9 @@ TEST_F(StoreTest, KeptStatementFollowsSchemaAndTextChanges) {
     EXPECT_EQ(Execute(db, kInsert, Values{"m2", "b", "2"}, false), SQLITE_ERROR);
     EXPECT_NE(DbErrLog().find("5 columns but 4 values"), std::string::npos) << DbErrLog();
     // Another text, then the first again.
-    EXPECT_EQ(Execute(db, "insert into blackmap values(?,?,'',?,?)", Values{"m3", "c", "3", "x"},
-                      false),
-              0);
+    EXPECT_EQ(
+        Execute(db, "insert into blackmap values(?,?,'',?,?)", Values{"m3", "c", "3", "x"}, false),
+        0);
     EXPECT_EQ(Execute(db, "insert into blackmap(md5) values(?)", Values{"m4"}, false), 0);
     EXPECT_EQ(Cell(db, "select group_concat(md5) from blackmap"), "m3,m4");
 }

@@ -140,10 +140,12 @@ void HttpTestServer::Handle(int fd) {
         m_silentFds.push_back(fd);
         return;
     }
-    std::string answer = "HTTP/1.0 " + std::to_string(r.status) + " " + ReasonPhrase(r.status) +
-                         "\r\nContent-Type: " + r.contentType +
-                         "\r\nContent-Length: " + std::to_string(r.body.size()) +
-                         "\r\nConnection: close\r\n\r\n" + r.body;
+    std::string answer =
+        "HTTP/1.0 " + std::to_string(r.status) + " " + ReasonPhrase(r.status) +
+        "\r\nContent-Type: " + r.contentType + "\r\nContent-Length: " +
+        std::to_string(r.declaredLength >= 0 ? r.declaredLength
+                                             : static_cast<long long>(r.body.size())) +
+        "\r\nConnection: close\r\n\r\n" + r.body;
     SendAll(fd, answer);
     close(fd);
 }

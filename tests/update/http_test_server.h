@@ -18,7 +18,8 @@ struct CannedResponse {
     int status = 200;
     std::string contentType = "text/xml";
     std::string body;
-    bool neverAnswer = false;  // accept, read the request, then send nothing
+    bool neverAnswer = false;       // accept, read the request, then send nothing
+    long long declaredLength = -1;  // Content-Length to claim; -1: the body's own
 };
 
 class HttpTestServer {

@@ -106,6 +106,8 @@ TEST_F(FetchTest, AnswersOfTheServer) {
         {"/empty", {200, "text/xml", ""}, "", 200},
         {"/error-page", {404, "text/html", "<html>not here</html>"}, "", 404},
         {"/server-error", {500, "text/xml", "<list/>"}, "", 500},
+        // The connection closes before the announced length: a cut-off list is no list.
+        {"/cut-off", {200, "text/xml", "<list><File>", false, 4096}, "", 200},
         // UTF-8 up to the zero: converted, and the conversion ends at the zero.
         {"/zero", {200, "text/xml", std::string("<a>x</a>\0<b/>", 13)}, "<a>x</a>", 200},
         // Four-byte sequences are not taken as UTF-8: the body is handed on byte for byte.
