@@ -5,27 +5,16 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/path_escape.h"
 #include "scan/file_fingerprint.h"
 
 namespace tovarek::cli {
 namespace {
 
-// md5sum's output form: a name holding a backslash, a line feed or a carriage return is escaped
-// and the line starts with a backslash.
 void PrintLine(const char* digest, const char* path) {
-    bool escape = strpbrk(path, "\\\n\r") != nullptr;
-    std::string name;
-    for (const char* p = path; *p; ++p) {
-        if (*p == '\\')
-            name += "\\\\";
-        else if (*p == '\n')
-            name += "\\n";
-        else if (*p == '\r')
-            name += "\\r";
-        else
-            name.push_back(*p);
-    }
-    printf("%s%s  %s\n", escape ? "\\" : "", digest, name.c_str());
+    bool mark = false;
+    std::string name = EscapePathLikeMd5sum(path, mark);
+    printf("%s%s  %s\n", mark ? "\\" : "", digest, name.c_str());
 }
 
 }  // namespace

@@ -4,15 +4,14 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <string>
 
 #include "app/ravlin_app.h"
 #include "cli/commands.h"
+#include "cli/path_escape.h"
 #include "platform/code_page.h"
 #include "platform/local_time.h"
+#include "platform/messages.h"
 #include "scan/scan_worker.h"
 #include "store/app_settings.h"
 #include "store/blacklist.h"
@@ -27,43 +26,19 @@ class ScanMessages : public MessageSink {
 public:
     void PostMessage(unsigned message, uintptr_t wParam, intptr_t lParam) override {
         if (message == WM_SCAN_PROGRESS) return;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_queue.push_back({message, wParam, lParam});
-        }
-        m_ready.notify_one();
+        m_queue.Post({message, wParam, lParam});
     }
-    Message Wait() {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_ready.wait(lock, [this] { return !m_queue.empty(); });
-        Message m = m_queue.front();
-        m_queue.pop_front();
-        return m;
-    }
+    Message Wait() { return m_queue.Wait(); }
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_ready;
-    std::deque<Message> m_queue;
+    MessageQueue m_queue;
 };
 
-// One finding per line: a path holding a line break or a backslash is escaped and the line
-// starts with a backslash, as md5sum does, so every line stays one finding.
+// One finding per line, escaped as md5sum escapes names, so every line stays one finding.
 void PrintPath(const std::u16string& path) {
-    std::string bytes = Utf16ToUtf8(path);
-    bool escape = strpbrk(bytes.c_str(), "\\\n\r") != nullptr;
-    std::string line = escape ? "\\" : "";
-    for (char c : bytes) {
-        if (c == '\\')
-            line += "\\\\";
-        else if (c == '\n')
-            line += "\\n";
-        else if (c == '\r')
-            line += "\\r";
-        else
-            line.push_back(c);
-    }
-    printf("%s\n", line.c_str());
+    bool mark = false;
+    std::string line = EscapePathLikeMd5sum(Utf16ToUtf8(path), mark);
+    printf("%s%s\n", mark ? "\\" : "", line.c_str());
 }
 
 std::string ElapsedText(int64_t seconds) {

@@ -6,19 +6,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "xml/name_match.h"
 #include "xml/node_scanner.h"
 
 namespace tovarek {
 namespace {
 
 constexpr size_t kReportCap = 1000;
-
-inline bool ContinuesName(char16_t c) {
-    return c == ' ' || c == '=' || c == '/' || c == '[' || c == ']';
-}
-inline char16_t FoldAscii(char16_t c) {
-    return (c >= 'A' && c <= 'Z') ? c + 32 : c;
-}
 
 // The open-element stack. Names live back to back in one buffer. Entries deeper than the few
 // the linear search covers are also indexed by a hash of every name form an end tag can match
@@ -89,19 +83,7 @@ private:
     // '=', '/', '[' or ']'. Letter case is ignored under kXmlIgnoreCase until the first
     // character above 127, which the two names then share; after it the rest compares exactly.
     bool Matches(std::u16string_view stored, std::u16string_view name) const {
-        if (stored.size() < name.size()) return false;
-        if (stored.size() > name.size() && !ContinuesName(stored[name.size()])) return false;
-        bool exact = !m_bIgnoreCase;
-        for (size_t i = 0; i < name.size(); ++i) {
-            char16_t a = stored[i];
-            char16_t b = name[i];
-            if (a == b) {
-                if (a > 127) exact = true;
-                continue;
-            }
-            if (exact || FoldAscii(a) != FoldAscii(b)) return false;
-        }
-        return true;
+        return NameMatches(stored, name, m_bIgnoreCase);
     }
 
     // FNV-1a over the name as Matches compares it.

@@ -2,19 +2,34 @@
 
 #include <string_view>
 
+#include "xml/name_match.h"
 #include "xml/node_scanner.h"
 #include "xml/xml_text.h"
 
 namespace tovarek {
+
+bool NameMatches(std::u16string_view pathName, std::u16string_view name, bool ignoreCase) {
+    if (pathName.size() < name.size()) return false;
+    if (pathName.size() > name.size() && !EndsPathName(pathName[name.size()])) return false;
+    bool exact = !ignoreCase;
+    for (size_t i = 0; i < name.size(); ++i) {
+        char16_t a = pathName[i];
+        char16_t b = name[i];
+        if (a == b) {
+            if (a > 127) exact = true;
+            continue;
+        }
+        if (exact || FoldAscii(a) != FoldAscii(b)) return false;
+    }
+    return true;
+}
+
 namespace {
 
 enum class PathKind { kAny, kRelative, kAbsolute, kAnywhere, kInvalid };
 
 inline bool IsSpace(char16_t c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-inline bool EndsPathName(char16_t c) {
-    return c == ' ' || c == '=' || c == '/' || c == '[' || c == ']';
 }
 inline bool EndsElementName(char16_t c) {
     switch (c) {
@@ -36,9 +51,6 @@ inline bool EndsElementName(char16_t c) {
         default:
             return false;
     }
-}
-inline char16_t FoldAscii(char16_t c) {
-    return (c >= 'A' && c <= 'Z') ? c + 32 : c;
 }
 
 struct Path {
@@ -123,24 +135,6 @@ std::u16string_view ElementName(const XmlDoc& doc, uint32_t pos) {
     if (i < tag.size()) ++i;
     while (i < tag.size() && !EndsElementName(tag[i])) ++i;
     return tag.substr(start, i - start);
-}
-
-// `pathName` begins with `name` and ends there or goes on with a blank, '=', '/', '[' or ']'.
-// Under kXmlIgnoreCase ASCII letters compare without case until a character above 127.
-bool NameMatches(std::u16string_view pathName, std::u16string_view name, bool ignoreCase) {
-    if (pathName.size() < name.size()) return false;
-    if (pathName.size() > name.size() && !EndsPathName(pathName[name.size()])) return false;
-    bool exact = !ignoreCase;
-    for (size_t i = 0; i < name.size(); ++i) {
-        char16_t a = pathName[i];
-        char16_t b = name[i];
-        if (a == b) {
-            if (a > 127) exact = true;
-            continue;
-        }
-        if (exact || FoldAscii(a) != FoldAscii(b)) return false;
-    }
-    return true;
 }
 
 bool ElementMatches(const XmlDoc& doc, uint32_t pos, const Path& path) {

@@ -1,0 +1,98 @@
+// ravlin-cli scan, ps and watch as a user runs them: real trees in the test's own folder, and
+// real processes only inside a PID namespace of the test's own.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "store/database.h"
+#include "tests/cli/run_command.h"
+#include "tests/support/temp_dir.h"
+
+namespace tovarek {
+namespace {
+
+using test::RunCommand;
+
+const std::string kCli = RAVLIN_CLI;
+
+// A Ravlin.db in the current directory holding the given (md5, name) rows.
+void MakeList(const std::vector<std::pair<std::string, std::string>>& rows) {
+    Database db;
+    OpenDatabase(db);
+    ASSERT_TRUE(db.IsOpen());
+    for (const auto& [md5, name] : rows) {
+        ASSERT_EQ(
+            Execute(db, "insert into blackmap values('" + md5 + "','" + name + "','','1')", false),
+            0);
+    }
+}
+
+TEST(CliScan, ReportsFindsByContentAndNameAndDeletesOnlyWhenAsked) {
+    test::TempDir dir(true);
+    ASSERT_EQ(mkdir(dir.File("tree").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(dir.File("tree/sub").c_str(), 0755), 0);
+    test::WriteFile(dir.File("tree/sub/payload.bin"), "abc");  // md5 900150...
+    test::WriteFile(dir.File("tree/NAMED.EXE"), "anything");
+    test::WriteFile(dir.File("tree/clean.txt"), "clean");
+    MakeList({{"900150983cd24fb0d6963f7d28e17f72", "other.name"},
+              {"00000000000000000000000000000000", "named.exe"}});
+
+    auto first = RunCommand(kCli + " scan " + dir.File("tree"));
+    EXPECT_EQ(first.exitCode, 1);
+    EXPECT_NE(first.out.find(dir.File("tree/sub/payload.bin") + "\n"), std::string::npos)
+        << first.out;
+    EXPECT_NE(first.out.find(dir.File("tree/NAMED.EXE") + "\n"), std::string::npos);
+    EXPECT_NE(first.out.find("共扫描3个文件,危险文件2个"), std::string::npos) << first.out;
+    EXPECT_TRUE(test::FileExists(dir.File("tree/sub/payload.bin"))) << "no --delete, no deletion";
+
+    auto deleting = RunCommand(kCli + " scan --delete " + dir.File("tree"));
+    EXPECT_EQ(deleting.exitCode, 1);
+    EXPECT_FALSE(test::FileExists(dir.File("tree/sub/payload.bin")));
+    EXPECT_FALSE(test::FileExists(dir.File("tree/NAMED.EXE")));
+    EXPECT_TRUE(test::FileExists(dir.File("tree/clean.txt")));
+
+    auto clean = RunCommand(kCli + " scan " + dir.File("tree"));
+    EXPECT_EQ(clean.exitCode, 0);
+    EXPECT_NE(clean.out.find("共扫描1个文件,危险文件0个"), std::string::npos) << clean.out;
+}
+
+TEST(CliScan, BadRequestsExitWithTwoAndCreateNothing) {
+    test::TempDir dir(true);
+    EXPECT_EQ(RunCommand(kCli + " scan " + dir.path() + " 2>/dev/null").exitCode, 2);
+    EXPECT_FALSE(test::FileExists(dir.File("Ravlin.db"))) << "a missing list is not created";
+    MakeList({});
+    EXPECT_EQ(RunCommand(kCli + " scan " + dir.File("nothing") + " 2>/dev/null").exitCode, 2);
+    EXPECT_EQ(RunCommand(kCli + " scan 2>/dev/null").exitCode, 2);
+}
+
+TEST(CliPs, ListsThisTestWithItsParent) {
+    auto ps = RunCommand(kCli + " ps");
+    ASSERT_EQ(ps.exitCode, 0);
+    // This process appears with its parent PID and its executable's lower-cased name.
+    std::string own = std::to_string(getpid()) + "\t" + std::to_string(getppid()) + "\t";
+    EXPECT_NE(ps.out.find(own), std::string::npos) << ps.out.substr(0, 2000);
+    EXPECT_NE(ps.out.find("shell"), std::string::npos);
+}
+
+bool CanUnsharePid() {
+    return RunCommand("unshare --pid --fork --mount-proc true 2>/dev/null").exitCode == 0;
+}
+
+TEST(CliWatch, OnePassEndsAListedProgramInsideItsOwnNamespace) {
+    if (!CanUnsharePid()) GTEST_SKIP() << "unshare --pid --fork --mount-proc is refused here";
+    test::TempDir dir(true);
+    ASSERT_EQ(system("cp /bin/sleep ./tovarek-test-sleeper"), 0);
+    MakeList({{"00000000000000000000000000000001", "TOVAREK-TEST-SLEEPER"}});
+    // Inside the namespace the shell is PID 1, which is never ended; the sleeper is its child.
+    auto run = RunCommand(
+        "unshare --pid --fork --mount-proc sh -c '"
+        "./tovarek-test-sleeper 30 & sleep 0.3; " +
+        kCli +
+        " watch --once; "
+        "wait $!; echo \"sleeper-status=$?\"' 2>/dev/null");
+    EXPECT_NE(run.out.find("tovarek-test-sleeper"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("sleeper-status=137"), std::string::npos) << run.out;
+}
+
+}  // namespace
+}  // namespace tovarek
