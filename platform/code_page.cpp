@@ -22,27 +22,86 @@ struct CodePageName {
 
 // Windows code page numbers and the glibc iconv names that serve them.
 constexpr CodePageName kCodePages[] = {
-    {37, "IBM037"},         {437, "CP437"},          {500, "IBM500"},        {708, "ISO-8859-6"},
-    {720, "CP720"},         {737, "CP737"},          {775, "CP775"},         {850, "CP850"},
-    {852, "CP852"},         {855, "CP855"},          {857, "CP857"},         {858, "CP858"},
-    {860, "CP860"},         {861, "CP861"},          {862, "CP862"},         {863, "CP863"},
-    {864, "CP864"},         {865, "CP865"},          {866, "CP866"},         {869, "CP869"},
-    {874, "CP874"},         {875, "CP875"},          {932, "CP932"},         {936, "CP936"},
-    {949, "CP949"},         {950, "BIG5"},           {1026, "IBM1026"},      {1047, "IBM1047"},
-    {1200, "UTF-16LE"},     {1201, "UTF-16BE"},      {1250, "CP1250"},       {1251, "CP1251"},
-    {1252, "CP1252"},       {1253, "CP1253"},        {1254, "CP1254"},       {1255, "CP1255"},
-    {1256, "CP1256"},       {1257, "CP1257"},        {1258, "CP1258"},       {1361, "JOHAB"},
-    {10000, "MACINTOSH"},   {10007, "MAC-CYRILLIC"}, {12000, "UTF-32LE"},    {12001, "UTF-32BE"},
-    {20127, "ASCII"},       {20866, "KOI8-R"},       {20932, "EUC-JP"},      {21866, "KOI8-U"},
-    {28591, "ISO-8859-1"},  {28592, "ISO-8859-2"},   {28593, "ISO-8859-3"},  {28594, "ISO-8859-4"},
-    {28595, "ISO-8859-5"},  {28596, "ISO-8859-6"},   {28597, "ISO-8859-7"},  {28598, "ISO-8859-8"},
-    {28599, "ISO-8859-9"},  {28603, "ISO-8859-13"},  {28605, "ISO-8859-15"}, {38598, "ISO-8859-8"},
-    {50220, "ISO-2022-JP"}, {50221, "ISO-2022-JP"},  {50222, "ISO-2022-JP"}, {50225, "ISO-2022-KR"},
-    {51932, "EUC-JP"},      {51936, "GB2312"},       {51949, "EUC-KR"},      {52936, "HZ"},
-    {54936, "GB18030"},     {65000, "UTF-7"},        {65001, "UTF-8"},
+    {37, "IBM037"},
+    {437, "CP437"},
+    {500, "IBM500"},
+    {708, "ISO-8859-6"},
+    {720, "CP720"},
+    {737, "CP737"},
+    {775, "CP775"},
+    {850, "CP850"},
+    {852, "CP852"},
+    {855, "CP855"},
+    {857, "CP857"},
+    {858, "CP858"},
+    {860, "CP860"},
+    {861, "CP861"},
+    {862, "CP862"},
+    {863, "CP863"},
+    {864, "CP864"},
+    {865, "CP865"},
+    {866, "CP866"},
+    {869, "CP869"},
+    {874, "CP874"},
+    {875, "CP875"},
+    {932, "CP932"},
+    {936, "CP936"},
+    {949, "CP949"},
+    {950, "BIG5"},
+    {1026, "IBM1026"},
+    {1047, "IBM1047"},
+    {1200, "UTF-16LE"},
+    {1201, "UTF-16BE"},
+    {1250, "CP1250"},
+    {1251, "CP1251"},
+    {1252, "CP1252"},
+    {1253, "CP1253"},
+    {1254, "CP1254"},
+    {1255, "CP1255"},
+    {1256, "CP1256"},
+    {1257, "CP1257"},
+    {1258, "CP1258"},
+    {1361, "JOHAB"},
+    {10000, "MACINTOSH"},
+    {10007, "MAC-CYRILLIC"},
+    {12000, "UTF-32LE"},
+    {12001, "UTF-32BE"},
+    {20127, "ASCII"},
+    {20866, "KOI8-R"},
+    {20932, "EUC-JP"},
+    {21866, "KOI8-U"},
+    {28591, "ISO-8859-1"},
+    {28592, "ISO-8859-2"},
+    {28593, "ISO-8859-3"},
+    {28594, "ISO-8859-4"},
+    {28595, "ISO-8859-5"},
+    {28596, "ISO-8859-6"},
+    {28597, "ISO-8859-7"},
+    {28598, "ISO-8859-8"},
+    {28599, "ISO-8859-9"},
+    {28603, "ISO-8859-13"},
+    {28605, "ISO-8859-15"},
+    {38598, "ISO-8859-8"},
+    {50220, "ISO-2022-JP"},
+    {50221, "ISO-2022-JP"},
+    {50222, "ISO-2022-JP"},
+    {50225, "ISO-2022-KR"},
+    {51932, "EUC-JP"},
+    {51936, "GB2312"},
+    {51949, "EUC-KR"},
+    {52936, "HZ"},
+    {54936, "GB18030"},
+    {65000, "UTF-7"},
+    {65001, "UTF-8"},
     // Further code pages that XML files may declare.
-    {154, "PT154"},         {1125, "CP1125"},        {1133, "CP1133"},       {10017, "MAC-UK"},
-    {10029, "MAC-CENTRALEUROPE"}, {10079, "MAC-IS"}, {20936, "GB2312"},      {50227, "ISO-2022-CN"},
+    {154, "PT154"},
+    {1125, "CP1125"},
+    {1133, "CP1133"},
+    {10017, "MAC-UK"},
+    {10029, "MAC-CENTRALEUROPE"},
+    {10079, "MAC-IS"},
+    {20936, "GB2312"},
+    {50227, "ISO-2022-CN"},
 };
 
 // Locale character sets (nl_langinfo(CODESET)) and the code page each means.
@@ -128,6 +187,93 @@ void ConvertAll(iconv_t cd, const char* in, size_t inLeft, std::string& out,
     out.resize(used);
 }
 
+// UTF-8 is the code page of nearly every conversion (paths, SQLite texts, logs), so it has its
+// own loops instead of an iconv descriptor per call. They answer exactly as iconv does with the
+// replacement rules above: each byte of an invalid sequence is one U+FFFD, a sequence cut by the
+// end of the input is one U+FFFD, and a lone surrogate is encoded as '?'.
+void DecodeUtf8(std::string_view in, std::u16string& out, bool* lost) {
+    out.clear();
+    out.reserve(in.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+    const size_t n = in.size();
+    size_t i = 0;
+    while (i < n) {
+        unsigned char b = p[i];
+        if (b < 0x80) {
+            out.push_back(b);
+            ++i;
+            continue;
+        }
+        // Lead bytes as glibc reads them, up to the old six-byte forms.
+        size_t len = b >= 0xC2 && b <= 0xDF   ? 2
+                     : b >= 0xE0 && b <= 0xEF ? 3
+                     : b >= 0xF0 && b <= 0xF7 ? 4
+                     : b >= 0xF8 && b <= 0xFB ? 5
+                     : b >= 0xFC && b <= 0xFD ? 6
+                                              : 0;
+        size_t k = 1;
+        while (len && k < len && i + k < n && (p[i + k] & 0xC0) == 0x80) ++k;
+        if (len && k < len && i + k == n) {  // cut by the end of the input
+            if (lost) *lost = true;
+            out.push_back(0xFFFD);
+            return;
+        }
+        uint32_t cp = 0;
+        if (k == len) {
+            cp = len == 2   ? b & 0x1F
+                 : len == 3 ? b & 0x0F
+                 : len == 4 ? b & 0x07
+                 : len == 5 ? b & 0x03
+                            : b & 0x01;
+            for (size_t j = 1; j < len; ++j) cp = (cp << 6) | (p[i + j] & 0x3F);
+        }
+        static constexpr uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000, 0x200000, 0x4000000};
+        // Over-long forms, surrogates and values past U+10FFFF are invalid like a bad byte.
+        if (k != len || cp < kSmallest[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            if (lost) *lost = true;
+            out.push_back(0xFFFD);
+            ++i;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+        i += len;
+    }
+}
+
+void EncodeUtf8(std::u16string_view in, std::string& out, bool* lost) {
+    out.clear();
+    out.reserve(in.size() * 3 / 2 + 8);
+    for (size_t i = 0; i < in.size(); ++i) {
+        uint32_t c = in[i];
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0xD800 || c > 0xDFFF) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
+            uint32_t cp = 0x10000 + ((c - 0xD800) << 10) + (in[i + 1] - 0xDC00);
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+            ++i;
+        } else {
+            out.push_back('?');
+            if (lost) *lost = true;
+        }
+    }
+}
+
 }  // namespace
 
 int AnsiCodePage() {
@@ -149,6 +295,10 @@ const char* IconvNameOfCodePage(int codePage) {
 }
 
 bool CodePageToUtf16(int codePage, std::string_view in, std::u16string& out, bool* lost) {
+    if (codePage == kCodePageUtf8) {
+        DecodeUtf8(in, out, lost);
+        return true;
+    }
     out.clear();
     const char* name = IconvNameOfCodePage(codePage);
     if (!name) return false;
@@ -168,6 +318,10 @@ bool CodePageToUtf16(int codePage, std::string_view in, std::u16string& out, boo
 }
 
 bool Utf16ToCodePage(int codePage, std::u16string_view in, std::string& out, bool* lost) {
+    if (codePage == kCodePageUtf8) {
+        EncodeUtf8(in, out, lost);
+        return true;
+    }
     out.clear();
     const char* name = IconvNameOfCodePage(codePage);
     if (!name) return false;

@@ -98,54 +98,50 @@ void OpenDatabase(Database& db) {
 int Transact(Database& db, int kind) {
     if (kind < 0 || kind > 2) return 0;
     if (!db.IsOpen()) return kDbNotOpen;
-    std::string errorText;
-    int rc = RunStatement(db, kTransactStatements[kind], errorText);
-    if (rc != 0) {
-        LogDbError(
-            "执行SQL事务出错.错误号：" + std::to_string(rc) + "，错误信息：" + errorText + "\n",
-            true);
+    sqlite3_stmt*& stmt = db.m_pTransact[kind];
+    int rc = SQLITE_OK;
+    if (stmt == nullptr) {
+        rc = sqlite3_prepare_v3(db.m_db, kTransactStatements[kind], -1, SQLITE_PREPARE_PERSISTENT,
+                                &stmt, nullptr);
     }
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_step(stmt);
+        if (rc == SQLITE_DONE) rc = SQLITE_OK;
+    }
+    if (rc != SQLITE_OK) {
+        // The primary code, as sqlite3_exec would have returned it.
+        rc &= 0xff;
+        LogDbError("执行SQL事务出错.错误号：" + std::to_string(rc) + "，错误信息：" +
+                       sqlite3_errmsg(db.m_db) + "\n",
+                   true);
+    }
+    if (stmt) sqlite3_reset(stmt);
     return rc;
 }
 
-int Execute(Database& db, const std::string& sql, bool inTransaction) {
-    if (!db.IsOpen()) return kDbNotOpen;
-    std::string errorText;
-    int rc;
-    if (inTransaction) {
-        Transact(db, 0);
-        RunStatement(db, sql.c_str(), errorText);
-        rc = Transact(db, 1);
-    } else {
-        rc = RunStatement(db, sql.c_str(), errorText);
-    }
-    if (rc != 0) {
-        LogDbError(
-            "执行SQL 命令出错.错误号：" + std::to_string(rc) + "，错误信息：" + errorText + "\n",
-            true);
-    }
-    return rc;
-}
+namespace {
 
-int Execute(Database& db, const std::string& sql, const std::vector<std::string>& params,
-            bool inTransaction, int* changes) {
-    int changed = 0;
+// Runs `statement` as Execute does: between begin and commit when asked, logging a failure of
+// the deciding step. A commit that failed (a lock held past the busy timeout, a deferred
+// constraint) would leave the transaction open and make every later "begin" on this connection
+// fail, so it is rolled back. `statement` fills the error text and tells whether it changed rows.
+template <typename Run>
+int ExecuteStatement(Database& db, bool inTransaction, Run statement, int* changes) {
     if (changes) *changes = 0;
     if (!db.IsOpen()) return kDbNotOpen;
     std::string errorText;
+    int changed = 0;
     int rc;
     if (inTransaction) {
         Transact(db, 0);
-        RunBoundStatement(db, sql, params, errorText, changed);
+        statement(errorText, changed);
         rc = Transact(db, 1);
-        // A commit that failed (a lock held past the busy timeout) would leave the transaction
-        // open and make every later "begin" on this connection fail; the row is not stored.
         if (rc != 0) {
             Transact(db, 2);
             changed = 0;
         }
     } else {
-        rc = RunBoundStatement(db, sql, params, errorText, changed);
+        rc = statement(errorText, changed);
     }
     if (rc != 0) {
         LogDbError(
@@ -154,6 +150,25 @@ int Execute(Database& db, const std::string& sql, const std::vector<std::string>
     }
     if (changes) *changes = changed;
     return rc;
+}
+
+}  // namespace
+
+int Execute(Database& db, const std::string& sql, bool inTransaction) {
+    return ExecuteStatement(
+        db, inTransaction,
+        [&](std::string& errorText, int&) { return RunStatement(db, sql.c_str(), errorText); },
+        nullptr);
+}
+
+int Execute(Database& db, const std::string& sql, const std::vector<std::string>& params,
+            bool inTransaction, int* changes) {
+    return ExecuteStatement(
+        db, inTransaction,
+        [&](std::string& errorText, int& changed) {
+            return RunBoundStatement(db, sql, params, errorText, changed);
+        },
+        changes);
 }
 
 int Query(Database& db, const std::string& sql, QueryTable& table, int& rowCount,
@@ -190,6 +205,10 @@ void CloseDatabase(Database& db) {
     // A statement left open would keep sqlite3_close from closing the connection.
     sqlite3_finalize(db.m_pStmt);
     db.m_pStmt = nullptr;
+    for (sqlite3_stmt*& stmt : db.m_pTransact) {
+        sqlite3_finalize(stmt);
+        stmt = nullptr;
+    }
     db.m_strStmtSql.clear();
     sqlite3_close(db.m_db);
     db.m_db = nullptr;

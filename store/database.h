@@ -31,6 +31,9 @@ public:
     // (an import runs one insert for every record); finalized by CloseDatabase.
     sqlite3_stmt* m_pStmt = nullptr;
     std::string m_strStmtSql;
+    // "begin", "commit" and "rollback", compiled on first use: an import runs two of them for
+    // every record.
+    sqlite3_stmt* m_pTransact[3] = {nullptr, nullptr, nullptr};
 };
 
 // SQLite's code for "misuse", returned by every operation on a Database whose open failed.

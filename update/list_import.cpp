@@ -30,6 +30,8 @@ void PrepareForManyCommits(Database& db) {
     // disk, and a page changed by many commits is written back once. The log goes when the last
     // connection closes.
     Execute(db, "PRAGMA wal_autocheckpoint=16000;", false);
+    Execute(db, "PRAGMA cache_size=-65536;", false);
+    Execute(db, "PRAGMA mmap_size=268435456;", false);
 }
 
 // The fingerprints the table holds, byte for byte as the primary key compares them.

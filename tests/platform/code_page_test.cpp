@@ -1,5 +1,10 @@
 #include "platform/code_page.h"
 
+#include <errno.h>
+#include <iconv.h>
+
+#include <random>
+
 #include <gtest/gtest.h>
 
 namespace tovarek {
@@ -84,6 +89,67 @@ TEST(CodePage, LargeInputGrowsTheBuffer) {
     ASSERT_TRUE(Utf16ToCodePage(65001, text, bytes));
     EXPECT_EQ(bytes.size(), 300000u);
     EXPECT_EQ(Utf8ToUtf16(bytes), text);
+}
+
+}  // namespace
+}  // namespace tovarek
+
+namespace tovarek {
+namespace {
+
+// The same conversion through an iconv descriptor, with the replacement rules the library
+// promises: U+FFFD per invalid byte, one U+FFFD for a sequence cut by the end.
+std::u16string DecodeWithIconv(const std::string& in) {
+    iconv_t cd = iconv_open("UTF-16LE", "UTF-8");
+    std::u16string out;
+    char* src = const_cast<char*>(in.data());
+    size_t left = in.size();
+    while (left > 0) {
+        char16_t buf[256];
+        char* dst = reinterpret_cast<char*>(buf);
+        size_t room = sizeof buf;
+        size_t r = iconv(cd, &src, &left, &dst, &room);
+        out.append(buf, (sizeof buf - room) / 2);
+        if (r != static_cast<size_t>(-1) || errno == E2BIG) continue;
+        out.push_back(0xFFFD);
+        if (errno == EINVAL) break;
+        ++src;
+        --left;
+    }
+    iconv_close(cd);
+    return out;
+}
+
+TEST(CodePage, Utf8LoopsAnswerAsIconvDoes) {
+    std::mt19937 rng(7);
+    // Bytes drawn mostly from the interesting lead and continuation ranges.
+    const unsigned char pool[] = {'a',  0x7F, 0x80, 0xBF, 0xC0, 0xC2, 0xDF, 0xE0, 0xED, 0xF8, 0xFC,
+                                  0xFE, 0xEF, 0xF0, 0xF4, 0xF5, 0xFF, 0x9F, 0xA0, 0x8F, 0x90};
+    for (int round = 0; round < 20000; ++round) {
+        std::string bytes(rng() % 9, '\0');
+        for (char& c : bytes) c = static_cast<char>(pool[rng() % sizeof pool]);
+        std::u16string ours;
+        bool lost = false;
+        ASSERT_TRUE(CodePageToUtf16(kCodePageUtf8, bytes, ours, &lost));
+        std::u16string reference = DecodeWithIconv(bytes);
+        ASSERT_EQ(ours, reference) << testing::PrintToString(bytes);
+        EXPECT_EQ(lost, reference.find(u'\uFFFD') != std::u16string::npos);
+    }
+    // Every valid UTF-16 text survives the trip out and back, surrogate pairs included.
+    for (int round = 0; round < 2000; ++round) {
+        std::u16string text;
+        while (text.size() < 12) {
+            uint32_t cp = rng() % 0x110000;
+            if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+            if (cp >= 0x10000) {
+                text.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+                text.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+            } else {
+                text.push_back(static_cast<char16_t>(cp));
+            }
+        }
+        ASSERT_EQ(Utf8ToUtf16(Utf16ToUtf8(text)), text);
+    }
 }
 
 }  // namespace
