@@ -12,9 +12,7 @@ namespace tovarek::cli {
 namespace {
 
 void PrintLine(const char* digest, const char* path) {
-    bool mark = false;
-    std::string name = EscapePathLikeMd5sum(path, mark);
-    printf("%s%s  %s\n", mark ? "\\" : "", digest, name.c_str());
+    printf("%s%s  %s\n", Md5sumLineMark(path), digest, EscapeName(path).c_str());
 }
 
 }  // namespace

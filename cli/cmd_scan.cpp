@@ -36,9 +36,8 @@ private:
 
 // One finding per line, escaped as md5sum escapes names, so every line stays one finding.
 void PrintPath(const std::u16string& path) {
-    bool mark = false;
-    std::string line = EscapePathLikeMd5sum(Utf16ToUtf8(path), mark);
-    printf("%s%s\n", mark ? "\\" : "", line.c_str());
+    std::string bytes = Utf16ToUtf8(path);
+    printf("%s%s\n", Md5sumLineMark(bytes), EscapeName(bytes).c_str());
 }
 
 std::string ElapsedText(int64_t seconds) {

@@ -1,5 +1,6 @@
-// md5sum's way of keeping one name on one line: a name holding a backslash, a line feed or a
-// carriage return is written escaped, and the line that carries it starts with a backslash.
+// Keeping one name on one line, as md5sum does: backslashes, line feeds and carriage returns
+// (and, for tab-separated tables, tabs) are written escaped. A line that carries an escaped
+// md5sum name starts with a backslash.
 #pragma once
 
 #include <string>
@@ -7,9 +8,7 @@
 
 namespace tovarek::cli {
 
-// The escaped name; `needsMark` tells whether the line must start with a backslash.
-inline std::string EscapePathLikeMd5sum(std::string_view name, bool& needsMark) {
-    needsMark = name.find_first_of("\\\n\r") != std::string_view::npos;
+inline std::string EscapeName(std::string_view name, bool alsoTabs = false) {
     std::string out;
     out.reserve(name.size());
     for (char c : name) {
@@ -19,10 +18,16 @@ inline std::string EscapePathLikeMd5sum(std::string_view name, bool& needsMark) 
             out += "\\n";
         else if (c == '\r')
             out += "\\r";
+        else if (c == '\t' && alsoTabs)
+            out += "\\t";
         else
             out.push_back(c);
     }
     return out;
+}
+
+inline const char* Md5sumLineMark(std::string_view name) {
+    return name.find_first_of("\\\n\r") != std::string_view::npos ? "\\" : "";
 }
 
 }  // namespace tovarek::cli
