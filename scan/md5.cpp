@@ -21,13 +21,10 @@ inline void StoreLe32(unsigned char* p, uint32_t v) {
     p[3] = static_cast<unsigned char>(v >> 24);
 }
 
-// The four auxiliary functions of RFC 1321, 3.4. F and G are written with one operation less
-// than the RFC's form; the values are the same.
+// The auxiliary functions of RFC 1321, 3.4 (G lives in MD5_STEP_G below). F is written with
+// one operation less than the RFC's form; the values are the same.
 inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) {
     return z ^ (x & (y ^ z));
-}
-inline uint32_t G(uint32_t x, uint32_t y, uint32_t z) {
-    return y ^ (z & (x ^ y));
 }
 inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) {
     return x ^ y ^ z;
@@ -36,9 +33,20 @@ inline uint32_t I(uint32_t x, uint32_t y, uint32_t z) {
     return y ^ (x | ~z);
 }
 
+// The word and the constant are added first: they do not wait for the previous step's result,
+// which only f and the final addition need.
 #define MD5_STEP(f, a, b, c, d, x, t, s) \
-    (a) += f((b), (c), (d)) + (x) + (t); \
+    (a) += (x) + (t);                    \
+    (a) += f((b), (c), (d));             \
     (a) = RotateLeft((a), (s));          \
+    (a) += (b)
+
+// G(b, c, d) = (b & d) | (c & ~d), and the two parts share no bit, so | is +: the part without
+// b joins the sum early and only b & d waits for the previous step.
+#define MD5_STEP_G(a, b, c, d, x, t, s) \
+    (a) += (x) + (t) + ((c) & ~(d));    \
+    (a) += (b) & (d);                   \
+    (a) = RotateLeft((a), (s));         \
     (a) += (b)
 
 const unsigned char kPadding[64] = {0x80};
@@ -77,22 +85,22 @@ void Md5Transform(uint32_t state[4], const unsigned char block[64]) {
     MD5_STEP(F, c, d, a, b, x[14], 0xa679438e, 17);
     MD5_STEP(F, b, c, d, a, x[15], 0x49b40821, 22);
 
-    MD5_STEP(G, a, b, c, d, x[1], 0xf61e2562, 5);
-    MD5_STEP(G, d, a, b, c, x[6], 0xc040b340, 9);
-    MD5_STEP(G, c, d, a, b, x[11], 0x265e5a51, 14);
-    MD5_STEP(G, b, c, d, a, x[0], 0xe9b6c7aa, 20);
-    MD5_STEP(G, a, b, c, d, x[5], 0xd62f105d, 5);
-    MD5_STEP(G, d, a, b, c, x[10], 0x02441453, 9);
-    MD5_STEP(G, c, d, a, b, x[15], 0xd8a1e681, 14);
-    MD5_STEP(G, b, c, d, a, x[4], 0xe7d3fbc8, 20);
-    MD5_STEP(G, a, b, c, d, x[9], 0x21e1cde6, 5);
-    MD5_STEP(G, d, a, b, c, x[14], 0xc33707d6, 9);
-    MD5_STEP(G, c, d, a, b, x[3], 0xf4d50d87, 14);
-    MD5_STEP(G, b, c, d, a, x[8], 0x455a14ed, 20);
-    MD5_STEP(G, a, b, c, d, x[13], 0xa9e3e905, 5);
-    MD5_STEP(G, d, a, b, c, x[2], 0xfcefa3f8, 9);
-    MD5_STEP(G, c, d, a, b, x[7], 0x676f02d9, 14);
-    MD5_STEP(G, b, c, d, a, x[12], 0x8d2a4c8a, 20);
+    MD5_STEP_G(a, b, c, d, x[1], 0xf61e2562, 5);
+    MD5_STEP_G(d, a, b, c, x[6], 0xc040b340, 9);
+    MD5_STEP_G(c, d, a, b, x[11], 0x265e5a51, 14);
+    MD5_STEP_G(b, c, d, a, x[0], 0xe9b6c7aa, 20);
+    MD5_STEP_G(a, b, c, d, x[5], 0xd62f105d, 5);
+    MD5_STEP_G(d, a, b, c, x[10], 0x02441453, 9);
+    MD5_STEP_G(c, d, a, b, x[15], 0xd8a1e681, 14);
+    MD5_STEP_G(b, c, d, a, x[4], 0xe7d3fbc8, 20);
+    MD5_STEP_G(a, b, c, d, x[9], 0x21e1cde6, 5);
+    MD5_STEP_G(d, a, b, c, x[14], 0xc33707d6, 9);
+    MD5_STEP_G(c, d, a, b, x[3], 0xf4d50d87, 14);
+    MD5_STEP_G(b, c, d, a, x[8], 0x455a14ed, 20);
+    MD5_STEP_G(a, b, c, d, x[13], 0xa9e3e905, 5);
+    MD5_STEP_G(d, a, b, c, x[2], 0xfcefa3f8, 9);
+    MD5_STEP_G(c, d, a, b, x[7], 0x676f02d9, 14);
+    MD5_STEP_G(b, c, d, a, x[12], 0x8d2a4c8a, 20);
 
     MD5_STEP(H, a, b, c, d, x[5], 0xfffa3942, 4);
     MD5_STEP(H, d, a, b, c, x[8], 0x8771f681, 11);
@@ -135,6 +143,7 @@ void Md5Transform(uint32_t state[4], const unsigned char block[64]) {
 }
 
 #undef MD5_STEP
+#undef MD5_STEP_G
 
 void Md5Update(Md5Context& ctx, const unsigned char* input, size_t length) {
     size_t index = (ctx.count[0] >> 3) & 63;
