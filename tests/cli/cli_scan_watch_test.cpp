@@ -1,5 +1,6 @@
 // ravlin-cli scan, ps and watch as a user runs them: real trees in the test's own folder, and
 // real processes only inside a PID namespace of the test's own.
+#include <time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -12,8 +13,6 @@ namespace tovarek {
 namespace {
 
 using test::RunCommand;
-
-const std::string kCli = RAVLIN_CLI;
 
 // A Ravlin.db in the current directory holding the given (md5, name) rows.
 void MakeList(const std::vector<std::pair<std::string, std::string>>& rows) {
@@ -29,6 +28,7 @@ void MakeList(const std::vector<std::pair<std::string, std::string>>& rows) {
 
 TEST(CliScan, ReportsFindsByContentAndNameAndDeletesOnlyWhenAsked) {
     test::TempDir dir(true);
+    const std::string kCli = test::CopyProgramInto(RAVLIN_CLI, dir.path());
     ASSERT_EQ(mkdir(dir.File("tree").c_str(), 0755), 0);
     ASSERT_EQ(mkdir(dir.File("tree/sub").c_str(), 0755), 0);
     test::WriteFile(dir.File("tree/sub/payload.bin"), "abc");  // md5 900150...
@@ -58,6 +58,7 @@ TEST(CliScan, ReportsFindsByContentAndNameAndDeletesOnlyWhenAsked) {
 
 TEST(CliScan, BadRequestsExitWithTwoAndCreateNothing) {
     test::TempDir dir(true);
+    const std::string kCli = test::CopyProgramInto(RAVLIN_CLI, dir.path());
     EXPECT_EQ(RunCommand(kCli + " scan " + dir.path() + " 2>/dev/null").exitCode, 2);
     EXPECT_FALSE(test::FileExists(dir.File("Ravlin.db"))) << "a missing list is not created";
     MakeList({});
@@ -66,7 +67,7 @@ TEST(CliScan, BadRequestsExitWithTwoAndCreateNothing) {
 }
 
 TEST(CliPs, ListsThisTestWithItsParent) {
-    auto ps = RunCommand(kCli + " ps");
+    auto ps = RunCommand(std::string(RAVLIN_CLI) + " ps");
     ASSERT_EQ(ps.exitCode, 0);
     // This process appears with its parent PID and its executable's lower-cased name.
     std::string own = std::to_string(getpid()) + "\t" + std::to_string(getppid()) + "\t";
@@ -81,6 +82,7 @@ bool CanUnsharePid() {
 TEST(CliWatch, OnePassEndsAListedProgramInsideItsOwnNamespace) {
     if (!CanUnsharePid()) GTEST_SKIP() << "unshare --pid --fork --mount-proc is refused here";
     test::TempDir dir(true);
+    const std::string kCli = test::CopyProgramInto(RAVLIN_CLI, dir.path());
     ASSERT_EQ(system("cp /bin/sleep ./tovarek-test-sleeper"), 0);
     MakeList({{"00000000000000000000000000000001", "TOVAREK-TEST-SLEEPER"}});
     // Inside the namespace the shell is PID 1, which is never ended; the sleeper is its child.
@@ -92,6 +94,12 @@ TEST(CliWatch, OnePassEndsAListedProgramInsideItsOwnNamespace) {
         "wait $!; echo \"sleeper-status=$?\"' 2>/dev/null");
     EXPECT_NE(run.out.find("tovarek-test-sleeper"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("sleeper-status=137"), std::string::npos) << run.out;
+    // The interception log beside the program names the ended executable by its full path.
+    char date[16];
+    time_t now = time(nullptr);
+    strftime(date, sizeof date, "%Y-%m-%d", localtime(&now));
+    std::string log = test::ReadFile(dir.File("log/pl" + std::string(date) + ".log"));
+    EXPECT_NE(log.find(dir.File("tovarek-test-sleeper")), std::string::npos) << log;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <string>
 
 namespace tovarek::test {
@@ -23,6 +24,14 @@ inline CommandResult RunCommand(const std::string& command) {
     int status = pclose(p);
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
+}
+
+// Copies the program into `dir` and returns the copy's path. The program writes its logs in
+// "log/" beside itself, so a test that runs the copy keeps them inside its own folder.
+inline std::string CopyProgramInto(const std::string& program, const std::string& dir) {
+    std::string copy = dir + "/" + std::filesystem::path(program).filename().string();
+    std::filesystem::copy_file(program, copy, std::filesystem::copy_options::overwrite_existing);
+    return copy;
 }
 
 }  // namespace tovarek::test

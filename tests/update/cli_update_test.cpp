@@ -10,11 +10,11 @@ namespace {
 
 using test::RunCommand;
 
-const std::string kCli = RAVLIN_CLI;
 const std::string kSampleList = SAMPLE_LIST;
 
 TEST(CliImport, SampleListThenRepeatThenBadInput) {
     test::TempDir dir(true);
+    const std::string kCli = test::CopyProgramInto(RAVLIN_CLI, dir.path());
     auto r = RunCommand(kCli + " import " + kSampleList);
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, "3 rows added (3 records, 0 refused)\n");
@@ -34,6 +34,7 @@ TEST(CliUpdate, OneCycleAgainstALoopbackServer) {
                test::CannedResponse{200, "text/xml", test::ReadFile(kSampleList)});
     ASSERT_TRUE(server.Start()) << server.error();
     test::TempDir dir(true);
+    const std::string kCli = test::CopyProgramInto(RAVLIN_CLI, dir.path());
 
     auto r = RunCommand(kCli + " update " + server.Url("/ravlin/list/curdaylist.xml"));
     EXPECT_EQ(r.exitCode, 0);
