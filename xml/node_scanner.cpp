@@ -82,6 +82,8 @@ private:
     int EndTag();
     int ProcessingInstruction();
     int Exclamation();
+    int Section(char16_t second, const char16_t* close, int node, const char16_t* syntaxError,
+                const char16_t* unterminated);
     int DocType();
 
     NodeScanner& m_s;
@@ -170,27 +172,27 @@ int Walker::Exclamation() {
     ++m_i;  // the '!'
     if (!Avail()) return Unterminated(u"tag");
     char16_t c = At(m_i);
-    if (c == '-') {
-        ++m_i;
-        if (!Avail()) return Unterminated(u"tag");
-        if (At(m_i) != '-') return Error(u"comment_tag_syntax");
-        ++m_i;
-        if (SkipTo(u"--", 2, 4)) return Finish(kNodeComment);
-        return Unterminated(u"comment");
-    }
+    if (c == '-') return Section('-', u"--", kNodeComment, u"comment_tag_syntax", u"comment");
     if (c == '[') {
-        ++m_i;
-        if (!Avail()) return Unterminated(u"tag");
-        if (At(m_i) != 'C') return Error(u"cdata_section_syntax");
-        ++m_i;
-        if (SkipTo(u"]]", 2, 4)) return Finish(kNodeCdata);
-        return Unterminated(u"cdata_section");
+        return Section('C', u"]]", kNodeCdata, u"cdata_section_syntax", u"cdata_section");
     }
     if (c == 'D') {
         ++m_i;
         return DocType();
     }
     return Error(u"exclamation_tag_syntax");
+}
+
+// "<!-" and "<![" : the opener's next character must be `second`; the node then runs to
+// `close` followed by '>'.
+int Walker::Section(char16_t second, const char16_t* close, int node, const char16_t* syntaxError,
+                    const char16_t* unterminated) {
+    ++m_i;
+    if (!Avail()) return Unterminated(u"tag");
+    if (At(m_i) != second) return Error(syntaxError);
+    ++m_i;
+    if (SkipTo(close, 2, 4)) return Finish(node);
+    return Unterminated(unterminated);
 }
 
 // The body is skipped without regard to quotes; items nested in it (declarations, comments,
