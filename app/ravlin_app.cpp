@@ -2,7 +2,6 @@
 
 #include "platform/code_page.h"
 #include "platform/module_info.h"
-#include "store/app_settings.h"
 
 namespace tovarek {
 
@@ -12,10 +11,8 @@ std::u16string ReadModuleInfo(CRavlinApp& app) {
 }
 
 void InitAppState(CRavlinApp& app, AppSettings* settings) {
+    InitCoreState(app, settings);
     app.m_strModuleDir = ReadModuleInfo(app);
-    app.m_pSettings = settings;
-    app.m_bBlacklistStale.store(1);
-    app.m_strListDate = u"暂无更新";
     app.m_bDialogOpen = 0;
     app.m_bScanRunning = 0;
 }

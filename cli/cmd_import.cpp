@@ -3,7 +3,7 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "app/ravlin_app.h"
+#include "store/core_state.h"
 #include "cli/commands.h"
 #include "platform/code_page.h"
 #include "update/list_import.h"
@@ -19,7 +19,7 @@ int RunImport(int argc, char** argv) {
         fprintf(stderr, "ravlin-cli: import: %s: %s\n", path, strerror(errno));
         return 2;
     }
-    CRavlinApp app;
+    CoreState app;
     ImportOutcome outcome;
     ImportList(app, kImportFile, AnsiToUtf16(path), &outcome);
     if (!outcome.bParsed) {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/ravlin_app.h"
+#include "store/core_state.h"
 #include "cli/commands.h"
 #include "cli/path_escape.h"
 #include "platform/code_page.h"
@@ -86,9 +86,9 @@ int RunScan(int argc, char** argv) {
         return kExitUsage;
     }
 
-    CRavlinApp app;
+    CoreState app;
     AppSettings settings;
-    InitAppState(app, &settings);
+    InitCoreState(app, &settings);
     settings.deleteOnFind.store(deleteOnFind);
     // The index itself serves as the scan's list: nothing else touches it in this process.
     GetBlacklist(app, app.m_mapBlacklist);

@@ -1,6 +1,6 @@
 #include <stdio.h>
 
-#include "app/ravlin_app.h"
+#include "store/core_state.h"
 #include "cli/commands.h"
 #include "platform/code_page.h"
 #include "platform/messages.h"
@@ -27,8 +27,8 @@ private:
 // into ./Ravlin.db; prints the status line the main window would show.
 int RunUpdate(int argc, char** argv) {
     if (argc > 1) return Usage("update: expects at most one URL");
-    CRavlinApp app;
-    app.m_strListDate = u"暂无更新";
+    CoreState app;
+    app.SetListDate(u"暂无更新");
     ResultSink sink;
     DownControlThread worker(app);
     if (argc == 1) worker.m_strListUrl = argv[0];
@@ -48,7 +48,7 @@ int RunUpdate(int argc, char** argv) {
                 worker.m_strListUrl.c_str());
         return 1;
     }
-    printf("列表更新日期：%s\n", Utf16ToUtf8(app.m_strListDate).c_str());
+    printf("列表更新日期：%s\n", Utf16ToUtf8(app.ListDate()).c_str());
     // The worker reports only that a body arrived; say so when the import did not take it.
     if (app.m_bBlacklistStale.load() == 0) {
         fprintf(stderr,

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ravlin_app.h"
+#include "store/core_state.h"
 #include "cli/commands.h"
 #include "platform/code_page.h"
 #include "protect/process_watch.h"
@@ -46,9 +46,9 @@ int RunWatch(int argc, char** argv) {
     } else {
         return Usage("watch: expected --once or --passes N");
     }
-    CRavlinApp app;
+    CoreState app;
     AppSettings settings;
-    InitAppState(app, &settings);
+    InitCoreState(app, &settings);
     PrintingHistory history;
     LinuxProcessControl control;
     ProcessWatch watch(app, &history, &control);

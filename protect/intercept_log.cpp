@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/ravlin_app.h"
+#include "store/core_state.h"
 #include "platform/code_page.h"
 #include "platform/local_time.h"
 
@@ -23,7 +23,7 @@ std::string InterceptLogPath(const std::u16string& moduleDir, int64_t now) {
            ".log";
 }
 
-int WriteInterceptLog(const CRavlinApp& app, std::u16string_view exePath, int64_t now) {
+int WriteInterceptLog(const CoreState& app, std::u16string_view exePath, int64_t now) {
     // One reading of the clock for both the stamp and the file, so a line written across
     // midnight still lands in the file of its own stamp's day.
     std::u16string line = u"[" + FormatLocalTime(u"%Y-%m-%d %H:%M:%S", now) + u"]";

@@ -9,7 +9,7 @@
 
 namespace tovarek {
 
-class CRavlinApp;
+class CoreState;
 
 // "[%Y-%m-%d %H:%M:%S]终止进程：" + exeName, in local time.
 std::u16string BuildHistoryLine(int64_t now, std::u16string_view exeName);
@@ -20,6 +20,6 @@ std::string InterceptLogPath(const std::u16string& moduleDir, int64_t now);
 // Appends "[" + local time + "]" + exePath + CR LF, in the ANSI code page, to the file of the
 // local day of `now`, creating "log/" and the file when missing. Line breaks inside the path are
 // written as '?' so a file name can't forge a line. Failures lose the line silently. Returns 0.
-int WriteInterceptLog(const CRavlinApp& app, std::u16string_view exePath, int64_t now);
+int WriteInterceptLog(const CoreState& app, std::u16string_view exePath, int64_t now);
 
 }  // namespace tovarek

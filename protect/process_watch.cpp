@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "app/ravlin_app.h"
+#include "store/core_state.h"
 #include "platform/code_page.h"
 #include "platform/local_time.h"
 #include "platform/lower_case.h"
@@ -43,7 +43,7 @@ void LinuxProcessControl::EndPass() {
     m_bNeverEndedTaken = false;
 }
 
-ProcessWatch::ProcessWatch(CRavlinApp& app, HistorySink* sink, ProcessControl* control, Clock clock)
+ProcessWatch::ProcessWatch(CoreState& app, HistorySink* sink, ProcessControl* control, Clock clock)
     : m_app(app), m_pSink(sink), m_pControl(control), m_clock(std::move(clock)) {
     if (!m_pControl) {
         m_pOwnControl = std::make_unique<LinuxProcessControl>();

@@ -16,7 +16,7 @@
 
 namespace tovarek {
 
-class CRavlinApp;
+class CoreState;
 class MessageSink;
 
 // What the protection page offers the pass: its history list box.
@@ -67,7 +67,7 @@ public:
 
     // `sink` may be null (no list to show). `control` null means the Linux one; `clock` null
     // means the wall clock. All must outlive the watch.
-    ProcessWatch(CRavlinApp& app, HistorySink* sink, ProcessControl* control = nullptr,
+    ProcessWatch(CoreState& app, HistorySink* sink, ProcessControl* control = nullptr,
                  Clock clock = nullptr);
     ProcessWatch(const ProcessWatch&) = delete;
     ProcessWatch& operator=(const ProcessWatch&) = delete;
@@ -86,7 +86,7 @@ public:
     void EraseHistory(const std::u16string& line) { m_mapHistory.erase(line); }
 
 private:
-    CRavlinApp& m_app;
+    CoreState& m_app;
     HistorySink* m_pSink;
     std::unique_ptr<LinuxProcessControl> m_pOwnControl;
     ProcessControl* m_pControl;

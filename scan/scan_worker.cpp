@@ -1,12 +1,12 @@
 #include "scan/scan_worker.h"
 
-#include "app/ravlin_app.h"
+#include "store/core_state.h"
 #include "platform/code_page.h"
 #include "store/app_settings.h"
 
 namespace tovarek {
 
-UITdScan::UITdScan(CRavlinApp& app) : m_app(app) {
+UITdScan::UITdScan(CoreState& app) : m_app(app) {
     // The queue is a member, so it exists before the thread runs and before any request.
     m_thread = std::thread([this] { Run(); });
 }

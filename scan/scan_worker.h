@@ -11,12 +11,12 @@
 
 namespace tovarek {
 
-class CRavlinApp;
+class CoreState;
 
 class UITdScan {
 public:
     // Begins the thread; it waits in its message loop for the request.
-    explicit UITdScan(CRavlinApp& app);
+    explicit UITdScan(CoreState& app);
     // Stops a running scan, ends the thread and waits for it.
     ~UITdScan();
     UITdScan(const UITdScan&) = delete;
@@ -46,7 +46,7 @@ private:
     const BlacklistMap* m_pBlacklist = nullptr;
     MessageSink* m_hNotifyWnd = nullptr;
 
-    CRavlinApp& m_app;
+    CoreState& m_app;
     ScanOptions m_options;
     ScanControl m_control;
     MessageQueue m_queue;

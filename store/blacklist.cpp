@@ -1,6 +1,6 @@
 #include "store/blacklist.h"
 
-#include "app/ravlin_app.h"
+#include "store/core_state.h"
 #include "platform/code_page.h"
 #include "platform/lower_case.h"
 #include "store/database.h"
@@ -8,7 +8,7 @@
 namespace tovarek {
 namespace {
 
-void ReloadBlacklist(CRavlinApp& app) {
+void ReloadBlacklist(CoreState& app) {
     Database db;
     OpenDatabase(db);
     QueryTable table;
@@ -28,7 +28,7 @@ void ReloadBlacklist(CRavlinApp& app) {
 
 }  // namespace
 
-int GetBlacklist(CRavlinApp& app, BlacklistMap& out) {
+int GetBlacklist(CoreState& app, BlacklistMap& out) {
     if (app.m_bBlacklistStale.load()) {
         ReloadBlacklist(app);
         app.m_bBlacklistStale.store(0);
@@ -37,7 +37,7 @@ int GetBlacklist(CRavlinApp& app, BlacklistMap& out) {
     return 0;
 }
 
-void GetSharedBlacklist(CRavlinApp& app, std::shared_ptr<const SharedBlacklist>& view) {
+void GetSharedBlacklist(CoreState& app, std::shared_ptr<const SharedBlacklist>& view) {
     bool reloaded = false;
     if (app.m_bBlacklistStale.load()) {
         ReloadBlacklist(app);

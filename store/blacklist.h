@@ -10,7 +10,7 @@
 
 namespace tovarek {
 
-class CRavlinApp;
+class CoreState;
 
 struct BlacklistEntry {
     std::u16string name;  // lower-cased file name from the list
@@ -25,7 +25,7 @@ using BlacklistMap = std::map<std::u16string, BlacklistEntry>;
 
 // Reloads the index from blackmap when it is stale, then replaces `out` with a copy of it.
 // Always returns 0. Call on the thread that owns the index (the UI thread).
-int GetBlacklist(CRavlinApp& app, BlacklistMap& out);
+int GetBlacklist(CoreState& app, BlacklistMap& out);
 
 // An immutable view of the index with its name index, shared by every user that holds it, so a
 // periodic user need not copy 100,000 entries and rebuild the names each time. Never changed
@@ -39,6 +39,6 @@ struct SharedBlacklist {
 // already shows the current index, rebuilt (one copy) when it is empty or the index changed.
 // The index only ever grows (table rows are never updated or deleted, a reload never removes
 // an entry), so its size tells whether a view is current. Call on the index's thread.
-void GetSharedBlacklist(CRavlinApp& app, std::shared_ptr<const SharedBlacklist>& view);
+void GetSharedBlacklist(CoreState& app, std::shared_ptr<const SharedBlacklist>& view);
 
 }  // namespace tovarek

@@ -8,7 +8,7 @@
 
 namespace tovarek {
 
-DownControlThread::DownControlThread(CRavlinApp& app) : m_pImport(ImportList), m_app(app) {}
+DownControlThread::DownControlThread(CoreState& app) : m_pImport(ImportList), m_app(app) {}
 
 DownControlThread::~DownControlThread() {
     m_bStopping.store(true);

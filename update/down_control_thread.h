@@ -16,16 +16,16 @@
 
 namespace tovarek {
 
-class CRavlinApp;
+class CoreState;
 struct ImportOutcome;
 
 class DownControlThread {
 public:
     // The import a cycle hands its text to; ImportList unless a test puts another in.
-    using Importer = int (*)(CRavlinApp& app, int mode, std::u16string_view text,
+    using Importer = int (*)(CoreState& app, int mode, std::u16string_view text,
                              ImportOutcome* outcome);
 
-    explicit DownControlThread(CRavlinApp& app);
+    explicit DownControlThread(CoreState& app);
     // Asks the loop to end, stops a transfer in progress and waits for the thread.
     ~DownControlThread();
     DownControlThread(const DownControlThread&) = delete;
@@ -53,7 +53,7 @@ public:
 private:
     void Run();
 
-    CRavlinApp& m_app;
+    CoreState& m_app;
     MessageQueue m_queue;
     std::atomic<bool> m_bStopping{false};
     std::thread m_thread;

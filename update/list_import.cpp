@@ -3,7 +3,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/ravlin_app.h"
+#include "store/core_state.h"
 #include "platform/code_page.h"
 #include "platform/local_time.h"
 #include "store/database.h"
@@ -74,7 +74,7 @@ std::u16string ReadField(XmlDoc& doc, const char16_t* name, int kind) {
     return value;
 }
 
-int ImportList(CRavlinApp& app, int mode, std::u16string_view text, ImportOutcome* outcome) {
+int ImportList(CoreState& app, int mode, std::u16string_view text, ImportOutcome* outcome) {
     ImportOutcome local;
     ImportOutcome& result = outcome ? *outcome : local;
     result = ImportOutcome{};
@@ -121,7 +121,7 @@ int ImportList(CRavlinApp& app, int mode, std::u16string_view text, ImportOutcom
     }
 
     app.m_bBlacklistStale.store(1);
-    app.m_strListDate = FormatLocalTime(u"%Y-%m-%d %H:%M:%S", NowSeconds());
+    app.SetListDate(FormatLocalTime(u"%Y-%m-%d %H:%M:%S", NowSeconds()));
     CloseDatabase(db);
     return 0;
 }

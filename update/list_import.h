@@ -8,7 +8,7 @@
 
 namespace tovarek {
 
-class CRavlinApp;
+class CoreState;
 class XmlDoc;
 
 // What one import did, for callers that report it (the command line); the worker ignores it.
@@ -24,9 +24,9 @@ constexpr int kImportFile = 1;  // `text` is the path of a document file
 // Mode 0 or 1 as above; any other mode does nothing. A document that does not parse cleanly, or a
 // database that cannot be opened, changes nothing at all. Otherwise each record with a non-empty
 // save and md5 is inserted in its own transaction (one the table refuses, such as a fingerprint
-// already stored, is skipped), then app.m_bBlacklistStale becomes 1 and app.m_strListDate the
+// already stored, is skipped), then app.m_bBlacklistStale becomes 1 and the list date
 // local time "%Y-%m-%d %H:%M:%S". Returns 0 in every case.
-int ImportList(CRavlinApp& app, int mode, std::u16string_view text,
+int ImportList(CoreState& app, int mode, std::u16string_view text,
                ImportOutcome* outcome = nullptr);
 
 // Kind 0: the text of the current element's next child named `name` (searched behind the child

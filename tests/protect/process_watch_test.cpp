@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/ravlin_app.h"
+#include "store/core_state.h"
 #include "platform/code_page.h"
 #include "platform/messages.h"
 #include "platform/module_info.h"
@@ -129,7 +129,7 @@ protected:
     }
 
     TempDir m_dir{true};
-    CRavlinApp m_app;
+    CoreState m_app;
     Events m_events;
     FakeControl m_control{m_events};
     RecordingSink m_sink{m_events};

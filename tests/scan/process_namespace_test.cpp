@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/ravlin_app.h"
+#include "store/core_state.h"
 #include "platform/code_page.h"
 #include "platform/local_time.h"
 #include "platform/module_info.h"
@@ -206,7 +206,7 @@ TEST(RealProcesses, ChainsFilesAndTheWatch) {
                 0);
         }
     }
-    CRavlinApp app;
+    CoreState app;
     app.m_strModuleDir = Utf8ToUtf16(d + "/");
     app.m_bBlacklistStale = 1;
     Recorder history;

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/ravlin_app.h"
+#include "store/core_state.h"
 #include "platform/module_info.h"
 #include "store/app_settings.h"
 #include "tests/scan/scan_test_util.h"
@@ -45,7 +45,7 @@ struct Page {
     ~Page() { SetModuleDirForTest(""); }
 
     TempDir home;
-    CRavlinApp app;
+    CoreState app;
     std::unique_ptr<AppSettings> settings;
     BlacklistMap blacklist;
     ScannedFileStore scanned;

@@ -1,6 +1,6 @@
 #include "store/blacklist.h"
 
-#include "app/ravlin_app.h"
+#include "store/core_state.h"
 #include "store/database.h"
 #include "tests/store/store_fixture.h"
 
@@ -16,7 +16,7 @@ protected:
             Execute(db, "insert into blackmap values('" + md5 + "','" + name + "','','1')", false),
             0);
     }
-    CRavlinApp m_app;
+    CoreState m_app;
 };
 
 TEST_F(BlacklistTest, ReloadsOnlyWhenStaleAndKeepsKeysAsStored) {

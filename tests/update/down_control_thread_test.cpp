@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/ravlin_app.h"
+#include "store/core_state.h"
 #include "store/database.h"
 #include "tests/store/store_fixture.h"
 #include "tests/update/http_test_server.h"
@@ -45,7 +45,7 @@ private:
 std::mutex g_importMutex;
 std::vector<std::u16string> g_imported;
 
-int RecordImport(CRavlinApp&, int mode, std::u16string_view text, ImportOutcome*) {
+int RecordImport(CoreState&, int mode, std::u16string_view text, ImportOutcome*) {
     std::lock_guard<std::mutex> lock(g_importMutex);
     EXPECT_EQ(mode, kImportText);
     g_imported.emplace_back(text);
@@ -77,7 +77,7 @@ protected:
         return worker;
     }
 
-    CRavlinApp m_app;
+    CoreState m_app;
     HttpTestServer m_server;
     RecordingSink m_sink;
 };
@@ -157,8 +157,8 @@ TEST_F(WorkerImportTest, DownloadedListReachesTheTable) {
     server.Add("/broken", CannedResponse{200, "text/xml", "<list><File></list>"});
     ASSERT_TRUE(server.Start()) << server.error();
 
-    CRavlinApp app;
-    app.m_strListDate = u"暂无更新";
+    CoreState app;
+    app.SetListDate(u"暂无更新");
     RecordingSink sink;
     {
         DownControlThread worker(app);
@@ -168,7 +168,7 @@ TEST_F(WorkerImportTest, DownloadedListReachesTheTable) {
         worker.PostThreadMessage(WM_LIST_DOWNLOAD);
         // A body arrived: success as far as the download goes, though nothing is stored.
         EXPECT_EQ(sink.Next().wParam, 0u);
-        EXPECT_EQ(app.m_strListDate, u"暂无更新");
+        EXPECT_EQ(app.ListDate(), u"暂无更新");
         EXPECT_EQ(app.m_bBlacklistStale.load(), 0);
     }
     {
@@ -179,7 +179,7 @@ TEST_F(WorkerImportTest, DownloadedListReachesTheTable) {
         worker.PostThreadMessage(WM_LIST_DOWNLOAD);
         EXPECT_EQ(sink.Next().wParam, 0u);
     }
-    EXPECT_NE(app.m_strListDate, u"暂无更新");
+    EXPECT_NE(app.ListDate(), u"暂无更新");
     EXPECT_EQ(app.m_bBlacklistStale.load(), 1);
     BlacklistMap map;
     GetBlacklist(app, map);

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "app/ravlin_app.h"
+#include "store/core_state.h"
 #include "platform/local_time.h"
 #include "store/database.h"
 #include "tests/store/store_fixture.h"
@@ -51,7 +51,7 @@ class ImportTest : public test::StoreTest {
 protected:
     void SetUp() override {
         test::StoreTest::SetUp();
-        m_app.m_strListDate = u"暂无更新";
+        m_app.SetListDate(u"暂无更新");
         m_app.m_bBlacklistStale.store(0);
     }
     // Imports text that must parse; checks what every accepted document does to the state.
@@ -60,15 +60,15 @@ protected:
         EXPECT_EQ(ImportList(m_app, kImportText, doc, &outcome), 0);
         EXPECT_TRUE(outcome.bParsed);
         EXPECT_EQ(m_app.m_bBlacklistStale.load(), 1);
-        EXPECT_NE(m_app.m_strListDate, u"暂无更新");
+        EXPECT_NE(m_app.ListDate(), u"暂无更新");
         return outcome;
     }
     void ExpectUntouched(const char* what) {
         EXPECT_EQ(m_app.m_bBlacklistStale.load(), 0) << what;
-        EXPECT_EQ(m_app.m_strListDate, u"暂无更新") << what;
+        EXPECT_EQ(m_app.ListDate(), u"暂无更新") << what;
     }
 
-    CRavlinApp m_app;
+    CoreState m_app;
 };
 
 TEST_F(ImportTest, RecordsAreReadAsTheListIsWritten) {
@@ -123,7 +123,7 @@ TEST_F(ImportTest, RecordsAreReadAsTheListIsWritten) {
         SCOPED_TRACE(c.what);
         test::TempDir dir(true);  // a fresh Ravlin.db for each document
         m_app.m_bBlacklistStale.store(0);
-        m_app.m_strListDate = u"暂无更新";
+        m_app.SetListDate(u"暂无更新");
         ImportOutcome outcome = Import(c.doc);
         EXPECT_EQ(Rows(), c.rows);
         EXPECT_EQ(outcome.nRowsAdded, static_cast<int>(c.rows.size()));
@@ -148,7 +148,7 @@ TEST_F(ImportTest, DuplicatesAreRefusedWhileTheOthersAreStored) {
 
     // A list that only repeats what is stored adds nothing and still counts as an update.
     m_app.m_bBlacklistStale.store(0);
-    m_app.m_strListDate.clear();
+    m_app.SetListDate(u"");
     outcome = Import(u"<list>" + FileRecord(u"again", kMd5A, u"9") + u"</list>");
     EXPECT_EQ(outcome.nRowsAdded, 0);
     EXPECT_EQ(Rows(), expected);
@@ -185,7 +185,7 @@ TEST_F(ImportTest, RootOnlySetsFlagAndLocalDate) {
     Import(u"<list/>");
     int64_t after = NowSeconds();
     EXPECT_TRUE(Rows().empty());
-    const std::u16string& date = m_app.m_strListDate;
+    const std::u16string date = m_app.ListDate();
     ASSERT_EQ(date.size(), 19u) << std::string(date.begin(), date.end());
     for (size_t i = 0; i < date.size(); ++i) {
         char16_t c = date[i];
@@ -242,7 +242,7 @@ TEST_F(ImportTest, FileModeReadsTheFileInItsEncoding) {
     EXPECT_EQ(Rows(), expected);
 
     m_app.m_bBlacklistStale.store(0);
-    m_app.m_strListDate = u"暂无更新";
+    m_app.SetListDate(u"暂无更新");
     ImportList(m_app, kImportFile, u"no-such-list.xml", &outcome);
     EXPECT_FALSE(outcome.bParsed);
     ExpectUntouched("missing file");
