@@ -16,6 +16,9 @@ public:
     UiResources* m_pUiRes = nullptr;
     int m_bDialogOpen = 0;
     int m_bScanRunning = 0;
+    // 1 once the program has decided to end: code that resumes after a nested event loop (a
+    // message box, a dialog, the folder chooser) then does nothing more.
+    int m_bExiting = 0;
 };
 
 // The executable's directory (ending in '/'); also fills app.m_strVersion.
