@@ -1,16 +1,17 @@
 #include "protect/process_watch.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
 
-#include "store/core_state.h"
 #include "platform/code_page.h"
 #include "platform/local_time.h"
 #include "platform/lower_case.h"
 #include "platform/messages.h"
 #include "platform/proc_reader.h"
 #include "protect/intercept_log.h"
+#include "store/core_state.h"
 
 namespace tovarek {
 namespace {
@@ -41,6 +42,16 @@ void LinuxProcessControl::EndChain(const ProcessTable& table, uint32_t processId
 void LinuxProcessControl::EndPass() {
     m_cache.EndPass();
     m_bNeverEndedTaken = false;
+}
+
+bool LinuxProcessControl::ExeIdentity(const ProcessEntry& entry, FileIdentity& identity) {
+    // /proc/<pid>/exe leads to what actually runs, even when the path now names another file.
+    struct stat st;
+    if (stat(ProcExePath(entry.processId).c_str(), &st) != 0) return false;
+    identity = FileIdentity{};
+    identity.device = st.st_dev;
+    identity.inode = st.st_ino;
+    return true;
 }
 
 ProcessWatch::ProcessWatch(CoreState& app, HistorySink* sink, ProcessControl* control, Clock clock)
@@ -85,6 +96,11 @@ bool ProcessWatch::RunProtectionPass() {
         ProcessEntry kept = entry;
         kept.spareText = line;
         m_mapHistory[line] = std::move(kept);
+        FileIdentity identity;
+        if (m_pControl->ExeIdentity(entry, identity))
+            m_mapIdentity[line] = identity;
+        else
+            m_mapIdentity.erase(line);  // an equal earlier line's file is not this one
         WriteInterceptLog(m_app, entry.exePath, m_clock());
     }
 
@@ -97,6 +113,13 @@ bool ProcessWatch::RunProtectionPass() {
         if (m_pSink && longest) m_pSink->FitHistoryWidth(*longest);
     }
     m_pControl->EndPass();
+    return true;
+}
+
+bool ProcessWatch::HistoryIdentity(const std::u16string& line, FileIdentity& identity) const {
+    auto it = m_mapIdentity.find(line);
+    if (it == m_mapIdentity.end()) return false;
+    identity = it->second;
     return true;
 }
 

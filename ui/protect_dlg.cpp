@@ -1,10 +1,202 @@
 #include "ui/protect_dlg.h"
 
-namespace tovarek {
+#include <QFontMetrics>
+#include <QListWidget>
+#include <QPainter>
+#include <QStyle>
 
-ProtectDlg::ProtectDlg(CRavlinApp& app, MessageSink* mainWnd, QWidget* parent)
-    : SkinnedWidget(kSkinPage, parent), m_app(app), m_pMainWnd(mainWnd) {
+#include "app/ravlin_app.h"
+#include "platform/code_page.h"
+#include "platform/same_file_delete.h"
+#include "ui/show_in_folder.h"
+#include "ui/skin/skin_ui.h"
+#include "ui/ui_resources.h"
+
+namespace tovarek {
+namespace {
+
+constexpr int kWatchTimer = 0;
+constexpr int kWatchPeriodMs = 3000;
+
+// The main window may be missing (a page on its own); its messages then go nowhere.
+class NoSink : public MessageSink {
+public:
+    void PostMessage(unsigned, uintptr_t, intptr_t) override {}
+};
+
+int ImageId(const UiImage* image) {
+    return image ? image->GetId() : 0;
+}
+
+}  // namespace
+
+ProtectDlg::ProtectDlg(CRavlinApp& app, MessageSink* mainWnd, QWidget* parent,
+                       ProcessControl* control)
+    : SkinnedWidget(kSkinPage, parent),
+      m_app(app),
+      m_pMainWnd(mainWnd),
+      m_watch(app, this, control) {
     setObjectName("ProtectDlg");
+
+    m_pHistoryList = new QListWidget(this);
+    m_pHistoryList->setObjectName("historyList");
+    m_pHistoryList->setSortingEnabled(false);
+    if (m_app.m_pUiRes) m_pHistoryList->setFont(m_app.m_pUiRes->fntText);
+    QObject::connect(m_pHistoryList, &QListWidget::itemDoubleClicked, this,
+                     [this](QListWidgetItem*) { OnHistoryDblClk(); });
+
+    const UiResources* res = m_app.m_pUiRes;
+    const int button = ImageId(res ? res->imgButton : nullptr);
+    const int checkBox = ImageId(res ? res->imgCheckBox : nullptr);
+    UiFactory* ui = GetSkinUi();
+    m_btnStart = ui->CreateRichText();
+    m_btnStart->SetText(u"/a,p5=%d,btn_width=60,btn_text='开始保护'/", button);
+    m_btnStart->SetClickHandler(1, 0, this, &ProtectDlg::OnUiClick);
+    m_btnStop = ui->CreateRichText();
+    m_btnStop->SetText(u"/a,p5=%d,btn_width=60,btn_text='停止保护'/", button);
+    m_btnStop->SetClickHandler(1, 1, this, &ProtectDlg::OnUiClick);
+    m_btnSelectAll = ui->CreateRichText();
+    m_btnSelectAll->SetText(u"/a,p5=%d,btn_type=1/全选//全不选", checkBox);
+    m_btnSelectAll->SetClickHandler(1, 4, this, &ProtectDlg::OnUiClick);
+    m_btnDelete = ui->CreateRichText();
+    m_btnDelete->SetText(u"/a,p5=%d,btn_height=20,btn_text='删除所选'/", button);
+    m_btnDelete->SetClickHandler(1, 5, this, &ProtectDlg::OnUiClick);
+    m_txtCaption = ui->CreateRichText();
+    m_txtCaption->SetText(u"拦截历史(鼠标双击打开目录)：");
+
+    m_watchTimer.setSingleShot(true);
+    QObject::connect(&m_watchTimer, &QTimer::timeout, this, [this] { OnTimer(kWatchTimer); });
+
+    m_bProtecting = 0;
+    OnUiClick(0);
+}
+
+MessageSink& ProtectDlg::ParentSink() {
+    static NoSink nowhere;
+    return m_pMainWnd ? *m_pMainWnd : nowhere;
+}
+
+void ProtectDlg::OnUiClick(int index, int) {
+    switch (index) {
+        case 0:
+            StartProtection();
+            break;
+        case 1:
+            StopProtection();
+            break;
+        case 4:
+            ToggleSelectAll();
+            break;
+        case 5:
+            DeleteSelected();
+            break;
+        default:
+            break;
+    }
+}
+
+void ProtectDlg::StartProtection() {
+    if (m_bProtecting) return;
+    m_bProtecting = 1;
+    m_btnStart->SetState(4);
+    m_btnStop->SetState(-1);
+    m_app.m_lstInterceptions.clear();
+    ParentSink().PostMessage(WM_PROTECT_ICON, 0, 0);
+    // A pass in progress sets the timer itself when it ends.
+    if (!m_bInPass) m_watchTimer.start(kWatchPeriodMs);
+}
+
+void ProtectDlg::StopProtection() {
+    if (!m_bProtecting) return;
+    m_bProtecting = 0;
+    m_btnStart->SetState(-1);
+    m_btnStop->SetState(4);
+    ParentSink().PostMessage(WM_PROTECT_ICON, 0x10000, 0);
+    m_watchTimer.stop();
+}
+
+void ProtectDlg::OnTimer(int timerId) {
+    if (timerId != kWatchTimer || m_bInPass) return;
+    m_watchTimer.stop();
+    m_bInPass = true;
+    m_watch.OnWatchTimer(ParentSink());
+    m_bInPass = false;
+    // Only while still protecting: nothing in a pass stops protection today, but a stop that
+    // came in between must not be undone here.
+    if (m_bProtecting && !m_app.m_bExiting) m_watchTimer.start(kWatchPeriodMs);
+}
+
+void ProtectDlg::ToggleSelectAll() {
+    m_nSelectAllState = !m_nSelectAllState;
+    const Qt::CheckState state = m_nSelectAllState ? Qt::Checked : Qt::Unchecked;
+    for (int i = 0; i < m_pHistoryList->count(); ++i) m_pHistoryList->item(i)->setCheckState(state);
+}
+
+void ProtectDlg::DeleteSelected() {
+    int i = 0;
+    while (i < m_pHistoryList->count()) {
+        QListWidgetItem* item = m_pHistoryList->item(i);
+        if (item->checkState() != Qt::Checked) {
+            ++i;
+            continue;
+        }
+        const std::u16string line = item->text().toStdU16String();
+        auto it = m_watch.historyIndex().find(line);
+        if (it == m_watch.historyIndex().end()) {
+            ++i;
+            continue;
+        }
+        // Only the file that was intercepted: a file put at the same path since (a package
+        // update, a clean copy) is not the one that ran. Without a recorded identity nothing is
+        // known about the file, so it stays as well.
+        const ProcessEntry& entry = it->second;
+        FileIdentity identity;
+        if (!entry.exePath.empty() && m_watch.HistoryIdentity(line, identity)) {
+            const std::string path =
+                !entry.exePathBytes.empty() ? entry.exePathBytes : Utf16ToAnsi(entry.exePath);
+            DeleteFileIfSame(path, identity.device, identity.inode);
+        }
+        m_watch.EraseHistory(line);
+        delete m_pHistoryList->takeItem(i);
+    }
+}
+
+void ProtectDlg::OnHistoryDblClk() {
+    QListWidgetItem* item = m_pHistoryList->currentItem();
+    if (!item) return;
+    auto it = m_watch.historyIndex().find(item->text().toStdU16String());
+    if (it == m_watch.historyIndex().end() || it->second.exePath.empty()) return;
+    ShowFileInFolder(QString::fromStdU16String(it->second.exePath));
+}
+
+void ProtectDlg::AddHistoryLine(const std::u16string& line) {
+    auto* item = new QListWidgetItem(QString::fromStdU16String(line));
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setCheckState(Qt::Unchecked);
+    m_pHistoryList->addItem(item);
+}
+
+void ProtectDlg::FitHistoryWidth(const std::u16string& longestLine) {
+    // Measured in the list's own font, with room for the check box, so the longest line can be
+    // scrolled into view in full (the list view sizes its scroll range from the same items).
+    const QFontMetrics metrics(m_pHistoryList->font());
+    const int checkWidth =
+        m_pHistoryList->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, m_pHistoryList);
+    m_nHistoryExtent =
+        metrics.horizontalAdvance(QString::fromStdU16String(longestLine)) + checkWidth;
+}
+
+void ProtectDlg::OnSize(int w, int h) {
+    if (m_pHistoryList) m_pHistoryList->setGeometry(5, 65, w - 10, h - 70);
+}
+
+void ProtectDlg::OnPaintObjects(QPainter& dc) {
+    const int w = width();
+    m_btnStart->Draw(dc, 30, 15, this, 0);
+    m_btnStop->Draw(dc, 120, 15, this, 0);
+    m_btnSelectAll->Draw(dc, w - 160, 45, this, 0);
+    m_btnDelete->Draw(dc, w - 70, 40, this, 0);
+    m_txtCaption->Draw(dc, 5, 45, this, 0);
 }
 
 }  // namespace tovarek
