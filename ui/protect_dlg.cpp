@@ -31,11 +31,11 @@ int ImageId(const UiImage* image) {
 }  // namespace
 
 ProtectDlg::ProtectDlg(CRavlinApp& app, MessageSink* mainWnd, QWidget* parent,
-                       ProcessControl* control)
+                       ProcessControl* control, ProcessWatch::Clock clock)
     : SkinnedWidget(kSkinPage, parent),
       m_app(app),
       m_pMainWnd(mainWnd),
-      m_watch(app, this, control) {
+      m_watch(app, this, control, std::move(clock)) {
     setObjectName("ProtectDlg");
 
     m_pHistoryList = new QListWidget(this);

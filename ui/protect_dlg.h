@@ -22,9 +22,10 @@ class ProtectDlg : public SkinnedWidget, public HistorySink {
 public:
     // mainWnd receives the page's posted messages (the main window); may be null. `control`
     // reaches the processes for the watch: null means the Linux one; tests give their own, which
-    // must outlive the page. The watch's first pass follows 3 s after construction.
+    // must outlive the page, and may set the clock of the history lines. The watch's first pass
+    // follows 3 s after construction.
     ProtectDlg(CRavlinApp& app, MessageSink* mainWnd, QWidget* parent,
-               ProcessControl* control = nullptr);
+               ProcessControl* control = nullptr, ProcessWatch::Clock clock = nullptr);
 
     bool IsProtecting() const { return m_bProtecting != 0; }
 

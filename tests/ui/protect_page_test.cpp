@@ -1,0 +1,348 @@
+// The protection page with a fake process source: no pass here reaches a real process. Files
+// that a pass "intercepts" are made in the test's own folder, which is also where deletions go.
+#include <stdio.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+#include <QElapsedTimer>
+#include <QListWidget>
+#include <QThread>
+
+#include <cstring>
+#include <map>
+
+#include "platform/local_time.h"
+#include "platform/same_file_delete.h"
+#include "tests/ui/page_env.h"
+#include "ui/protect_dlg.h"
+#include "ui/show_in_folder.h"
+
+namespace tovarek {
+namespace {
+
+using test::FileExists;
+using test::ReadFile;
+using test::WriteFile;
+
+constexpr char kListedMd5[] = "0123456789abcdef0123456789abcdef";
+
+class FakeControl : public ProcessControl {
+public:
+    int Snapshot(ProcessTable& table, uint32_t& shellProcessId) override {
+        ++snapshots;
+        if (onSnapshot) onSnapshot();
+        table = processes;
+        shellProcessId = 0;
+        return 0;
+    }
+    bool Fingerprint(const ProcessEntry& entry, char digestText[33]) override {
+        if (!listedByContent.count(entry.processId)) return false;
+        memcpy(digestText, kListedMd5, 33);
+        return true;
+    }
+    void EndChain(const ProcessTable&, uint32_t processId, uint32_t) override {
+        ended.push_back(processId);
+    }
+    // What ran is the file at the path at the time of the pass, unless told otherwise.
+    bool ExeIdentity(const ProcessEntry& entry, FileIdentity& identity) override {
+        struct stat st;
+        if (noIdentity.count(entry.processId) || stat(Utf16ToUtf8(entry.exePath).c_str(), &st) != 0)
+            return false;
+        identity.device = st.st_dev;
+        identity.inode = st.st_ino;
+        return true;
+    }
+    void Add(uint32_t pid, std::u16string name, std::u16string path) {
+        ProcessEntry e;
+        e.processId = pid;
+        e.parentProcessId = 1;
+        e.exeName = std::move(name);
+        e.exePath = std::move(path);
+        processes[pid] = e;
+    }
+
+    ProcessTable processes;
+    std::set<uint32_t> listedByContent;
+    std::set<uint32_t> noIdentity;
+    std::vector<uint32_t> ended;
+    int snapshots = 0;
+    std::function<void()> onSnapshot;
+};
+
+class ProtectPageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetFolderOpenerForTest([this](const QString& path) { opened.push_back(path); });
+    }
+    void TearDown() override { SetFolderOpenerForTest(nullptr); }
+
+    std::u16string Path(const std::string& name) { return Utf8ToUtf16(env.dir.File(name)); }
+    static QStringList Lines(const QListWidget* list) {
+        QStringList lines;
+        for (int i = 0; i < list->count(); ++i) lines << list->item(i)->text();
+        return lines;
+    }
+
+    test::PageEnv env;
+    FakeControl control;
+    int64_t now = 1767225600 + 13 * 3600;  // a fixed second: equal names give equal lines
+    QStringList opened;
+};
+
+TEST_F(ProtectPageTest, StartsProtectingWithItsObjectsWhereDesigned) {
+    ProtectDlg page(env.app, &env.mainWnd, nullptr, &control);
+    EXPECT_TRUE(page.IsProtecting());
+    EXPECT_EQ(page.startButton()->GetState(), 4);
+    EXPECT_EQ(page.stopButton()->GetState(), -1);
+    ASSERT_EQ(env.mainWnd.posted.size(), 1u);
+    EXPECT_EQ(env.mainWnd.posted[0].message, WM_PROTECT_ICON);
+    EXPECT_EQ(env.mainWnd.posted[0].wParam, 0u);
+    EXPECT_TRUE(page.watchTimer().isActive());
+    EXPECT_TRUE(page.watchTimer().isSingleShot());
+    EXPECT_EQ(page.watchTimer().interval(), 3000);
+
+    const int button = env.res.imgButton->GetId();
+    const int checkBox = env.res.imgCheckBox->GetId();
+    EXPECT_EQ(page.startButton()->GetText(),
+              QString("/a,p5=%1,btn_width=60,btn_text='开始保护'/").arg(button));
+    EXPECT_EQ(page.stopButton()->GetText(),
+              QString("/a,p5=%1,btn_width=60,btn_text='停止保护'/").arg(button));
+    EXPECT_EQ(page.selectAllToggle()->GetText(),
+              QString("/a,p5=%1,btn_type=1/全选//全不选").arg(checkBox));
+    EXPECT_EQ(page.deleteButton()->GetText(),
+              QString("/a,p5=%1,btn_height=20,btn_text='删除所选'/").arg(button));
+    EXPECT_EQ(page.historyCaption()->GetText(), QString("拦截历史(鼠标双击打开目录)："));
+    EXPECT_EQ(page.historyList()->font(), env.res.fntText);
+    EXPECT_FALSE(page.historyList()->isSortingEnabled());
+
+    for (QSize size : {QSize(600, 400), QSize(450, 300)}) {
+        test::ShowAndPaint(page, size.width(), size.height());
+        const int w = size.width(), h = size.height();
+        EXPECT_EQ(page.startButton()->GetBounds().topLeft(), QPoint(30, 15));
+        EXPECT_EQ(page.stopButton()->GetBounds().topLeft(), QPoint(120, 15));
+        EXPECT_EQ(page.selectAllToggle()->GetBounds().topLeft(), QPoint(w - 160, 45));
+        EXPECT_EQ(page.deleteButton()->GetBounds().topLeft(), QPoint(w - 70, 40));
+        EXPECT_EQ(page.historyCaption()->GetBounds().topLeft(), QPoint(5, 45));
+        EXPECT_EQ(page.historyList()->geometry(), QRect(5, 65, w - 10, h - 70));
+    }
+    EXPECT_EQ(page.lastCopyResult(), 1);
+    // The buttons are reached by the mouse with their designed indices.
+    test::ClickObject(page, page.stopButton());
+    EXPECT_FALSE(page.IsProtecting());
+    test::ClickObject(page, page.startButton());
+    EXPECT_TRUE(page.IsProtecting());
+}
+
+TEST_F(ProtectPageTest, StopAndStartActOnlyOnAChangeAndUnusedIndicesDoNothing) {
+    ProtectDlg page(env.app, &env.mainWnd, nullptr, &control);
+    env.mainWnd.posted.clear();
+
+    page.OnUiClick(1);
+    page.OnUiClick(1);  // already stopped
+    EXPECT_FALSE(page.IsProtecting());
+    EXPECT_FALSE(page.watchTimer().isActive());
+    EXPECT_EQ(page.startButton()->GetState(), -1);
+    EXPECT_EQ(page.stopButton()->GetState(), 4);
+    ASSERT_EQ(env.mainWnd.posted.size(), 1u);
+    EXPECT_EQ(env.mainWnd.posted[0].message, WM_PROTECT_ICON);
+    EXPECT_EQ(env.mainWnd.posted[0].wParam, 0x10000u);
+
+    for (int index : {2, 3, 6, -1}) page.OnUiClick(index);
+    EXPECT_FALSE(page.IsProtecting());
+    EXPECT_EQ(env.mainWnd.posted.size(), 1u);
+
+    env.app.m_lstInterceptions = {u"left.bin"};
+    page.OnUiClick(0);
+    page.OnUiClick(0);  // already on
+    EXPECT_TRUE(env.app.m_lstInterceptions.empty());
+    EXPECT_TRUE(page.watchTimer().isActive());
+    ASSERT_EQ(env.mainWnd.posted.size(), 2u);
+    EXPECT_EQ(env.mainWnd.posted[1].wParam, 0u);
+    // A timer tick for another ID runs no pass.
+    page.OnTimer(1);
+    EXPECT_EQ(control.snapshots, 0);
+
+    // A pass after a stop does not switch the timer back on.
+    page.OnUiClick(1);
+    page.OnTimer(0);
+    EXPECT_EQ(control.snapshots, 1);
+    EXPECT_FALSE(page.watchTimer().isActive());
+}
+
+// Runs the event loop until `done` or `ms` have passed.
+template <typename Pred>
+void WaitFor(Pred done, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+}
+
+TEST_F(ProtectPageTest, FirstPassAfterThreeSecondsAndThePeriodCountsFromThePassEnd) {
+    env.ListFile(kListedMd5, "x.bin");
+    WriteFile(env.dir.File("x.bin"), "x");
+    control.Add(10, u"x.bin", Path("x.bin"));
+    control.listedByContent = {10};
+    ProtectDlg* page = nullptr;
+    QElapsedTimer sinceStart;
+    qint64 firstPassAt = -1;
+    int nestedSnapshots = -1;
+    control.onSnapshot = [&] {
+        if (firstPassAt < 0) firstPassAt = sinceStart.elapsed();
+        // A tick arriving while a pass runs starts no second pass.
+        if (nestedSnapshots < 0) {
+            nestedSnapshots = 0;
+            page->OnTimer(0);
+            nestedSnapshots = control.snapshots;
+        }
+        QThread::msleep(400);  // a slow pass
+    };
+    sinceStart.start();
+    ProtectDlg realPage(env.app, &env.mainWnd, nullptr, &control);
+    page = &realPage;
+
+    WaitFor([&] { return control.snapshots > 0; }, 5000);
+    ASSERT_EQ(control.snapshots, 1);
+    EXPECT_EQ(nestedSnapshots, 1);
+    EXPECT_GE(firstPassAt, 2900);
+    EXPECT_LT(firstPassAt, 4500);
+    // Set again after the 400 ms pass, for a full period.
+    ASSERT_TRUE(page->watchTimer().isActive());
+    EXPECT_GT(page->watchTimer().remainingTime(), 2800);
+    EXPECT_EQ(control.ended, std::vector<uint32_t>{10});
+    EXPECT_EQ(page->historyList()->count(), 1);
+    ASSERT_EQ(env.mainWnd.posted.size(), 2u);
+    EXPECT_EQ(env.mainWnd.posted[1].message, WM_SHOW_NOTICE);
+    EXPECT_EQ(env.mainWnd.posted[1].wParam, 1u);
+}
+
+TEST_F(ProtectPageTest, ToggleChecksAndClearsInTurnEvenFromAnEmptyList) {
+    env.ListFile(kListedMd5, "a.bin");
+    ProtectDlg page(env.app, &env.mainWnd, nullptr, &control, [this] { return now; });
+    page.OnUiClick(4);  // empty list: only the state changes
+    EXPECT_EQ(page.selectAllState(), 1);
+
+    control.Add(10, u"a.bin", Path("a.bin"));
+    control.Add(11, u"b.bin", Path("b.bin"));
+    control.listedByContent = {10, 11};
+    page.OnTimer(0);
+    ASSERT_EQ(page.historyList()->count(), 2);
+    const int extent = page.historyExtent();
+    // Wide enough for the whole line in the list's font, check box aside.
+    EXPECT_GT(extent,
+              QFontMetrics(env.res.fntText).horizontalAdvance(page.historyList()->item(0)->text()));
+    for (int i = 0; i < 2; ++i) {
+        QListWidgetItem* item = page.historyList()->item(i);
+        EXPECT_TRUE(item->flags() & Qt::ItemIsUserCheckable);
+        EXPECT_EQ(item->checkState(), Qt::Unchecked);
+    }
+    page.historyList()->item(1)->setCheckState(Qt::Checked);
+
+    page.OnUiClick(4);  // the second click clears
+    EXPECT_EQ(page.selectAllState(), 0);
+    EXPECT_EQ(page.historyList()->item(0)->checkState(), Qt::Unchecked);
+    EXPECT_EQ(page.historyList()->item(1)->checkState(), Qt::Unchecked);
+    page.OnUiClick(4);
+    EXPECT_EQ(page.historyList()->item(0)->checkState(), Qt::Checked);
+    EXPECT_EQ(page.historyList()->item(1)->checkState(), Qt::Checked);
+
+    // A pass that ends nothing leaves the list and its measured width alone.
+    control.processes.clear();
+    page.OnTimer(0);
+    EXPECT_EQ(page.historyList()->count(), 2);
+    EXPECT_EQ(page.historyExtent(), extent);
+}
+
+TEST_F(ProtectPageTest, DeleteRemovesCheckedLinesButOnlyTheInterceptedFiles) {
+    env.ListFile(kListedMd5, "gone.bin");
+    for (const char* name : {"dup1", "dup2", "swap", "keep", "noid"})
+        WriteFile(env.dir.File(name), name);
+    control.Add(10, u"dup.bin", Path("dup1"));
+    control.Add(11, u"dup.bin", Path("dup2"));  // same name, same second: one index entry
+    control.Add(12, u"gone.bin", u"");          // path unreadable, listed by name
+    control.Add(13, u"swap.bin", Path("swap"));
+    control.Add(14, u"keep.bin", Path("keep"));
+    control.Add(15, u"noid.bin", Path("noid"));
+    control.listedByContent = {10, 11, 13, 14, 15};
+    control.noIdentity = {15};
+    ProtectDlg page(env.app, &env.mainWnd, nullptr, &control, [this] { return now; });
+    page.OnTimer(0);
+    QListWidget* list = page.historyList();
+    ASSERT_EQ(list->count(), 6);
+    const QString stamp = "[2026-01-01 13:00:00]终止进程：";
+    EXPECT_EQ(list->item(0)->text(), list->item(1)->text());
+    EXPECT_EQ(page.watch().historyIndex().size(), 5u);
+
+    // Double clicks: the file's own path; nothing for an empty path.
+    for (int row : {2, 0, 4}) {
+        list->setCurrentRow(row);
+        emit list->itemDoubleClicked(list->item(row));
+    }
+    EXPECT_EQ(opened, QStringList({env.dir.File("dup2").c_str(), env.dir.File("keep").c_str()}));
+
+    // Replaced since the interception, as a package update does: a new file at the same path.
+    WriteFile(env.dir.File("swap.new"), "clean");
+    ASSERT_EQ(rename(env.dir.File("swap.new").c_str(), env.dir.File("swap").c_str()), 0);
+
+    for (int row : {0, 1, 2, 3, 5}) list->item(row)->setCheckState(Qt::Checked);
+    page.OnUiClick(5);
+
+    // The first equal line took the index entry (the later process's file) with it; the second
+    // line stays, still checked. The rest of the checked lines go.
+    EXPECT_EQ(Lines(list), QStringList({stamp + "dup.bin", stamp + "keep.bin"}));
+    EXPECT_EQ(list->item(0)->checkState(), Qt::Checked);
+    EXPECT_TRUE(FileExists(env.dir.File("dup1")));
+    EXPECT_FALSE(FileExists(env.dir.File("dup2")));
+    EXPECT_EQ(ReadFile(env.dir.File("swap")), "clean");
+    EXPECT_TRUE(FileExists(env.dir.File("keep")));
+    EXPECT_TRUE(FileExists(env.dir.File("noid")));  // nothing known about what ran
+    ASSERT_EQ(page.watch().historyIndex().size(), 1u);
+    EXPECT_EQ(page.watch().historyIndex().begin()->first, (stamp + "keep.bin").toStdU16String());
+
+    // The stale equal line can be neither opened nor deleted.
+    opened.clear();
+    list->setCurrentRow(0);
+    page.OnHistoryDblClk();
+    EXPECT_TRUE(opened.isEmpty());
+    page.OnUiClick(5);
+    EXPECT_EQ(list->count(), 2);
+}
+
+TEST(SameFileDelete, OnlyTheRecordedRegularFileGoes) {
+    test::TempDir dir;
+    const std::string file = dir.File("f");
+    WriteFile(file, "x");
+    struct stat st;
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    // A link to the very file, a folder and a missing path are never removed.
+    ASSERT_EQ(symlink(file.c_str(), dir.File("link").c_str()), 0);
+    EXPECT_FALSE(DeleteFileIfSame(dir.File("link"), st.st_dev, st.st_ino));
+    EXPECT_TRUE(FileExists(dir.File("link")));
+    ASSERT_EQ(mkdir(dir.File("d").c_str(), 0755), 0);
+    struct stat dst;
+    ASSERT_EQ(stat(dir.File("d").c_str(), &dst), 0);
+    EXPECT_FALSE(DeleteFileIfSame(dir.File("d"), dst.st_dev, dst.st_ino));
+    EXPECT_FALSE(DeleteFileIfSame(dir.File("missing"), st.st_dev, st.st_ino));
+    EXPECT_FALSE(DeleteFileIfSame("", st.st_dev, st.st_ino));
+    EXPECT_FALSE(DeleteFileIfSame(file, st.st_dev, st.st_ino + 1));
+    EXPECT_TRUE(FileExists(file));
+    EXPECT_TRUE(DeleteFileIfSame(file, st.st_dev, st.st_ino));
+    EXPECT_FALSE(FileExists(file));
+}
+
+TEST(LinuxProcessControlIdentity, IsTheRunningExecutable) {
+    LinuxProcessControl control;
+    ProcessEntry self;
+    self.processId = static_cast<uint32_t>(getpid());
+    FileIdentity identity;
+    ASSERT_TRUE(control.ExeIdentity(self, identity));
+    struct stat st;
+    ASSERT_EQ(stat("/proc/self/exe", &st), 0);
+    EXPECT_EQ(identity.device, st.st_dev);
+    EXPECT_EQ(identity.inode, st.st_ino);
+}
+
+}  // namespace
+}  // namespace tovarek
