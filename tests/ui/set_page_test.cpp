@@ -283,23 +283,5 @@ TEST_F(SetPageTest, RemovingTakesTheFirstEqualEntryForEachCheckedLine) {
     EXPECT_EQ(list->count(), 0);
 }
 
-TEST(ScanDirList, HelpersWorkOnAnyListAndOwnerNoPage) {
-    // The scan directory dialog reuses them on its own copy of the folders.
-    QListWidget list;
-    std::list<std::u16string> dirs = {u"/x/"};
-    FillScanDirList(&list, dirs);
-    ASSERT_EQ(list.count(), 1);
-    EXPECT_TRUE(AddScanDir(dirs, &list, "/"));
-    EXPECT_FALSE(AddScanDir(dirs, &list, ""));
-    EXPECT_EQ(dirs, (std::list<std::u16string>{u"/x/", u"/"}));
-    ASSERT_EQ(list.count(), 2);
-    list.item(0)->setCheckState(Qt::Checked);
-    list.item(1)->setCheckState(Qt::Checked);
-    dirs.push_front(u"/not-listed/");  // a line refers to its text, not to a position
-    RemoveCheckedScanDirs(dirs, &list);
-    EXPECT_EQ(dirs, (std::list<std::u16string>{u"/not-listed/"}));
-    EXPECT_EQ(list.count(), 1);
-}
-
 }  // namespace
 }  // namespace tovarek
