@@ -145,12 +145,26 @@ TEST(ChainProcessIds, Walks) {
          0,
          {},
          {}},
-        {"protected processes are passed through, not listed",
+        // A listed "bash" or "systemd" must not cost the protected process's other first-child
+        // lines one by one.
+        {"a protected process cuts the chain: nothing beyond it is ended",
          MakeTable({{100, 1}, {150, 100}, {160, 150}, {200, 160}, {210, 200}, {220, 210}}),
          200,
          100,
          {160, 210},
-         {150, 200, 220}},
+         {200}},
+        {"a protected target ends nothing",
+         MakeTable({{1, 0}, {160, 1}, {200, 160}, {210, 200}}),
+         160,
+         0,
+         {1, 160},
+         {}},
+        {"PID 1 as the target ends nothing, not even its first child",
+         MakeTable({{1, 0}, {2, 1}, {3, 2}}),
+         1,
+         0,
+         {1},
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

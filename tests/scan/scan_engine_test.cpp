@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/code_page.h"
+#include "platform/path_text.h"
 #include "tests/scan/scan_test_util.h"
 #include "tests/support/temp_dir.h"
 
@@ -112,9 +113,10 @@ TEST(ScanEngine, JudgesByFingerprintThenByLowerCasedName) {
         if (c.found && scan.findings.Size() == 1) {
             ScanFileRecord r;
             ASSERT_TRUE(scan.findings.Find(1, r));
-            EXPECT_EQ(r.filePath, AnsiToUtf16(path));
-            EXPECT_EQ(r.fileName, AnsiToUtf16(c.fileName));
-            EXPECT_EQ(scan.ender.calls[0].first, Utf16ToUtf8(r.filePath));
+            // Every byte of the name survives, so the text names this file and no other.
+            EXPECT_EQ(Utf16ToPath(r.filePath), path);
+            EXPECT_EQ(Utf16ToPath(r.fileName), c.fileName);
+            EXPECT_EQ(scan.ender.calls[0].first, path);
             EXPECT_TRUE(FileExists(path)) << "deleted without deleteOnFind";
         }
     }
