@@ -151,7 +151,9 @@ int ExecuteStatement(Database& db, bool inTransaction, Run statement, int* chang
         statement(errorText, changed);
         rc = Transact(db, 1);
         if (rc != 0) {
-            Transact(db, 2);
+            // SQLite rolls a transaction back itself on some failures (disk full, I/O error);
+            // a second rollback would only fail and log a third line.
+            if (!sqlite3_get_autocommit(db.m_db)) Transact(db, 2);
             changed = 0;
         }
     } else {
