@@ -187,6 +187,24 @@ TEST(ProcessIdsOfFile, NameIgnoresCasePathDoesNot) {
     EXPECT_TRUE(ProcessIdsOfFile(t, u"/opt/x/Evil.bin", u"").empty());
 }
 
+TEST(ProcessIdsOfFile, TheSameFileByAnotherPathIsMatchedAnotherFileIsNot) {
+    // /bin -> /usr/bin: the process's path names the file the scan found by its other path.
+    FileId found{8, 100, true};
+    ProcessTable t = MakeTable({
+        {10, 1, 0, u"evil", u"/usr/bin/evil"},
+        {11, 1, 0, u"evil", u"/usr/bin/evil"},
+        {12, 1, 0, u"evil", u"/home/u/evil"},
+        {13, 1, 0, u"other", u"/usr/bin/other"},
+    });
+    t[10].exeId = found;
+    t[11].exeId = FileId{8, 101, true};  // another file, same name
+    t[12].exeId = FileId{9, 100, true};  // same inode on another device
+    t[13].exeId = found;                 // a hard link: the name differs
+    EXPECT_EQ(ProcessIdsOfFile(t, u"/bin/evil", u"evil", found), (Ids{10}));
+    EXPECT_TRUE(ProcessIdsOfFile(t, u"/bin/evil", u"evil", FileId{}).empty());
+    EXPECT_TRUE(ProcessIdsOfFile(t, u"/bin/evil", u"evil", FileId{8, 100, false}).empty());
+}
+
 TEST(Snapshot, HoldsThisProcessAndNoKernelThread) {
     ProcessTable t;
     uint32_t shell = 12345;
@@ -198,6 +216,7 @@ TEST(Snapshot, HoldsThisProcessAndNoKernelThread) {
     EXPECT_EQ(me.parentProcessId, static_cast<uint32_t>(getppid()));
     EXPECT_EQ(me.exeName, u"process_table_test");
     EXPECT_EQ(me.exePathBytes, ReadExeLink(self));
+    EXPECT_TRUE(me.exeId.SameFile(OwnExecutableId()));
     EXPECT_NE(me.startTime, 0u);
     EXPECT_FALSE(t.count(0));
     for (const auto& [pid, e] : t) {
