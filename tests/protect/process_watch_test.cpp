@@ -15,6 +15,7 @@
 #include "platform/module_info.h"
 #include "protect/exe_fingerprint_cache.h"
 #include "protect/intercept_log.h"
+#include "store/app_settings.h"
 #include "store/core_state.h"
 #include "store/database.h"
 #include "tests/support/temp_dir.h"
@@ -256,6 +257,20 @@ TEST_F(WatchTest, LogInAGbkLocaleIsWrittenInGbk) {
     std::string expected;
     ASSERT_TRUE(Utf16ToCodePage(kCodePageGbk, u"[2026-01-01 00:00:00]/opt/病毒\r\n", expected));
     EXPECT_EQ(Log("2026-01-01"), expected);
+}
+
+TEST_F(WatchTest, LogFolderWithANonAsciiNameIsFoundInAGbkLocale) {
+    // The folder is decoded from its bytes and encoded back to the same bytes, whatever the log's
+    // code page; re-encoding it in GBK would name a folder that doesn't exist.
+    const std::string folder = m_dir.File("\xE6\x89\xAB\xE6\x8F\x8F");
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    SetModuleDirForTest(folder);
+    CoreState app;
+    AppSettings settings;
+    InitCoreState(app, &settings);
+    SetAnsiCodePageForTest(kCodePageGbk);
+    WriteInterceptLog(app, u"/opt/x", kNewYear);
+    EXPECT_EQ(ReadFile(folder + "/log/pl2026-01-01.log"), "[2026-01-01 00:00:00]/opt/x\r\n");
 }
 
 TEST_F(WatchTest, UnwritableLogFolderLosesTheLineOnly) {
