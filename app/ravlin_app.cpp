@@ -2,12 +2,13 @@
 
 #include "platform/code_page.h"
 #include "platform/module_info.h"
+#include "platform/path_text.h"
 
 namespace tovarek {
 
 std::u16string ReadModuleInfo(CRavlinApp& app) {
     app.m_strVersion = Utf8ToUtf16(VersionText());
-    return Utf8ToUtf16(ModuleDir());
+    return PathToUtf16(ModuleDir());
 }
 
 void InitAppState(CRavlinApp& app, AppSettings* settings) {

@@ -4,7 +4,7 @@
 
 #include "cli/commands.h"
 #include "cli/path_escape.h"
-#include "platform/code_page.h"
+#include "platform/path_text.h"
 #include "scan/process_table.h"
 
 namespace tovarek::cli {
@@ -18,7 +18,7 @@ int RunPs(int argc, char** /*argv*/) {
     printf("PID\tPPID\tNAME\tPATH\n");
     for (const auto& [pid, e] : table) {
         printf("%u\t%u\t%s\t%s\n", pid, e.parentProcessId,
-               EscapeName(Utf16ToAnsi(e.exeName), true).c_str(),
+               EscapeName(Utf16ToAnsiPath(e.exeName), true).c_str(),
                EscapeName(e.exePathBytes, true).c_str());
     }
     printf("shell: %u\n", shellProcessId);

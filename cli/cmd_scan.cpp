@@ -1,20 +1,22 @@
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
-#include "store/core_state.h"
 #include "cli/commands.h"
 #include "cli/path_escape.h"
-#include "platform/code_page.h"
 #include "platform/local_time.h"
 #include "platform/messages.h"
+#include "platform/path_text.h"
 #include "scan/scan_worker.h"
 #include "store/app_settings.h"
 #include "store/blacklist.h"
+#include "store/core_state.h"
 
 namespace tovarek::cli {
 namespace {
@@ -34,9 +36,10 @@ private:
     MessageQueue m_queue;
 };
 
-// One finding per line, escaped as md5sum escapes names, so every line stays one finding.
+// One finding per line, as the bytes that name the file, escaped as md5sum escapes names, so
+// every line stays one finding.
 void PrintPath(const std::u16string& path) {
-    std::string bytes = Utf16ToUtf8(path);
+    std::string bytes = Utf16ToPath(path);
     printf("%s%s\n", Md5sumLineMark(bytes), EscapeName(bytes).c_str());
 }
 
@@ -52,7 +55,9 @@ std::string ElapsedText(int64_t seconds) {
 }  // namespace
 
 // scan [--delete] PATH...: the scan worker over the given directories with the list of
-// ./Ravlin.db. Exit 0 nothing found, 1 something found, 2 error.
+// ./Ravlin.db. Exit 0 nothing found, 1 something found, 2 error. A clean result must mean that
+// something was checked: a list that can't be read or is empty, or a root that can't be opened,
+// is an error, never "nothing found".
 int RunScan(int argc, char** argv) {
     int deleteOnFind = 0;
     ScanRoots roots;
@@ -61,11 +66,14 @@ int RunScan(int argc, char** argv) {
             deleteOnFind = 1;
             continue;
         }
-        struct stat st;
-        if (stat(argv[i], &st) != 0 || !S_ISDIR(st.st_mode)) {
-            fprintf(stderr, "ravlin-cli: scan: %s: not a directory\n", argv[i]);
+        // Opened as the walk will open it, by its bytes.
+        int fd = open(argv[i], O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) {
+            fprintf(stderr, "ravlin-cli: scan: %s: cannot open the directory: %s\n", argv[i],
+                    strerror(errno));
             return kExitUsage;
         }
+        close(fd);
         // Full paths, as the kernel names running executables: a found file's processes are
         // matched by exact path.
         char* resolved = realpath(argv[i], nullptr);
@@ -76,7 +84,7 @@ int RunScan(int argc, char** argv) {
         std::string root = resolved;
         free(resolved);
         if (root.back() != '/') root.push_back('/');
-        roots.push_back(AnsiToUtf16(root));
+        roots.push_back(PathToUtf16(root));
     }
     if (roots.empty()) return Usage("scan: missing PATH");
     // Opening a missing database would create an empty one in the current directory.
@@ -90,8 +98,21 @@ int RunScan(int argc, char** argv) {
     AppSettings settings;
     InitCoreState(app, &settings);
     settings.deleteOnFind.store(deleteOnFind);
-    // The index itself serves as the scan's list: nothing else touches it in this process.
-    GetBlacklist(app, app.m_mapBlacklist);
+    // The index itself serves as the scan's list: nothing else touches it in this process. Read
+    // only, so the scan never creates or changes the database.
+    int rc = LoadBlacklistReadOnly(app.m_mapBlacklist);
+    app.m_bBlacklistStale.store(0);
+    if (rc != 0) {
+        fprintf(stderr,
+                "ravlin-cli: scan: cannot read the list in Ravlin.db (SQLite error %d); nothing "
+                "was scanned\n",
+                rc);
+        return kExitUsage;
+    }
+    if (app.m_mapBlacklist.empty()) {
+        fprintf(stderr, "ravlin-cli: scan: the list in Ravlin.db is empty; nothing was scanned\n");
+        return kExitUsage;
+    }
 
     ScannedFileStore scannedFiles;
     FindingStore findings;

@@ -6,11 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "store/core_state.h"
 #include "cli/commands.h"
-#include "platform/code_page.h"
+#include "cli/path_escape.h"
+#include "platform/path_text.h"
 #include "protect/process_watch.h"
 #include "store/app_settings.h"
+#include "store/core_state.h"
 
 namespace tovarek::cli {
 namespace {
@@ -18,7 +19,10 @@ namespace {
 class PrintingHistory : public HistorySink {
 public:
     void AddHistoryLine(const std::u16string& line) override {
-        printf("%s\n", Utf16ToAnsi(line).c_str());
+        // A name can hold line breaks: escaped as scan and ps escape them, so one line is one
+        // history line and a crafted executable name can't forge another.
+        std::string bytes = Utf16ToAnsiPath(line);
+        printf("%s%s\n", Md5sumLineMark(bytes), EscapeName(bytes).c_str());
         ++m_nLines;
     }
     void FitHistoryWidth(const std::u16string&) override {}

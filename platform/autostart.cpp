@@ -14,20 +14,58 @@ namespace {
 
 constexpr const char* kEntryName = "Tovarek.desktop";
 
-// Exec values quote the program as the desktop entry format asks: inside double quotes,
-// '"', '`', '$' and '\' take a backslash, and '%' is doubled (it starts field codes).
+// An Exec value is read in two steps (desktop entry specification): first as a string value,
+// whose escapes are \s \n \t \r and \\, then by the Exec quoting, inside which '"', '`', '$'
+// and '\' take a backslash and '%' is doubled (it starts field codes). Writing applies the
+// two steps in reverse order, so every path is read back exactly.
 std::string QuoteExec(const std::string& program) {
-    std::string out = "\"";
+    std::string quoted = "\"";
     for (char c : program) {
-        if (c == '"' || c == '`' || c == '$' || c == '\\') out.push_back('\\');
-        if (c == '%') out.push_back('%');
-        out.push_back(c);
+        if (c == '"' || c == '`' || c == '$' || c == '\\') quoted.push_back('\\');
+        if (c == '%') quoted.push_back('%');
+        quoted.push_back(c);
     }
-    out.push_back('"');
+    quoted.push_back('"');
+    std::string out;
+    for (char c : quoted) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\r')
+            out += "\\r";
+        else
+            out.push_back(c);
+    }
     return out;
 }
 
-// The first argument of an Exec value, unquoted; the inverse of QuoteExec.
+// The string-value step of reading.
+std::string UnescapeString(const std::string& value) {
+    std::string out;
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size()) {
+            char next = value[++i];
+            switch (next) {
+                case 's': out.push_back(' '); break;
+                case 'n': out.push_back('\n'); break;
+                case 't': out.push_back('\t'); break;
+                case 'r': out.push_back('\r'); break;
+                case '\\': out.push_back('\\'); break;
+                default:
+                    out.push_back('\\');
+                    out.push_back(next);
+            }
+            continue;
+        }
+        out.push_back(value[i]);
+    }
+    return out;
+}
+
+// The first argument of an Exec value after the string step, unquoted.
 std::string UnquoteExec(const std::string& value) {
     std::string out;
     size_t i = 0;
@@ -82,7 +120,7 @@ bool ReadAutostartExec(std::string& program) {
             continue;
         }
         if (inMainGroup && line.compare(0, 5, "Exec=") == 0) {
-            program = UnquoteExec(line.substr(5));
+            program = UnquoteExec(UnescapeString(line.substr(5)));
             return !program.empty();
         }
     }

@@ -8,14 +8,14 @@ char16_t LowerCaseChar(char16_t c) {
     if (c < 0x80) return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
     if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 32);
     if (c >= 0x100 && c <= 0x17F) {
-        // Pairs: even upper, odd lower, except 0x130-0x138 and 0x139-0x148 and 0x179-0x17E which
-        // pair odd upper with even lower.
+        // Pairs: even upper, odd lower (IJ, Ĵ and Ķ included), except 0x139-0x148 and
+        // 0x179-0x17E which pair odd upper with even lower. İ folds to i; ı, ĸ, ŉ and ſ have no
+        // upper-case partner here.
         if (c == 0x130) return u'i';
         if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E))
             return (c & 1) ? static_cast<char16_t>(c + 1) : c;
         if (c == 0x178) return 0xFF;
-        if (c >= 0x131 && c <= 0x138) return c;
-        if (c == 0x149 || c == 0x17F) return c;
+        if (c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
         return (c & 1) ? c : static_cast<char16_t>(c + 1);
     }
     if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return static_cast<char16_t>(c + 32);
@@ -38,52 +38,6 @@ char16_t LowerCaseChar(char16_t c) {
 std::u16string LowerCase(std::u16string_view text) {
     std::u16string out(text);
     for (char16_t& c : out) c = LowerCaseChar(c);
-    return out;
-}
-
-std::string LowerCaseUtf8(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    size_t i = 0;
-    while (i < text.size()) {
-        unsigned char b = static_cast<unsigned char>(text[i]);
-        if (b < 0x80) {
-            out.push_back(b >= 'A' && b <= 'Z' ? static_cast<char>(b + 32) : static_cast<char>(b));
-            ++i;
-            continue;
-        }
-        // Only two- and three-byte sequences can hold characters the rule changes.
-        if ((b & 0xE0) == 0xC0 && i + 1 < text.size() &&
-            (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80) {
-            char16_t c = static_cast<char16_t>(((b & 0x1F) << 6) | (text[i + 1] & 0x3F));
-            if (c >= 0x80) {
-                c = LowerCaseChar(c);
-                if (c < 0x800) {
-                    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-                    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-                    i += 2;
-                    continue;
-                }
-            }
-        } else if ((b & 0xF0) == 0xE0 && i + 2 < text.size() &&
-                   (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80 &&
-                   (static_cast<unsigned char>(text[i + 2]) & 0xC0) == 0x80) {
-            char16_t c = static_cast<char16_t>(((b & 0x0F) << 12) | ((text[i + 1] & 0x3F) << 6) |
-                                               (text[i + 2] & 0x3F));
-            if (c >= 0x800 && (c < 0xD800 || c > 0xDFFF)) {
-                char16_t l = LowerCaseChar(c);
-                if (l >= 0x800) {
-                    out.push_back(static_cast<char>(0xE0 | (l >> 12)));
-                    out.push_back(static_cast<char>(0x80 | ((l >> 6) & 0x3F)));
-                    out.push_back(static_cast<char>(0x80 | (l & 0x3F)));
-                    i += 3;
-                    continue;
-                }
-            }
-        }
-        out.push_back(static_cast<char>(b));
-        ++i;
-    }
     return out;
 }
 

@@ -9,7 +9,5 @@ namespace tovarek {
 
 char16_t LowerCaseChar(char16_t c);
 std::u16string LowerCase(std::u16string_view text);
-// Lower-cases a UTF-8 text by the same rule; invalid bytes pass through unchanged.
-std::string LowerCaseUtf8(std::string_view text);
 
 }  // namespace tovarek

@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <string_view>
+
 namespace tovarek {
 namespace {
 
@@ -18,7 +20,13 @@ std::string ModulePath() {
     char buf[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", buf, sizeof buf);
     if (n <= 0 || n >= static_cast<ssize_t>(sizeof buf)) return {};
-    return std::string(buf, static_cast<size_t>(n));
+    std::string path(buf, static_cast<size_t>(n));
+    // After an upgrade replaced the running file the kernel appends this; the path is the same.
+    static constexpr std::string_view kDeleted = " (deleted)";
+    if (path.size() > kDeleted.size() && path.ends_with(kDeleted)) {
+        path.resize(path.size() - kDeleted.size());
+    }
+    return path;
 }
 
 std::string ModuleDir() {

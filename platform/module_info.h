@@ -6,7 +6,8 @@
 
 namespace tovarek {
 
-// Full path of the running executable (readlink of /proc/self/exe); empty if it can't be read.
+// Full path of the running executable (readlink of /proc/self/exe, without the kernel's
+// " (deleted)" marker); empty if it can't be read. The one answer to "the program's own path".
 std::string ModulePath();
 
 // Directory of the executable, ending in '/'. Logs go to ModuleDir() + "log/".

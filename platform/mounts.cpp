@@ -140,6 +140,28 @@ bool IsFixedFileSystemType(std::string_view t) {
                        "glusterfs", "lustre", "coda", "davfs", "iso9660", "udf", "tmpfs", "ramfs"});
 }
 
+bool IsFixedFileSystemMagic(long fType) {
+    if (IsPseudoFileSystemMagic(fType)) return false;
+    switch (static_cast<unsigned long>(fType) & 0xFFFFFFFFul) {
+        case NFS_SUPER_MAGIC:
+        case SMB_SUPER_MAGIC:
+        case 0xFF534D42:  // cifs
+        case 0xFE534D42:  // smb2
+        case 0x65735546:  // fuse
+        case CODA_SUPER_MAGIC:
+        case AFS_SUPER_MAGIC:
+        case 0x00C36400:  // ceph
+        case V9FS_MAGIC:
+        case ISOFS_SUPER_MAGIC:
+        case 0x15013346:  // udf
+        case TMPFS_MAGIC:
+        case RAMFS_MAGIC:
+            return false;
+        default:
+            return true;
+    }
+}
+
 bool IsRemovableBlockDevice(uint32_t major, uint32_t minor) {
     if (major == 0) return false;  // not a block device
     char path[96];

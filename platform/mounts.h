@@ -39,6 +39,9 @@ bool IsPseudoFileSystemMagic(long fType);
 // A type a full scan covers: neither pseudo, network, FUSE, optical nor RAM-backed.
 bool IsFixedFileSystemType(std::string_view fsType);
 
+// Same test on the f_type of statfs(2), for a device the mount table lacks.
+bool IsFixedFileSystemMagic(long fType);
+
 // Reads /sys/dev/block/MAJ:MIN/removable (or its parent disk's, for a partition).
 bool IsRemovableBlockDevice(uint32_t major, uint32_t minor);
 

@@ -5,9 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "store/core_state.h"
 #include "platform/code_page.h"
 #include "platform/local_time.h"
+#include "platform/path_text.h"
+#include "store/core_state.h"
 
 namespace tovarek {
 
@@ -19,7 +20,8 @@ std::u16string BuildHistoryLine(int64_t now, std::u16string_view exeName) {
 }
 
 std::string InterceptLogPath(const std::u16string& moduleDir, int64_t now) {
-    return Utf16ToAnsi(moduleDir) + "log/pl" + Utf16ToAnsi(FormatLocalTime(u"%Y-%m-%d", now)) +
+    // The folder is a path: encoded as it was decoded, whatever the log's code page.
+    return Utf16ToPath(moduleDir) + "log/pl" + Utf16ToPath(FormatLocalTime(u"%Y-%m-%d", now)) +
            ".log";
 }
 
@@ -29,7 +31,7 @@ int WriteInterceptLog(const CoreState& app, std::u16string_view exePath, int64_t
     std::u16string line = u"[" + FormatLocalTime(u"%Y-%m-%d %H:%M:%S", now) + u"]";
     for (char16_t c : exePath) line.push_back(c == u'\n' || c == u'\r' ? u'?' : c);
     line += u"\r\n";
-    std::string dir = Utf16ToAnsi(app.m_strModuleDir) + "log/";
+    std::string dir = Utf16ToPath(app.m_strModuleDir) + "log/";
     mkdir(dir.c_str(), 0755);  // an existing folder or a failure is found out by the open
     std::string path = InterceptLogPath(app.m_strModuleDir, now);
     int fd;
@@ -37,7 +39,7 @@ int WriteInterceptLog(const CoreState& app, std::u16string_view exePath, int64_t
         fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return 0;
-    std::string bytes = Utf16ToAnsi(line);
+    std::string bytes = Utf16ToAnsiPath(line);
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);

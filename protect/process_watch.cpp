@@ -9,6 +9,8 @@
 #include "platform/local_time.h"
 #include "platform/lower_case.h"
 #include "platform/messages.h"
+#include "platform/module_info.h"
+#include "platform/path_text.h"
 #include "platform/proc_reader.h"
 #include "protect/intercept_log.h"
 #include "store/core_state.h"
@@ -37,6 +39,12 @@ void LinuxProcessControl::EndChain(const ProcessTable& table, uint32_t processId
         m_bNeverEndedTaken = true;
     }
     EndProcesses(table, ChainProcessIds(table, processId, shellProcessId, m_setNeverEnded));
+}
+
+std::set<uint32_t> LinuxProcessControl::ProtectedProcessIds() {
+    m_setNeverEnded = NeverEndedProcessIds();
+    m_bNeverEndedTaken = true;
+    return m_setNeverEnded;
 }
 
 void LinuxProcessControl::EndPass() {
@@ -72,14 +80,17 @@ bool ProcessWatch::RunProtectionPass() {
     m_pControl->Snapshot(table, shellProcessId);
 
     // Formed as every entry's path is (the kernel's " (deleted)" dropped), so a rebuilt or
-    // replaced program still recognises itself.
-    const std::u16string ownPath =
-        LowerCase(AnsiToUtf16(ReadExeLink(static_cast<uint32_t>(getpid()))));
+    // replaced program still recognises itself; the file identity catches alias paths.
+    const std::u16string ownPath = LowerCase(PathToUtf16(ModulePath()));
+    const FileId ownFile = m_pControl->OwnExecutable();
+    const std::set<uint32_t> protectedIds = m_pControl->ProtectedProcessIds();
 
     std::vector<uint32_t> toEnd;
     for (const auto& [pid, entry] : table) {
         // A zombie runs nothing; matching it by its old name would log it at every pass.
         if (entry.hasExited) continue;
+        // Never a target: matching it would log it every 3 seconds and end nothing.
+        if (protectedIds.count(pid) || entry.exeId.SameFile(ownFile)) continue;
         char digest[33];
         bool matches =
             m_pControl->Fingerprint(entry, digest) && list.byMd5.count(WidenAscii(digest, 32)) != 0;

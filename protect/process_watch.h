@@ -38,6 +38,11 @@ public:
     virtual bool Fingerprint(const ProcessEntry& entry, char digestText[33]) = 0;
     virtual void EndChain(const ProcessTable& table, uint32_t processId,
                           uint32_t shellProcessId) = 0;
+    // The processes a pass never matches or ends (PID 1, this program and its ancestors),
+    // asked once at the start of every pass.
+    virtual std::set<uint32_t> ProtectedProcessIds() { return NeverEndedProcessIds(); }
+    // The file this program runs from: a process running it is never matched, whatever path.
+    virtual FileId OwnExecutable() { return OwnExecutableId(); }
     // Called once after every pass.
     virtual void EndPass() {}
     // Device and inode of the file the process runs, recorded with its history line so that a
@@ -53,13 +58,14 @@ public:
     int Snapshot(ProcessTable& table, uint32_t& shellProcessId) override;
     bool Fingerprint(const ProcessEntry& entry, char digestText[33]) override;
     void EndChain(const ProcessTable& table, uint32_t processId, uint32_t shellProcessId) override;
+    std::set<uint32_t> ProtectedProcessIds() override;
     void EndPass() override;
     bool ExeIdentity(const ProcessEntry& entry, FileIdentity& identity) override;
     const ExeFingerprintCache& cache() const { return m_cache; }
 
 private:
     ExeFingerprintCache m_cache;
-    std::set<uint32_t> m_setNeverEnded;  // taken once per pass, at its first chain
+    std::set<uint32_t> m_setNeverEnded;  // taken once per pass, at its start or its first chain
     bool m_bNeverEndedTaken = false;
 };
 
@@ -80,7 +86,8 @@ public:
 
     // One pass: blacklist view, snapshot, every match recorded in ascending PID (history line,
     // notice name in app.m_lstInterceptions, log line), then every matched chain ended on the
-    // same snapshot. The program's own executable is never ended. Returns true.
+    // same snapshot. A protected process or one running the program's own executable is never
+    // matched: no line, no log, no notice, no chain. Returns true.
     bool RunProtectionPass();
 
     // The page's timer tick: empties the notice list, runs a pass and, when it ended anything,

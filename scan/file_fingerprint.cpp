@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
 
 #include "scan/md5.h"
@@ -26,14 +27,31 @@ void DigestToText(const unsigned char digest[16], char text[33]) {
 }  // namespace
 
 bool ComputeFdMd5(int fd, char digestText[33]) {
+    // The bytes the file held when it was opened. Kernel files (/proc, /sys) report size 0 and
+    // are read to their end.
+    struct stat st;
+    off_t offset = lseek(fd, 0, SEEK_CUR);
+    bool bounded = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && offset >= 0;
+    uint64_t left = bounded && st.st_size > offset ? static_cast<uint64_t>(st.st_size - offset) : 0;
     Md5Context ctx;
     Md5Init(ctx);
     unsigned char buffer[kReadBufferBytes];
-    for (;;) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
+    while (!bounded || left > 0) {
+        size_t want = sizeof buffer;
+        if (bounded && left < want) want = static_cast<size_t>(left);
+        ssize_t n = read(fd, buffer, want);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n < 0) {
+            // A digest of the first part would name another file.
+            int err = errno;
+            unsigned char discard[16];
+            Md5Final(ctx, discard);
+            errno = err;
+            return false;
+        }
+        if (n == 0) break;
         Md5Update(ctx, buffer, static_cast<size_t>(n));
+        if (bounded) left -= static_cast<uint64_t>(n);
     }
     unsigned char digest[16];
     Md5Final(ctx, digest);
@@ -44,10 +62,16 @@ bool ComputeFdMd5(int fd, char digestText[33]) {
 }
 
 bool ComputeFileMd5(const char* path, char digestText[33]) {
-    // O_NONBLOCK keeps the open itself from waiting on a FIFO with no writer.
+    // Only a regular file is opened: opening a device or FIFO may block or act on it.
+    struct stat st = {};
+    if (stat(path, &st) != 0) return false;
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
+    // O_NONBLOCK keeps the open itself from waiting should the name have become a FIFO since.
     int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return false;
-    struct stat st = {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         close(fd);

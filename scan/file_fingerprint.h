@@ -5,10 +5,11 @@
 namespace tovarek {
 
 // Reads `path` in one pass through a 10,240-byte stack buffer (no heap). On success writes the
-// 32 digits and a NUL into `digestText` and returns true. Returns false at once, leaving
-// `digestText` untouched, when the file can't be opened or is not a regular file (FIFOs, devices
-// and directories are never read, so the call never blocks on them); errno then tells why.
-// A read error part-way yields the digest of the bytes read so far.
+// 32 digits and a NUL into `digestText` and returns true. Returns false, leaving `digestText`
+// untouched, when the file can't be opened, is not a regular file (FIFOs, devices and
+// directories are never even opened, so the call never blocks or acts on them), or a read fails
+// part-way (a partial digest would name no file); errno then tells why. The file is read up to
+// the size it had when it was opened, so a file being appended can't hold the caller.
 bool ComputeFileMd5(const char* path, char digestText[33]);
 
 // Same, over an already open descriptor (read from its current offset; not closed).

@@ -5,6 +5,7 @@
 
 #include "platform/code_page.h"
 #include "platform/lower_case.h"
+#include "platform/path_text.h"
 #include "platform/pidfd.h"
 #include "platform/proc_reader.h"
 
@@ -31,7 +32,7 @@ bool IsDesktopShellName(std::u16string_view exeName) {
 }
 
 std::u16string GetProcessImagePath(uint32_t processId) {
-    return AnsiToUtf16(ReadExeLink(processId));
+    return PathToUtf16(ReadExeLink(processId));
 }
 
 int SnapshotProcesses(ProcessTable& table, uint32_t& shellProcessId) {
@@ -51,7 +52,8 @@ int SnapshotProcesses(ProcessTable& table, uint32_t& shellProcessId) {
         e.startTime = st.startTime;
         e.hasExited = st.state == 'Z' || st.state == 'X';
         e.exePathBytes = ReadExeLink(pid);
-        e.exePath = AnsiToUtf16(e.exePathBytes);
+        e.exePath = PathToUtf16(e.exePathBytes);
+        e.exeId = FileIdOfPath(ProcExePath(pid));
         std::string name;
         if (!e.exePathBytes.empty()) {
             name = std::string(BaseName(e.exePathBytes));
@@ -59,7 +61,7 @@ int SnapshotProcesses(ProcessTable& table, uint32_t& shellProcessId) {
             name = std::string(BaseName(ReadCommandName(pid)));
             if (name.empty()) name = st.comm;
         }
-        e.exeName = LowerCase(AnsiToUtf16(name));
+        e.exeName = LowerCase(PathToUtf16(name));
         table[pid] = std::move(e);
     }
     uint32_t shell = 0;
@@ -90,22 +92,21 @@ std::vector<uint32_t> ChainProcessIds(const ProcessTable& table, uint32_t target
                                       uint32_t shellProcessId,
                                       const std::set<uint32_t>& neverEnded) {
     std::vector<uint32_t> chain;
-    if (targetId == 0) return chain;
+    if (targetId == 0 || neverEnded.count(targetId)) return chain;
     std::set<uint32_t> seen{targetId};
-    std::vector<uint32_t> walked;
 
-    // Up: ancestors nearest first, until the shell, a session leader, a missing parent or a
-    // PID already met.
+    // Up: ancestors nearest first, until the shell, a session leader, a protected process, a
+    // missing parent or a PID already met.
     auto e = table.find(targetId);
     while (e != table.end() && e->second.parentProcessId != shellProcessId) {
         uint32_t parent = e->second.parentProcessId;
-        if (parent == 0 || seen.count(parent)) break;
+        if (parent == 0 || seen.count(parent) || neverEnded.count(parent)) break;
         e = table.find(parent);
         if (e != table.end() && IsSessionLeader(e->second)) break;
         seen.insert(parent);
-        walked.push_back(parent);
+        chain.push_back(parent);
     }
-    walked.push_back(targetId);
+    chain.push_back(targetId);
 
     // Down: the lowest-PID child of each generation only; siblings keep running.
     std::map<uint32_t, uint32_t> firstChild;
@@ -113,27 +114,26 @@ std::vector<uint32_t> ChainProcessIds(const ProcessTable& table, uint32_t target
     uint32_t current = targetId;
     for (;;) {
         auto child = firstChild.find(current);
-        if (child == firstChild.end() || seen.count(child->second)) break;
+        if (child == firstChild.end() || seen.count(child->second) ||
+            neverEnded.count(child->second)) {
+            break;
+        }
         current = child->second;
         seen.insert(current);
-        walked.push_back(current);
-    }
-
-    for (uint32_t pid : walked) {
-        if (!neverEnded.count(pid)) chain.push_back(pid);
+        chain.push_back(current);
     }
     return chain;
 }
 
 std::vector<uint32_t> ProcessIdsOfFile(const ProcessTable& table, std::u16string_view path,
-                                       std::u16string_view name) {
+                                       std::u16string_view name, const FileId& fileId) {
     std::vector<uint32_t> result;
     if (path.empty() || name.empty()) return result;
     std::u16string lowerName = LowerCase(name);
     for (const auto& [pid, e] : table) {
         if (e.hasExited || e.exeName != lowerName) continue;
         // An unreadable path (another user's process) matches by name alone.
-        if (!e.exePath.empty() && e.exePath != path) continue;
+        if (!e.exePath.empty() && e.exePath != path && !e.exeId.SameFile(fileId)) continue;
         result.push_back(pid);
     }
     return result;
@@ -167,7 +167,14 @@ void TerminateProcessChain(const ProcessTable& table, uint32_t targetId, uint32_
 
 int TerminateProcessesOfFile(const ProcessTable& table, uint32_t shellProcessId,
                              std::u16string_view path, std::u16string_view name) {
-    std::vector<uint32_t> targets = ProcessIdsOfFile(table, path, name);
+    return TerminateProcessesOfFile(table, shellProcessId, path, name,
+                                    FileIdOfPath(Utf16ToPath(path)));
+}
+
+int TerminateProcessesOfFile(const ProcessTable& table, uint32_t shellProcessId,
+                             std::u16string_view path, std::u16string_view name,
+                             const FileId& fileId) {
+    std::vector<uint32_t> targets = ProcessIdsOfFile(table, path, name, fileId);
     if (targets.empty()) return -1;
     const std::set<uint32_t> neverEnded = NeverEndedProcessIds();
     for (uint32_t pid : targets) {

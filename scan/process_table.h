@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_id.h"
+
 namespace tovarek {
 
 struct ProcessEntry {
@@ -23,6 +25,7 @@ struct ProcessEntry {
     uint64_t startTime = 0;    // proc(5) stat field 22; tells a reused PID from the snapshot's
     std::string exePathBytes;  // exePath as the kernel gave it (not necessarily valid UTF-8)
     bool hasExited = false;    // a zombie: already ended, only its parent's wait is pending
+    FileId exeId;  // the file the process runs (/proc/<pid>/exe), whatever path names it
 };
 
 // Ascending process ID; PID 0 and kernel threads are never in it.
@@ -39,25 +42,30 @@ std::u16string GetProcessImagePath(uint32_t processId);
 // The desktop shells whose lowest PID is the shell process ID (lower-case executable names).
 bool IsDesktopShellName(std::u16string_view exeName);
 
-// The processes that are never ended wherever they stand in a chain: PID 1, this process and
+// The protected processes, never ended wherever they stand in a chain: PID 1, this process and
 // all its ancestors. Kernel threads are never in a table, so they need no entry here.
 std::set<uint32_t> NeverEndedProcessIds();
 
 // The PIDs a chain would end, in order: ancestors nearest first, then the target, then its
 // first-child descendants. The walk up stops below the shell, below the first ancestor that is
-// a session leader, and at a parent missing from the table; both walks stop at a PID already
-// seen, so parent-link cycles end. PIDs in `neverEnded` are left out (the walks pass through
-// them). A target of 0 ends nothing. Pure: takes no snapshot and signals nothing.
+// a session leader or in `neverEnded`, and at a parent missing from the table; the walk down
+// stops above the first child in `neverEnded`; both stop at a PID already seen, so parent-link
+// cycles end. A protected process cuts the chain rather than being passed through: what lies
+// beyond it is not the target's launch chain (a protected ancestor's other first children would
+// be ended one line per pass). A target of 0 or in `neverEnded` ends nothing. Pure: takes no
+// snapshot and signals nothing.
 std::vector<uint32_t> ChainProcessIds(const ProcessTable& table, uint32_t targetId,
                                       uint32_t shellProcessId,
                                       const std::set<uint32_t>& neverEnded);
 
 // The entries of processes that run the file `path` named `name`, ascending: the lower-cased
-// name must equal exeName, and exePath must equal `path` exactly unless exePath is empty.
-// Nothing matches when either text is empty, and an exited process (zombie) never matches: it
-// runs nothing, and ending its chain would only reach the parent that has not reaped it. Pure.
+// name must equal exeName, and exePath must equal `path` exactly unless exePath is empty, or
+// the process's running executable must be the file `fileId` (so a directory link or merged
+// /usr naming the file otherwise does not let a running copy survive). Nothing matches when
+// either text is empty, and an exited process (zombie) never matches: it runs nothing, and
+// ending its chain would only reach the parent that has not reaped it. Pure.
 std::vector<uint32_t> ProcessIdsOfFile(const ProcessTable& table, std::u16string_view path,
-                                       std::u16string_view name);
+                                       std::u16string_view name, const FileId& fileId = {});
 
 // Ends the PIDs of `processIds` with SIGKILL through pidfds: all are opened first (a PID whose
 // start time no longer matches the table's entry, or that is not in the table, is skipped), then
@@ -68,8 +76,12 @@ int EndProcesses(const ProcessTable& table, const std::vector<uint32_t>& process
 void TerminateProcessChain(const ProcessTable& table, uint32_t targetId, uint32_t shellProcessId);
 
 // Ends, with its chain, every process running the file (see ProcessIdsOfFile), in ascending PID
-// on the same table. Returns -1 always.
+// on the same table; protected processes are never targets. The file's identity is taken from
+// `path` now (the file must still exist) unless the caller knows it. Returns -1 always.
 int TerminateProcessesOfFile(const ProcessTable& table, uint32_t shellProcessId,
                              std::u16string_view path, std::u16string_view name);
+int TerminateProcessesOfFile(const ProcessTable& table, uint32_t shellProcessId,
+                             std::u16string_view path, std::u16string_view name,
+                             const FileId& fileId);
 
 }  // namespace tovarek

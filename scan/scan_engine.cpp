@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/code_page.h"
 #include "platform/lower_case.h"
 #include "platform/module_info.h"
 #include "platform/mounts.h"
+#include "platform/path_text.h"
 #include "scan/file_fingerprint.h"
 #include "scan/process_table.h"
 
@@ -30,13 +30,13 @@ NameIndex BuildNameIndex(const BlacklistMap& blacklist) {
 }
 
 void AddQuickScanRoots(ScanRoots& roots) {
-    roots.push_back(AnsiToUtf16(SystemProgramsDir()));
+    roots.push_back(PathToUtf16(SystemProgramsDir()));
 }
 
 void AddFixedDriveRoots(ScanRoots& roots, const std::string& mountInfo,
                         const std::function<bool(uint32_t, uint32_t)>& isRemovable) {
     for (const std::string& point : FixedMountPoints(mountInfo, isRemovable)) {
-        roots.push_back(AnsiToUtf16(point));
+        roots.push_back(PathToUtf16(point));
     }
 }
 
@@ -87,12 +87,12 @@ namespace {
 
 class SystemEnder : public ProcessEnder {
 public:
-    void EndProcessesOfFile(const std::u16string& filePath,
-                            const std::u16string& fileName) override {
+    void EndProcessesOfFile(const std::u16string& filePath, const std::u16string& fileName,
+                            const FileId& fileId) override {
         ProcessTable table;
         uint32_t shellProcessId = 0;
         SnapshotProcesses(table, shellProcessId);
-        TerminateProcessesOfFile(table, shellProcessId, filePath, fileName);
+        TerminateProcessesOfFile(table, shellProcessId, filePath, fileName, fileId);
     }
 };
 
@@ -107,9 +107,13 @@ ProcessEnder& SystemProcessEnder() {
 
 namespace {
 
-// Past this depth directories are reached by path instead of holding their descriptor open, so a
-// deep tree can't use up the process's descriptors (the helpers need some to read files).
+// Past this depth directories are reached relative to an ancestor's descriptor instead of holding
+// their own open, so a deep tree can't use up the process's descriptors (the helpers need some to
+// read files).
 constexpr int kMaxHeldDirectories = 96;
+// A directory whose path below its anchor would pass this keeps its own descriptor and becomes the
+// next anchor, so every relative path stays far below PATH_MAX however deep the tree.
+constexpr size_t kMaxRelativeBytes = 2048;
 // Files walked ahead of the judgement; bounds memory and open directories.
 constexpr size_t kWindowFiles = 48;
 constexpr size_t kDirentBufferBytes = 32768;
@@ -121,10 +125,14 @@ struct DirRef {
     ~DirRef() {
         if (fd >= 0) close(fd);
     }
-    int fd = -1;  // -1: reached by path only
+    int fd = -1;  // -1: reached through `anchor`, or by path when there is none
     dev_t dev = 0;
     std::string path;  // ends in '/'
     std::u16string widePath;
+    // The nearest ancestor that holds its descriptor, and this directory's path below it
+    // (ending in '/'); set only when fd is -1.
+    std::shared_ptr<DirRef> anchor;
+    std::string relative;
 };
 
 enum FileState { kPending, kTaken, kDone };
@@ -136,29 +144,72 @@ struct PendingFile {
     FileState state = kPending;
     bool hashed = false;
     char digest[33] = {};
+    FileId id;  // which file the name led to, as seen when it was fingerprinted
 };
 
-// Most names are plain ASCII: widen them without a trip through iconv.
+// Most names are plain ASCII: widen them without a trip through the decoder. Names are bytes;
+// the wide text keeps every byte (see path_text.h).
 std::u16string ToWide(std::string_view narrow) {
     for (unsigned char c : narrow) {
-        if (c >= 0x80) return AnsiToUtf16(narrow);
+        if (c >= 0x80) return PathToUtf16(narrow);
     }
     return std::u16string(narrow.begin(), narrow.end());
 }
 
+// The descriptor and name through which `name` in `dir` is reached: the directory's own
+// descriptor, its anchor's with the relative path, or none (AT_FDCWD) with the full path.
+int Locate(const DirRef& dir, const std::string& name, std::string& located) {
+    if (dir.fd >= 0) {
+        located = name;
+        return dir.fd;
+    }
+    if (dir.anchor) {
+        located = dir.relative + name;
+        return dir.anchor->fd;
+    }
+    located = dir.path + name;
+    return AT_FDCWD;
+}
+
 int OpenIn(const DirRef& dir, const std::string& name, int flags) {
-    if (dir.fd >= 0) return openat(dir.fd, name.c_str(), flags);
-    return open((dir.path + name).c_str(), flags);
+    std::string located;
+    int at = Locate(dir, name, located);
+    return openat(at, located.c_str(), flags);
+}
+
+int StatIn(const DirRef& dir, const std::string& name, struct stat& st) {
+    std::string located;
+    int at = Locate(dir, name, located);
+    return fstatat(at, located.c_str(), &st, 0);
+}
+
+FileId IdOf(const struct stat& st) {
+    FileId id;
+    id.device = static_cast<uint64_t>(st.st_dev);
+    id.inode = static_cast<uint64_t>(st.st_ino);
+    id.known = true;
+    return id;
 }
 
 void Fingerprint(PendingFile& f) {
     f.hashed = false;
-    if (!f.mayOpen) return;
+    struct stat st;
+    if (!f.mayOpen) {
+        // Never opened (a device, FIFO or socket may block or act on an open); its identity
+        // comes from the name alone.
+        if (StatIn(*f.dir, f.name, st) == 0) f.id = IdOf(st);
+        return;
+    }
     // O_NONBLOCK: should the entry have turned into a FIFO meanwhile, the open doesn't wait.
     int fd = OpenIn(*f.dir, f.name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return;
-    struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) f.hashed = ComputeFdMd5(fd, f.digest);
+    if (fd < 0) {
+        if (StatIn(*f.dir, f.name, st) == 0) f.id = IdOf(st);
+        return;
+    }
+    if (fstat(fd, &st) == 0) {
+        f.id = IdOf(st);
+        if (S_ISREG(st.st_mode)) f.hashed = ComputeFdMd5(fd, f.digest);
+    }
     close(fd);
 }
 
@@ -204,6 +255,7 @@ private:
     bool Checkpoint();
     bool Admit(int fd, dev_t parentDev, bool isRoot, dev_t& dev);
     bool IsPseudoDevice(int fd, dev_t dev);
+    bool IsFixedDevice(int fd, dev_t dev);
     bool WalkDirectory(const std::shared_ptr<DirRef>& dir, int depth);
     bool Push(std::shared_ptr<PendingFile> file);
     void AdvanceOne();
@@ -216,8 +268,14 @@ private:
     ScanControl* m_pControl;
     ProcessEnder* m_pEnder;
     std::u16string m_strOwnPathLower;
+    FileId m_ownId;
+    std::function<bool(uint32_t, uint32_t)> m_isRemovable;
     std::map<dev_t, std::string> m_mapFsTypeOfDevice;
+    // Mount points (ending in '/') of file systems the walk never enters from above: skipped
+    // before they are opened, so a dead network server can't hold the walk.
+    std::set<std::string> m_setForeignMountPoints;
     std::map<dev_t, bool> m_mapPseudoDevice;
+    std::map<dev_t, bool> m_mapFixedDevice;
     std::set<std::pair<dev_t, ino_t>> m_visited;
     std::vector<char> m_direntBuffer;
 
@@ -240,9 +298,20 @@ ScanPipeline::ScanPipeline(ScanJob& job, const ScanOptions& options)
       m_direntBuffer(kDirentBufferBytes) {
     std::string own = options.ownExecutablePath.empty() ? ModulePath() : options.ownExecutablePath;
     if (!own.empty()) m_strOwnPathLower = LowerCase(ToWide(own));
+    m_ownId = options.ownExecutablePath.empty() ? OwnExecutableId()
+                                                : FileIdOfPath(options.ownExecutablePath);
+    m_isRemovable = options.isRemovable ? options.isRemovable : IsRemovableBlockDevice;
     std::string mountInfo = options.mountInfo.empty() ? ReadMountInfo() : options.mountInfo;
     for (const MountInfoEntry& e : ParseMountInfo(mountInfo)) {
-        m_mapFsTypeOfDevice.emplace(makedev(e.major, e.minor), e.fsType);
+        // The last mount of a device wins: later lines stack over earlier ones.
+        m_mapFsTypeOfDevice[makedev(e.major, e.minor)] = e.fsType;
+        std::string point = e.mountPoint;
+        if (point.empty() || point.back() != '/') point.push_back('/');
+        if (!IsFixedFileSystemType(e.fsType) || m_isRemovable(e.major, e.minor)) {
+            m_setForeignMountPoints.insert(point);
+        } else {
+            m_setForeignMountPoints.erase(point);
+        }
     }
     int helpers = options.hashThreads;
     if (helpers < 0) {
@@ -355,19 +424,19 @@ void ScanPipeline::Judge(PendingFile& f) {
     if (!match && !m_job.m_nameIndex.empty()) {
         match = m_job.m_nameIndex.count(LowerCase(wideName)) != 0;
     }
-    if (match && !m_strOwnPathLower.empty() && LowerCase(widePath) == m_strOwnPathLower) {
+    // The program itself, by its path in any letter case or as the same file by any other path.
+    if (match && ((!m_strOwnPathLower.empty() && LowerCase(widePath) == m_strOwnPathLower) ||
+                  f.id.SameFile(m_ownId))) {
         match = false;
     }
     if (match) {
-        m_pEnder->EndProcessesOfFile(widePath, wideName);
+        m_pEnder->EndProcessesOfFile(widePath, wideName, f.id);
         if (m_job.m_bDeleteOnFind) {
-            // Through the directory the walk opened: the very file judged, whatever its name's
-            // encoding or its path's length.
-            if (f.dir->fd >= 0) {
-                unlinkat(f.dir->fd, f.name.c_str(), 0);
-            } else {
-                unlink((f.dir->path + f.name).c_str());
-            }
+            // Through the directory the walk opened (or its anchor): the very file judged,
+            // whatever its name's encoding or its path's length.
+            std::string located;
+            int at = Locate(*f.dir, f.name, located);
+            unlinkat(at, located.c_str(), 0);
         }
         int32_t found = m_job.m_findings.Insert({std::move(wideName), std::move(widePath)});
         Post(WM_SCAN_FOUND, static_cast<uintptr_t>(found));
@@ -391,21 +460,44 @@ bool ScanPipeline::IsPseudoDevice(int fd, dev_t dev) {
     return pseudo;
 }
 
-// A directory is entered once per scan and never when it lies on a pseudo file system.
+bool ScanPipeline::IsFixedDevice(int fd, dev_t dev) {
+    auto cached = m_mapFixedDevice.find(dev);
+    if (cached != m_mapFixedDevice.end()) return cached->second;
+    bool fixed = false;
+    auto known = m_mapFsTypeOfDevice.find(dev);
+    if (known != m_mapFsTypeOfDevice.end()) {
+        fixed = IsFixedFileSystemType(known->second);
+    } else {
+        struct statfs sfs;
+        fixed = fstatfs(fd, &sfs) == 0 && IsFixedFileSystemMagic(sfs.f_type);
+    }
+    fixed = fixed && !m_isRemovable(major(dev), minor(dev));
+    m_mapFixedDevice.emplace(dev, fixed);
+    return fixed;
+}
+
+// A directory is entered once per scan and never when it lies on a pseudo file system; below a
+// root, another file system is entered only when it is a fixed one.
 bool ScanPipeline::Admit(int fd, dev_t parentDev, bool isRoot, dev_t& dev) {
     struct stat st;
     if (fstat(fd, &st) != 0) return false;
     dev = st.st_dev;
-    if ((isRoot || st.st_dev != parentDev) && IsPseudoDevice(fd, st.st_dev)) return false;
+    if (isRoot || st.st_dev != parentDev) {
+        if (IsPseudoDevice(fd, st.st_dev)) return false;
+        if (!isRoot && !IsFixedDevice(fd, st.st_dev)) return false;
+    }
     return m_visited.emplace(st.st_dev, st.st_ino).second;
 }
 
 bool ScanPipeline::WalkDirectory(const std::shared_ptr<DirRef>& dir, int depth) {
     std::vector<DirEntry> entries;
     if (!ReadEntries(dir->fd, m_direntBuffer, entries)) return true;
-    if (depth >= kMaxHeldDirectories) {
+    if (depth >= kMaxHeldDirectories && dir->anchor && dir->relative.size() < kMaxRelativeBytes) {
         close(dir->fd);
         dir->fd = -1;
+    } else {
+        dir->anchor.reset();
+        dir->relative.clear();
     }
     for (DirEntry& e : entries) {
         if (!Checkpoint()) return false;
@@ -414,15 +506,16 @@ bool ScanPipeline::WalkDirectory(const std::shared_ptr<DirRef>& dir, int depth) 
         if (e.type == DT_LNK || e.type == DT_UNKNOWN) {
             // Links are followed: to a directory, it is walked; to a regular file, it is read.
             struct stat st;
-            int r = dir->fd >= 0 ? fstatat(dir->fd, e.name.c_str(), &st, 0)
-                                 : stat((dir->path + e.name).c_str(), &st);
-            if (r == 0) {
+            if (StatIn(*dir, e.name, st) == 0) {
                 isDirectory = S_ISDIR(st.st_mode);
                 mayOpen = S_ISREG(st.st_mode);
             }
         }
         if (isDirectory) {
             if (e.name[0] == '.') continue;
+            std::string childPath = dir->path + e.name + '/';
+            // A mount of a kind never entered from above is not even opened.
+            if (m_setForeignMountPoints.count(childPath)) continue;
             int fd = OpenIn(*dir, e.name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
             if (fd < 0) continue;
             dev_t dev = 0;
@@ -433,8 +526,16 @@ bool ScanPipeline::WalkDirectory(const std::shared_ptr<DirRef>& dir, int depth) 
             auto child = std::make_shared<DirRef>();
             child->fd = fd;
             child->dev = dev;
-            child->path = dir->path + e.name + '/';
+            child->path = std::move(childPath);
             child->widePath = dir->widePath + ToWide(e.name) + u'/';
+            // Where the child is reached from once its own descriptor is closed.
+            if (dir->fd >= 0) {
+                child->anchor = dir;
+                child->relative = e.name + '/';
+            } else {
+                child->anchor = dir->anchor;
+                child->relative = dir->relative + e.name + '/';
+            }
             if (!WalkDirectory(child, depth + 1)) return false;
         } else {
             auto file = std::make_shared<PendingFile>();

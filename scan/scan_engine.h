@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/file_id.h"
 #include "platform/messages.h"
 #include "scan/scan_stores.h"
 #include "store/blacklist.h"
@@ -68,12 +69,13 @@ private:
 };
 
 // What a finding does to the processes running the file. The system one takes a snapshot and
-// ends every such process with its launch chain; tests put a recorder in its place.
+// ends every such process with its launch chain; tests put a recorder in its place. `fileId` is
+// the found file's identity as the walk saw it (unknown when it could not be looked at).
 class ProcessEnder {
 public:
     virtual ~ProcessEnder() = default;
-    virtual void EndProcessesOfFile(const std::u16string& filePath,
-                                    const std::u16string& fileName) = 0;
+    virtual void EndProcessesOfFile(const std::u16string& filePath, const std::u16string& fileName,
+                                    const FileId& fileId) = 0;
 };
 ProcessEnder& SystemProcessEnder();
 
@@ -82,16 +84,22 @@ struct ScanOptions {
     ProcessEnder* pEnder = nullptr;   // none: SystemProcessEnder()
     // Threads that fingerprint ahead of the walk; -1 picks one per extra core.
     int hashThreads = -1;
-    // The program's own executable, never a finding; empty: the running one.
+    // The program's own executable, never a finding (by path in any letter case, or as the same
+    // file); empty: the running one.
     std::string ownExecutablePath;
-    // The mount table that tells pseudo file systems; empty: /proc/self/mountinfo.
+    // The mount table that tells the file system of each device; empty: /proc/self/mountinfo.
     std::string mountInfo;
+    // Tells removable block devices; none: IsRemovableBlockDevice.
+    std::function<bool(uint32_t, uint32_t)> isRemovable;
 };
 
 class ScanPipeline;
 
 // The context of one scan. Its stores outlive it; the blacklist copy must stay unchanged while
-// it lives. Directories are entered at most once per job (by device and inode).
+// it lives. Directories are entered at most once per job (by device and inode). A root is walked
+// whatever its file system (pseudo ones excepted); below it, the walk enters another file system
+// only when it is a fixed one (local and disk-backed), so a scan of "/" never runs on into USB
+// sticks, network shares, FUSE or RAM disks, nor hangs on a dead server.
 class ScanJob {
 public:
     ScanJob(ScannedFileStore& scannedFiles, FindingStore& findings, const BlacklistMap& blacklist,

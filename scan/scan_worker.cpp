@@ -1,8 +1,8 @@
 #include "scan/scan_worker.h"
 
-#include "store/core_state.h"
-#include "platform/code_page.h"
+#include "platform/path_text.h"
 #include "store/app_settings.h"
+#include "store/core_state.h"
 
 namespace tovarek {
 
@@ -48,7 +48,7 @@ void UITdScan::OnScanRequest() {
                     options);
         for (const std::u16string& root : m_roots) {
             if (m_control.IsStopped()) break;
-            ScanDirectory(job, Utf16ToAnsi(root));
+            ScanDirectory(job, Utf16ToPath(root));
         }
     }
     m_control.Post(m_hNotifyWnd, WM_SCAN_DONE, 0, 0);

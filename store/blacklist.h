@@ -27,6 +27,12 @@ using BlacklistMap = std::map<std::u16string, BlacklistEntry>;
 // Always returns 0. Call on the thread that owns the index (the UI thread).
 int GetBlacklist(CoreState& app, BlacklistMap& out);
 
+// Reads the whole blackmap table of an existing Ravlin.db into `out`, opened read-only, for a
+// one-shot user that must know whether it got a list (the command-line scan). Returns 0, or the
+// SQLite code of the failure (kDbNotOpen when the file can't be opened); `out` is then empty.
+// An empty table is success with an empty `out`.
+int LoadBlacklistReadOnly(BlacklistMap& out);
+
 // An immutable view of the index with its name index, shared by every user that holds it, so a
 // periodic user need not copy 100,000 entries and rebuild the names each time. Never changed
 // after it is built; any thread may read it.

@@ -95,6 +95,20 @@ void OpenDatabase(Database& db) {
     for (const char* sql : kCreateStatements) Execute(db, sql, true);
 }
 
+void OpenDatabaseReadOnly(Database& db) {
+    CloseDatabase(db);
+    int rc = sqlite3_open_v2(kDatabaseFileName, &db.m_db, SQLITE_OPEN_READONLY, nullptr);
+    if (rc != 0) {
+        LogDbError(std::string("Can't open database: ") +
+                       (db.m_db ? sqlite3_errmsg(db.m_db) : sqlite3_errstr(rc)),
+                   true);
+        sqlite3_close(db.m_db);
+        db.m_db = nullptr;
+        return;
+    }
+    sqlite3_busy_timeout(db.m_db, 3000);
+}
+
 int Transact(Database& db, int kind) {
     if (kind < 0 || kind > 2) return 0;
     if (!db.IsOpen()) return kDbNotOpen;
@@ -137,7 +151,9 @@ int ExecuteStatement(Database& db, bool inTransaction, Run statement, int* chang
         statement(errorText, changed);
         rc = Transact(db, 1);
         if (rc != 0) {
-            Transact(db, 2);
+            // SQLite rolls a transaction back itself on some failures (disk full, I/O error);
+            // a second rollback would only fail and log a third line.
+            if (!sqlite3_get_autocommit(db.m_db)) Transact(db, 2);
             changed = 0;
         }
     } else {

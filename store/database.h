@@ -43,6 +43,10 @@ constexpr int kDbNotOpen = 21;
 // message is logged and the Database stays closed (IsOpen() is false).
 void OpenDatabase(Database& db);
 
+// Opens an existing Ravlin.db for reading only: never creates the file, a table or a journal
+// entry. On failure the message is logged and the Database stays closed.
+void OpenDatabaseReadOnly(Database& db);
+
 // Runs `sql`; with `inTransaction` between "begin transaction;" and "commit transaction;".
 // Returns the SQLite code of the step that decides: the commit's inside a transaction.
 int Execute(Database& db, const std::string& sql, bool inTransaction);

@@ -32,6 +32,12 @@ TEST(CliMd5, ExitCodes) {
     EXPECT_EQ(partly.exitCode, 1);
     EXPECT_EQ(partly.out, "900150983cd24fb0d6963f7d28e17f72  " + dir.File("a") + "\n");
 
+    // A file that opens but can't be read is an error, as md5sum reports it, not an empty digest.
+    auto unreadable = RunCommand(std::string(RAVLIN_CLI) + " md5 /proc/self/clear_refs 2>&1");
+    EXPECT_EQ(unreadable.exitCode, 1);
+    EXPECT_EQ(unreadable.out.find("d41d8cd98f00b204e9800998ecf8427e"), std::string::npos)
+        << unreadable.out;
+
     EXPECT_EQ(RunCommand(std::string(RAVLIN_CLI) + " md5 2>/dev/null").exitCode, 2);
     EXPECT_EQ(RunCommand(std::string(RAVLIN_CLI) + " frobnicate 2>/dev/null").exitCode, 2);
     EXPECT_EQ(RunCommand(std::string(RAVLIN_CLI) + " 2>/dev/null").exitCode, 2);

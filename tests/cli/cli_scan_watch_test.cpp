@@ -1,7 +1,10 @@
 // ravlin-cli scan, ps and watch as a user runs them: real trees in the test's own folder, and
 // real processes only inside a PID namespace of the test's own.
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -26,7 +29,18 @@ void MakeList(const std::vector<std::pair<std::string, std::string>>& rows) {
     }
 }
 
+bool CanUnsharePid() {
+    return RunCommand("unshare --pid --fork --mount-proc true 2>/dev/null").exitCode == 0;
+}
+
+// A scan ends the processes that run what it finds: it runs only inside a PID namespace of the
+// test's own, so no process outside can be reached.
+std::string Isolated(const std::string& command) {
+    return "unshare --pid --fork --mount-proc " + command;
+}
+
 TEST(CliScan, ReportsFindsByContentAndNameAndDeletesOnlyWhenAsked) {
+    if (!CanUnsharePid()) GTEST_SKIP() << "unshare --pid --fork --mount-proc is refused here";
     test::TempDir dir(true);
     const std::string kCli = test::CopyProgramInto(RAVLIN_CLI, dir.path());
     ASSERT_EQ(mkdir(dir.File("tree").c_str(), 0755), 0);
@@ -37,7 +51,7 @@ TEST(CliScan, ReportsFindsByContentAndNameAndDeletesOnlyWhenAsked) {
     MakeList({{"900150983cd24fb0d6963f7d28e17f72", "other.name"},
               {"00000000000000000000000000000000", "named.exe"}});
 
-    auto first = RunCommand(kCli + " scan " + dir.File("tree"));
+    auto first = RunCommand(Isolated(kCli + " scan " + dir.File("tree")));
     EXPECT_EQ(first.exitCode, 1);
     EXPECT_NE(first.out.find(dir.File("tree/sub/payload.bin") + "\n"), std::string::npos)
         << first.out;
@@ -45,13 +59,13 @@ TEST(CliScan, ReportsFindsByContentAndNameAndDeletesOnlyWhenAsked) {
     EXPECT_NE(first.out.find("共扫描3个文件,危险文件2个"), std::string::npos) << first.out;
     EXPECT_TRUE(test::FileExists(dir.File("tree/sub/payload.bin"))) << "no --delete, no deletion";
 
-    auto deleting = RunCommand(kCli + " scan --delete " + dir.File("tree"));
+    auto deleting = RunCommand(Isolated(kCli + " scan --delete " + dir.File("tree")));
     EXPECT_EQ(deleting.exitCode, 1);
     EXPECT_FALSE(test::FileExists(dir.File("tree/sub/payload.bin")));
     EXPECT_FALSE(test::FileExists(dir.File("tree/NAMED.EXE")));
     EXPECT_TRUE(test::FileExists(dir.File("tree/clean.txt")));
 
-    auto clean = RunCommand(kCli + " scan " + dir.File("tree"));
+    auto clean = RunCommand(Isolated(kCli + " scan " + dir.File("tree")));
     EXPECT_EQ(clean.exitCode, 0);
     EXPECT_NE(clean.out.find("共扫描1个文件,危险文件0个"), std::string::npos) << clean.out;
 }
@@ -66,6 +80,73 @@ TEST(CliScan, BadRequestsExitWithTwoAndCreateNothing) {
     EXPECT_EQ(RunCommand(kCli + " scan 2>/dev/null").exitCode, 2);
 }
 
+TEST(CliScan, NothingCheckedIsNeverACleanResultAndTheListIsNeverChanged) {
+    if (!CanUnsharePid()) GTEST_SKIP() << "unshare --pid --fork --mount-proc is refused here";
+    test::TempDir dir(true);
+    const std::string kCli = test::CopyProgramInto(RAVLIN_CLI, dir.path());
+    ASSERT_EQ(mkdir(dir.File("tree").c_str(), 0755), 0);
+    test::WriteFile(dir.File("tree/payload.bin"), "abc");
+    test::WriteFile(dir.File("plain-file"), "x");
+    MakeList({{"900150983cd24fb0d6963f7d28e17f72", "payload.bin"}});
+    const std::string good = test::ReadFile("Ravlin.db");
+    const std::string scan = Isolated(kCli + " scan " + dir.File("tree") + " 2>&1");
+    struct Case {
+        const char* what;
+        std::string db;
+    };
+    const Case cases[] = {
+        {"zero bytes", ""},
+        {"truncated", good.substr(0, good.size() / 2)},
+        {"foreign", std::string(8192, 'Z')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::WriteFile("Ravlin.db", c.db);
+        auto r = RunCommand(scan);
+        EXPECT_EQ(r.exitCode, 2) << r.out;
+        EXPECT_EQ(r.out.find("危险文件0个"), std::string::npos) << r.out;
+        EXPECT_EQ(test::ReadFile("Ravlin.db"), c.db) << "the scan changed the list";
+    }
+    // An empty list checks nothing either.
+    unlink("Ravlin.db");
+    MakeList({});
+    const std::string empty = test::ReadFile("Ravlin.db");
+    EXPECT_EQ(RunCommand(scan).exitCode, 2);
+    EXPECT_EQ(test::ReadFile("Ravlin.db"), empty);
+
+    // A list locked by another connection past the busy time.
+    unlink("Ravlin.db");
+    test::WriteFile("Ravlin.db", good);
+    {
+        Database holder;
+        OpenDatabase(holder);
+        ASSERT_EQ(Execute(holder, "begin exclusive transaction;", false), 0);
+        auto locked = RunCommand(scan);
+        EXPECT_EQ(locked.exitCode, 2) << locked.out;
+        Execute(holder, "rollback transaction;", false);
+    }
+    // A root that can't be opened as a directory.
+    EXPECT_EQ(RunCommand(Isolated(kCli + " scan " + dir.File("plain-file") + " 2>&1")).exitCode, 2);
+    // And the good list still finds.
+    EXPECT_EQ(RunCommand(scan).exitCode, 1);
+}
+
+TEST(CliScan, NamesThatAreNotUtf8AreOpenedAndPrintedByTheirBytes) {
+    if (!CanUnsharePid()) GTEST_SKIP() << "unshare --pid --fork --mount-proc is refused here";
+    test::TempDir dir(true);
+    const std::string kCli = test::CopyProgramInto(RAVLIN_CLI, dir.path());
+    const std::string root = dir.File("r\xE9sum\xE9");  // Latin-1, not UTF-8
+    ASSERT_EQ(mkdir(root.c_str(), 0755), 0);
+    test::WriteFile(root + "/a\xFF.bin", "abc");
+    test::WriteFile(root + "/a\xFE.bin", "clean");  // the same text if bytes were replaced
+    MakeList({{"900150983cd24fb0d6963f7d28e17f72", "listed.bin"}});
+    auto r = RunCommand(Isolated(kCli + " scan '" + root + "'"));
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_NE(r.out.find(root + "/a\xFF.bin\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(root + "/a\xFE.bin"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("共扫描2个文件,危险文件1个"), std::string::npos) << r.out;
+}
+
 TEST(CliPs, ListsThisTestWithItsParent) {
     auto ps = RunCommand(std::string(RAVLIN_CLI) + " ps");
     ASSERT_EQ(ps.exitCode, 0);
@@ -73,10 +154,6 @@ TEST(CliPs, ListsThisTestWithItsParent) {
     std::string own = std::to_string(getpid()) + "\t" + std::to_string(getppid()) + "\t";
     EXPECT_NE(ps.out.find(own), std::string::npos) << ps.out.substr(0, 2000);
     EXPECT_NE(ps.out.find("shell"), std::string::npos);
-}
-
-bool CanUnsharePid() {
-    return RunCommand("unshare --pid --fork --mount-proc true 2>/dev/null").exitCode == 0;
 }
 
 TEST(CliWatch, OnePassEndsAListedProgramInsideItsOwnNamespace) {
@@ -100,6 +177,25 @@ TEST(CliWatch, OnePassEndsAListedProgramInsideItsOwnNamespace) {
     strftime(date, sizeof date, "%Y-%m-%d", localtime(&now));
     std::string log = test::ReadFile(dir.File("log/pl" + std::string(date) + ".log"));
     EXPECT_NE(log.find(dir.File("tovarek-test-sleeper")), std::string::npos) << log;
+}
+
+TEST(CliWatch, ACraftedExecutableNameCannotForgeAHistoryLine) {
+    if (!CanUnsharePid()) GTEST_SKIP() << "unshare --pid --fork --mount-proc is refused here";
+    test::TempDir dir(true);
+    const std::string kCli = test::CopyProgramInto(RAVLIN_CLI, dir.path());
+    const std::string name = "x\n[2026-01-01 00:00:00]终止进程：forged";
+    ASSERT_EQ(system(("cp /bin/sleep '" + name + "'").c_str()), 0);
+    MakeList({{"00000000000000000000000000000002", name}});
+    auto run = RunCommand(
+        "unshare --pid --fork --mount-proc sh -c '"
+        "\"./$(printf \"x\\n[2026-01-01 00:00:00]终止进程：forged\")\" 30 & sleep 0.3; " +
+        kCli + " watch --once' 2>/dev/null");
+    // One history line, marked and escaped as md5sum marks a name with a line break.
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+    EXPECT_EQ(run.out.rfind("\\[", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find("终止进程：x\\n[2026-01-01 00:00:00]终止进程：forged\n"),
+              std::string::npos)
+        << run.out;
 }
 
 }  // namespace

@@ -19,6 +19,8 @@ struct RoundTrip {
 TEST(CodePage, RoundTripsThroughIconv) {
     const RoundTrip cases[] = {
         {936, u"扫描", "\xC9\xA8\xC3\xE8"},
+        // In code page 936 but not in GB2312: a GB2312 converter would lose them.
+        {936, u"丟€", "\x81\x47\x80"},
         {54936, u"\U0001F600", "\x94\x39\xFC\x36"},
         {950, u"掃描", "\xB1\xBD\xB4\x79"},
         {1252, u"caf\u00e9 \u20ac", "caf\xE9 \x80"},

@@ -10,12 +10,13 @@
 
 #include <gtest/gtest.h>
 
-#include "store/core_state.h"
 #include "platform/code_page.h"
 #include "platform/messages.h"
 #include "platform/module_info.h"
 #include "protect/exe_fingerprint_cache.h"
 #include "protect/intercept_log.h"
+#include "store/app_settings.h"
+#include "store/core_state.h"
 #include "store/database.h"
 #include "tests/support/temp_dir.h"
 
@@ -56,6 +57,8 @@ public:
         EXPECT_EQ(shell, m_nShell);
         m_events.log.push_back("end:" + std::to_string(pid));
     }
+    std::set<uint32_t> ProtectedProcessIds() override { return m_setProtected; }
+    FileId OwnExecutable() override { return m_ownId; }
     void Add(uint32_t pid, std::u16string name, std::u16string path, const char* digest) {
         ProcessEntry e;
         e.processId = pid;
@@ -67,6 +70,8 @@ public:
     }
     ProcessTable m_table;
     std::map<uint32_t, std::string> m_digests;
+    std::set<uint32_t> m_setProtected{1};
+    FileId m_ownId{3, 77, true};
     uint32_t m_nShell = 7;
     Events& m_events;
 };
@@ -178,6 +183,25 @@ TEST_F(WatchTest, RecordsEveryMatchFirstThenEndsInAscendingPid) {
     EXPECT_EQ(kept.spareText, Utf8ToUtf16(stamp) + u"x.bin");
 }
 
+TEST_F(WatchTest, ProtectedProcessesAndTheProgramByAnyPathAreNeverMatched) {
+    // A listed "systemd" or "bash" must not be logged every pass nor cost PID 1's children.
+    m_control.Add(1, u"named.exe", u"/sbin/named.exe", kListedMd5);
+    m_control.Add(20, u"named.exe", u"/usr/bin/named.exe", kListedMd5);  // an ancestor of ours
+    m_control.m_setProtected = {1, 20};
+    // The program itself through a directory link: another path, the same file.
+    m_control.Add(30, u"x.bin", u"/alias/dir/x.bin", kOwnMd5);
+    m_control.m_table[30].exeId = m_control.m_ownId;
+    m_control.Add(31, u"x.bin", u"/opt/a/x.bin", kListedMd5);
+    m_control.m_table[31].exeId = FileId{3, 78, true};  // a copy: another file
+
+    m_watch.RunProtectionPass();
+    const std::string stamp = "[2026-01-01 13:04:59]终止进程：";
+    EXPECT_EQ(m_events.log, (std::vector<std::string>{"line:" + stamp + "x.bin", "end:31",
+                                                      "fit:" + stamp + "x.bin"}));
+    EXPECT_EQ(m_app.m_lstInterceptions, (std::list<std::u16string>{u"x.bin"}));
+    EXPECT_EQ(Log("2026-01-01"), "[2026-01-01 13:04:59]/opt/a/x.bin\r\n");
+}
+
 TEST_F(WatchTest, EqualLinesShareOneHistoryEntryAndEveryPassRepeats) {
     m_control.Add(20, u"named.exe", u"/a/named.exe", nullptr);
     m_control.Add(21, u"named.exe", u"/b/named.exe", nullptr);
@@ -233,6 +257,20 @@ TEST_F(WatchTest, LogInAGbkLocaleIsWrittenInGbk) {
     std::string expected;
     ASSERT_TRUE(Utf16ToCodePage(kCodePageGbk, u"[2026-01-01 00:00:00]/opt/病毒\r\n", expected));
     EXPECT_EQ(Log("2026-01-01"), expected);
+}
+
+TEST_F(WatchTest, LogFolderWithANonAsciiNameIsFoundInAGbkLocale) {
+    // The folder is decoded from its bytes and encoded back to the same bytes, whatever the log's
+    // code page; re-encoding it in GBK would name a folder that doesn't exist.
+    const std::string folder = m_dir.File("\xE6\x89\xAB\xE6\x8F\x8F");
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    SetModuleDirForTest(folder);
+    CoreState app;
+    AppSettings settings;
+    InitCoreState(app, &settings);
+    SetAnsiCodePageForTest(kCodePageGbk);
+    WriteInterceptLog(app, u"/opt/x", kNewYear);
+    EXPECT_EQ(ReadFile(folder + "/log/pl2026-01-01.log"), "[2026-01-01 00:00:00]/opt/x\r\n");
 }
 
 TEST_F(WatchTest, UnwritableLogFolderLosesTheLineOnly) {

@@ -7,8 +7,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <random>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -120,6 +123,56 @@ TEST(Fingerprint, FailuresLeaveTheBufferAsItWas) {
     if (geteuid() != 0) {
         EXPECT_EQ(Md5OfFile(dir.File("secret")), "(failed)");
     }
+}
+
+TEST(Fingerprint, ReadErrorIsAFailureNotTheEndOfTheFile) {
+    // Opens (for root) and reports size 0, then every read fails: no digest of "nothing".
+    char text[33] = "prefilled";
+    EXPECT_FALSE(ComputeFileMd5("/proc/self/clear_refs", text));
+    EXPECT_STREQ(text, "prefilled");
+}
+
+TEST(Fingerprint, AFileBeingAppendedCannotHoldTheReader) {
+    // The writer grows the file by 1 MiB every millisecond, faster than MD5 reads; a reader that
+    // went on to the end of the file would only return when the writer stops at 8 GiB.
+    test::TempDir dir;
+    const std::string path = dir.File("growing.log");
+    test::WriteFile(path, std::string(64 * 1024, 'a'));
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        int w = open(path.c_str(), O_WRONLY);
+        for (off_t size = 1 << 20; !stop.load() && size <= (8ll << 30); size += 1 << 20) {
+            if (ftruncate(w, size) != 0) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        close(w);
+    });
+    struct stat st = {};
+    while (stat(path.c_str(), &st) == 0 && st.st_size < (1 << 20)) std::this_thread::yield();
+    const auto start = std::chrono::steady_clock::now();
+    char text[33] = {};
+    EXPECT_TRUE(ComputeFileMd5(path.c_str(), text));
+    const auto took = std::chrono::steady_clock::now() - start;
+    stop = true;
+    writer.join();
+    EXPECT_LT(took, std::chrono::seconds(3)) << "the read followed the writer";
+}
+
+TEST(Fingerprint, BitCountCarriesPastTwoToTheThirtyTwoBits) {
+    // 512 MiB is 2^32 bits: the low word of the count wraps to 0 and the high word must take it.
+    test::TempDir dir;
+    const std::string path = dir.File("sparse");
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, 512ll * 1024 * 1024), 0);
+    close(fd);
+    FILE* md5sum = popen(("md5sum '" + path + "' 2>/dev/null").c_str(), "r");
+    ASSERT_TRUE(md5sum);
+    char line[256] = {};
+    bool got = fgets(line, sizeof line, md5sum) != nullptr;
+    pclose(md5sum);
+    if (!got || strlen(line) < 32) GTEST_SKIP() << "md5sum is not available to compare with";
+    EXPECT_EQ(Md5OfFile(path), std::string(line, 32));
 }
 
 TEST(Fingerprint, FileOpenForWritingByAnotherHolderIsStillRead) {

@@ -14,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include "store/core_state.h"
 #include "platform/code_page.h"
 #include "platform/local_time.h"
 #include "platform/module_info.h"
@@ -23,6 +22,7 @@
 #include "protect/process_watch.h"
 #include "scan/file_fingerprint.h"
 #include "scan/process_table.h"
+#include "store/core_state.h"
 #include "store/database.h"
 #include "tests/support/temp_dir.h"
 

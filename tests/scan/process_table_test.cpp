@@ -145,12 +145,26 @@ TEST(ChainProcessIds, Walks) {
          0,
          {},
          {}},
-        {"protected processes are passed through, not listed",
+        // A listed "bash" or "systemd" must not cost the protected process's other first-child
+        // lines one by one.
+        {"a protected process cuts the chain: nothing beyond it is ended",
          MakeTable({{100, 1}, {150, 100}, {160, 150}, {200, 160}, {210, 200}, {220, 210}}),
          200,
          100,
          {160, 210},
-         {150, 200, 220}},
+         {200}},
+        {"a protected target ends nothing",
+         MakeTable({{1, 0}, {160, 1}, {200, 160}, {210, 200}}),
+         160,
+         0,
+         {1, 160},
+         {}},
+        {"PID 1 as the target ends nothing, not even its first child",
+         MakeTable({{1, 0}, {2, 1}, {3, 2}}),
+         1,
+         0,
+         {1},
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -173,6 +187,24 @@ TEST(ProcessIdsOfFile, NameIgnoresCasePathDoesNot) {
     EXPECT_TRUE(ProcessIdsOfFile(t, u"/opt/x/Evil.bin", u"").empty());
 }
 
+TEST(ProcessIdsOfFile, TheSameFileByAnotherPathIsMatchedAnotherFileIsNot) {
+    // /bin -> /usr/bin: the process's path names the file the scan found by its other path.
+    FileId found{8, 100, true};
+    ProcessTable t = MakeTable({
+        {10, 1, 0, u"evil", u"/usr/bin/evil"},
+        {11, 1, 0, u"evil", u"/usr/bin/evil"},
+        {12, 1, 0, u"evil", u"/home/u/evil"},
+        {13, 1, 0, u"other", u"/usr/bin/other"},
+    });
+    t[10].exeId = found;
+    t[11].exeId = FileId{8, 101, true};  // another file, same name
+    t[12].exeId = FileId{9, 100, true};  // same inode on another device
+    t[13].exeId = found;                 // a hard link: the name differs
+    EXPECT_EQ(ProcessIdsOfFile(t, u"/bin/evil", u"evil", found), (Ids{10}));
+    EXPECT_TRUE(ProcessIdsOfFile(t, u"/bin/evil", u"evil", FileId{}).empty());
+    EXPECT_TRUE(ProcessIdsOfFile(t, u"/bin/evil", u"evil", FileId{8, 100, false}).empty());
+}
+
 TEST(Snapshot, HoldsThisProcessAndNoKernelThread) {
     ProcessTable t;
     uint32_t shell = 12345;
@@ -184,6 +216,7 @@ TEST(Snapshot, HoldsThisProcessAndNoKernelThread) {
     EXPECT_EQ(me.parentProcessId, static_cast<uint32_t>(getppid()));
     EXPECT_EQ(me.exeName, u"process_table_test");
     EXPECT_EQ(me.exePathBytes, ReadExeLink(self));
+    EXPECT_TRUE(me.exeId.SameFile(OwnExecutableId()));
     EXPECT_NE(me.startTime, 0u);
     EXPECT_FALSE(t.count(0));
     for (const auto& [pid, e] : t) {

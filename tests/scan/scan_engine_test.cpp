@@ -3,18 +3,24 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sched.h>
+#include <sys/inotify.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 
 #include <gtest/gtest.h>
 
 #include "platform/code_page.h"
+#include "platform/path_text.h"
 #include "tests/scan/scan_test_util.h"
 #include "tests/support/temp_dir.h"
 
@@ -112,9 +118,10 @@ TEST(ScanEngine, JudgesByFingerprintThenByLowerCasedName) {
         if (c.found && scan.findings.Size() == 1) {
             ScanFileRecord r;
             ASSERT_TRUE(scan.findings.Find(1, r));
-            EXPECT_EQ(r.filePath, AnsiToUtf16(path));
-            EXPECT_EQ(r.fileName, AnsiToUtf16(c.fileName));
-            EXPECT_EQ(scan.ender.calls[0].first, Utf16ToUtf8(r.filePath));
+            // Every byte of the name survives, so the text names this file and no other.
+            EXPECT_EQ(Utf16ToPath(r.filePath), path);
+            EXPECT_EQ(Utf16ToPath(r.fileName), c.fileName);
+            EXPECT_EQ(scan.ender.calls[0].first, path);
             EXPECT_TRUE(FileExists(path)) << "deleted without deleteOnFind";
         }
     }
@@ -132,6 +139,28 @@ TEST(ScanEngine, OwnExecutableIsCountedButNeverAFinding) {
     EXPECT_EQ(scan.scanned.Size(), 1u);
     EXPECT_EQ(scan.findings.Size(), 0u);
     EXPECT_TRUE(scan.ender.calls.empty());
+}
+
+TEST(ScanEngine, OwnExecutableByAnyOtherPathIsNeverAFindingACopyIs) {
+    TempDir dir;
+    MakeDirs(dir.File("bin"));
+    MakeDirs(dir.File("other"));
+    WriteFile(dir.File("bin/prog"), "our own program");
+    // A hard link: another path, the same file. A copy: the same bytes, another file.
+    ASSERT_EQ(link(dir.File("bin/prog").c_str(), dir.File("other/alias").c_str()), 0);
+    WriteFile(dir.File("other/copy"), "our own program");
+    Scan scan;
+    ListByContent(scan.blacklist, dir.File("bin/prog"));
+    scan.options.ownExecutablePath = dir.File("bin/prog");
+    scan.Run({dir.File("other/")});
+    EXPECT_EQ(scan.scanned.Size(), 2u);
+    EXPECT_EQ(scan.Found(), std::vector<std::string>{dir.File("other/copy")});
+    // The process ender learns which file was found, so a process running it by another path
+    // is ended too.
+    struct stat st;
+    ASSERT_EQ(stat(dir.File("other/copy").c_str(), &st), 0);
+    ASSERT_EQ(scan.ender.ids.size(), 1u);
+    EXPECT_TRUE(scan.ender.ids[0].SameFile(FileId{st.st_dev, st.st_ino, true}));
 }
 
 TEST(ScanEngine, DeleteOnFindRemovesFoundFilesAfterEndingTheirProcesses) {
@@ -301,6 +330,24 @@ TEST(ScanEngine, PathsLongerThanPathMaxAndDeepTreesAreWalked) {
     ASSERT_EQ(write(file, "deep evil", 9), 9);
     close(file);
     close(fd);
+    // 110 levels of 40-character names: past the depth where directories give up their own
+    // descriptor and past PATH_MAX at once.
+    std::string relFar;
+    const std::string midName(40, 'm');
+    fd = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    for (int level = 0; level < 110; ++level) {
+        ASSERT_EQ(mkdirat(fd, (level == 0 ? "far" : midName.c_str()), 0755), 0);
+        int next = openat(fd, (level == 0 ? "far" : midName.c_str()), O_RDONLY | O_DIRECTORY);
+        close(fd);
+        fd = next;
+        relFar += (level == 0 ? std::string("far") : midName) + "/";
+    }
+    file = openat(fd, "far.bin", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(write(file, "deep evil", 9), 9);
+    close(file);
+    // Kept open to see the deletion: the path is too long to look it up by.
+    const int farFd = fd;
     // And 130 short levels, past the depth where directories are reached by path.
     std::string narrow = dir.File("n");
     for (int level = 0; level < 130; ++level) narrow += "/d";
@@ -313,9 +360,14 @@ TEST(ScanEngine, PathsLongerThanPathMaxAndDeepTreesAreWalked) {
     scan.Run({dir.path() + "/"}, 1);
     const std::string deepPath = dir.path() + "/" + rel + "deep.bin";
     ASSERT_GT(deepPath.size(), static_cast<size_t>(PATH_MAX));
-    EXPECT_EQ(Sorted(scan.Scanned()), Sorted({deepPath, narrow + "/bottom.bin"}));
-    EXPECT_EQ(Sorted(scan.Found()), Sorted({deepPath, narrow + "/bottom.bin"}));
+    const std::string farPath = dir.path() + "/" + relFar + "far.bin";
+    ASSERT_GT(farPath.size(), static_cast<size_t>(PATH_MAX));
+    EXPECT_EQ(Sorted(scan.Scanned()), Sorted({deepPath, farPath, narrow + "/bottom.bin"}));
+    EXPECT_EQ(Sorted(scan.Found()), Sorted({deepPath, farPath, narrow + "/bottom.bin"}));
     EXPECT_FALSE(FileExists(narrow + "/bottom.bin"));
+    struct stat gone;
+    EXPECT_NE(fstatat(farFd, "far.bin", &gone, 0), 0) << "deleted at any depth";
+    close(farFd);
 }
 
 TEST(ScanEngine, FilesThatVanishBeforeTheirTurnAreCountedAndJudgedByName) {
@@ -361,6 +413,123 @@ TEST(ScanEngine, PseudoFileSystemsAreNeverEnteredAndMissingRootsAreSkipped) {
             EXPECT_EQ(scan.Scanned(), std::vector<std::string>{dir.File("f.bin")});
         }
     }
+}
+
+TEST(ScanEngine, SpecialFilesAreNeverOpenedAsInotifySees) {
+    TempDir dir;
+    ASSERT_EQ(mkfifo(dir.File("pipe.exe").c_str(), 0644), 0);
+    bool haveDevice = mknod(dir.File("null.exe").c_str(), S_IFCHR | 0644, makedev(1, 3)) == 0;
+    WriteFile(dir.File("plain.bin"), "x");
+    int in = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(in, 0);
+    ASSERT_GE(inotify_add_watch(in, dir.path().c_str(), IN_OPEN), 0);
+    Scan scan;
+    scan.blacklist[u"0123456789abcdef0123456789abcdef"].name = u"nothing";
+    scan.Run({dir.path() + "/"});
+    char digest[33];
+    EXPECT_FALSE(ComputeFileMd5(dir.File("pipe.exe").c_str(), digest));
+    if (haveDevice) EXPECT_FALSE(ComputeFileMd5(dir.File("null.exe").c_str(), digest));
+    std::multiset<std::string> opened;
+    alignas(inotify_event) char buffer[8192];
+    for (ssize_t n; (n = read(in, buffer, sizeof buffer)) > 0;) {
+        for (ssize_t off = 0; off < n;) {
+            auto* ev = reinterpret_cast<inotify_event*>(buffer + off);
+            if (ev->len > 0) opened.insert(ev->name);
+            off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+        }
+    }
+    close(in);
+    EXPECT_EQ(scan.scanned.Size(), haveDevice ? 3u : 2u);
+    // The regular file was opened (so the watch works); the special files never.
+    EXPECT_EQ(opened.count("plain.bin"), 1u);
+    EXPECT_EQ(opened.count("pipe.exe"), 0u);
+    EXPECT_EQ(opened.count("null.exe"), 0u);
+}
+
+// Runs `body` in a child process with a private mount namespace and returns what it returned;
+// "SKIP: ..." when no namespace can be made here.
+std::string InPrivateMounts(const std::function<std::string()>& body) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) return "SKIP: no pipe";
+    pid_t child = fork();
+    if (child == 0) {
+        close(pipeFds[0]);
+        std::string out;
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
+            out = "SKIP: unshare(CLONE_NEWNS) refused";
+        else
+            out = body();
+        ssize_t written = write(pipeFds[1], out.data(), out.size());
+        _exit(written == static_cast<ssize_t>(out.size()) ? 0 : 1);
+    }
+    close(pipeFds[1]);
+    std::string out;
+    char buffer[4096];
+    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, n);
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return out;
+}
+
+std::string DevText(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return "?";
+    return std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+}
+
+std::string Names(const Scan& scan) {
+    std::vector<std::string> names;
+    for (const std::string& p : scan.Scanned()) names.push_back(p.substr(p.rfind('/') + 1));
+    std::sort(names.begin(), names.end());
+    std::string out;
+    for (const std::string& n : names) out += n + " ";
+    return out;
+}
+
+TEST(ScanEngine, BelowARootOnlyFixedFileSystemsAreEnteredAndEveryRootIsWalked) {
+    TempDir dir;
+    MakeDirs(dir.File("root/mnt"));
+    MakeDirs(dir.File("second"));
+    std::string result = InPrivateMounts([&]() -> std::string {
+        if (mount("tmpfs", dir.File("root/mnt").c_str(), "tmpfs", 0, "size=1m") != 0 ||
+            mount("tmpfs", dir.File("second").c_str(), "tmpfs", 0, "size=1m") != 0) {
+            return "SKIP: tmpfs can't be mounted";
+        }
+        WriteFile(dir.File("root/top.bin"), "t");
+        WriteFile(dir.File("root/mnt/inner.bin"), "i");
+        WriteFile(dir.File("second/second.bin"), "s");
+        struct stat a, b;
+        stat(dir.File("root/mnt").c_str(), &a);
+        stat(dir.File("second").c_str(), &b);
+        std::string out = a.st_ino == b.st_ino ? "same-inode " : "other-inode ";
+        const std::string mntDev = DevText(dir.File("root/mnt"));
+        // The real table (a tmpfs below the root), then the same device called by other names.
+        for (const char* type : {"", "ext4", "xfs", "proc", "nfs", "fuse.sshfs", "tmpfs"}) {
+            Scan scan;
+            scan.options.isRemovable = [](uint32_t, uint32_t) { return false; };
+            if (*type) {
+                scan.options.mountInfo =
+                    "40 1 " + mntDev + " / " + dir.File("root/mnt") + " rw - " + type + " src rw\n";
+            }
+            scan.Run({dir.File("root/")});
+            out += std::string("[") + type + "]" + Names(scan);
+        }
+        // Roots named by the user are walked whatever they are, even when two file systems'
+        // roots carry the same inode number.
+        Scan roots;
+        roots.Run({dir.File("root/mnt/"), dir.File("second/")});
+        out += "[roots]" + Names(roots);
+        return out;
+    });
+    if (result.rfind("SKIP", 0) == 0) GTEST_SKIP() << result;
+    const std::string walked = "inner.bin top.bin ", kept = "top.bin ";
+    const std::string expected = "[]" + kept + "[ext4]" + walked + "[xfs]" + walked + "[proc]" +
+                                 kept + "[nfs]" + kept + "[fuse.sshfs]" + kept + "[tmpfs]" + kept +
+                                 "[roots]inner.bin second.bin ";
+    EXPECT_EQ(result.substr(result.find(' ') + 1), expected);
+    // The roots case is only sharp where the two roots share an inode number, as tmpfs's do.
+    EXPECT_EQ(result.substr(0, result.find(' ')), "same-inode");
 }
 
 TEST(ScanEngine, EmptyRootListPostsNothing) {

@@ -14,6 +14,7 @@
 
 #include "platform/code_page.h"
 #include "platform/messages.h"
+#include "platform/path_text.h"
 #include "scan/file_fingerprint.h"
 #include "scan/scan_engine.h"
 #include "store/blacklist.h"
@@ -68,12 +69,14 @@ private:
 
 class RecordingEnder : public ProcessEnder {
 public:
-    void EndProcessesOfFile(const std::u16string& filePath,
-                            const std::u16string& fileName) override {
-        calls.push_back({Utf16ToUtf8(filePath), Utf16ToUtf8(fileName)});
+    void EndProcessesOfFile(const std::u16string& filePath, const std::u16string& fileName,
+                            const FileId& fileId) override {
+        calls.push_back({Utf16ToPath(filePath), Utf16ToPath(fileName)});
+        ids.push_back(fileId);
         if (onCall) onCall(calls.back().first);
     }
     std::vector<std::pair<std::string, std::string>> calls;
+    std::vector<FileId> ids;
     std::function<void(const std::string&)> onCall;
 };
 
@@ -91,7 +94,7 @@ inline void ListByContent(BlacklistMap& list, const std::string& path,
 inline std::vector<std::string> Paths(const ScanRecordStore& store) {
     std::vector<std::string> paths;
     store.ForEach(
-        [&](int32_t, const ScanFileRecord& r) { paths.push_back(Utf16ToUtf8(r.filePath)); });
+        [&](int32_t, const ScanFileRecord& r) { paths.push_back(Utf16ToPath(r.filePath)); });
     return paths;
 }
 

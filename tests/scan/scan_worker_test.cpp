@@ -11,9 +11,9 @@
 
 #include <gtest/gtest.h>
 
-#include "store/core_state.h"
 #include "platform/module_info.h"
 #include "store/app_settings.h"
+#include "store/core_state.h"
 #include "tests/scan/scan_test_util.h"
 #include "tests/support/temp_dir.h"
 

@@ -1,5 +1,8 @@
 #include "store/blacklist.h"
 
+#include <chrono>
+#include <thread>
+
 #include "store/core_state.h"
 #include "store/database.h"
 #include "tests/store/store_fixture.h"
@@ -60,6 +63,36 @@ TEST_F(BlacklistTest, FailedQueryKeepsTheIndexAndMarksItFresh) {
     EXPECT_EQ(copy.size(), 1u);
     EXPECT_EQ(m_app.m_bBlacklistStale.load(), 0);
     EXPECT_EQ(DbErrLog(), "执行SQL 出错.no such table: blackmap\r\n");
+}
+
+TEST_F(BlacklistTest, AnImportThatMarksTheIndexStaleDuringAReloadIsNotLost) {
+    Insert("aa", "a.exe");
+    m_app.m_bBlacklistStale = 1;
+    // Another connection holds the file, so the reload waits on its busy timeout meanwhile.
+    Database holder;
+    OpenDatabase(holder);
+    ASSERT_EQ(Execute(holder, "begin exclusive transaction;", false), 0);
+    std::thread reader([this] {
+        BlacklistMap copy;
+        GetBlacklist(m_app, copy);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    m_app.m_bBlacklistStale = 1;  // the import's mark, while the reload runs
+    Execute(holder, "commit transaction;", false);
+    reader.join();
+    EXPECT_EQ(m_app.m_bBlacklistStale.load(), 1) << "the next use must reload again";
+}
+
+TEST_F(BlacklistTest, ReadOnlyLoadReportsFailureAndNeverCreatesTheFile) {
+    BlacklistMap list;
+    list[u"old"] = BlacklistEntry{};
+    EXPECT_NE(LoadBlacklistReadOnly(list), 0);
+    EXPECT_TRUE(list.empty());
+    EXPECT_FALSE(test::FileExists(kDatabaseFileName));
+    Insert("aa", "A.exe");
+    EXPECT_EQ(LoadBlacklistReadOnly(list), 0);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[u"aa"].name, u"a.exe");
 }
 
 TEST_F(BlacklistTest, PassingTheIndexItselfLeavesItWhole) {

@@ -150,5 +150,22 @@ TEST_F(StoreTest, BrokenDatabaseFileFailsQueriesWithoutCrashing) {
     EXPECT_EQ(test::ReadFile(kDatabaseFileName), std::string(4096, 'Z'));  // untouched
 }
 
+TEST_F(StoreTest, TransactionThatSqliteRolledBackItselfIsNotRolledBackAgain) {
+    Database db;
+    OpenDatabase(db);
+    ASSERT_TRUE(db.IsOpen());
+    // A full disk: SQLite ends the whole transaction itself, so the commit finds none.
+    ASSERT_EQ(Execute(db, "pragma max_page_count=3", false), 0);
+    EXPECT_EQ(Execute(db, "insert into blackmap values(?,?,'','1')",
+                      {"a", std::string(100000, 'x')}, true),
+              1);
+    EXPECT_EQ(DbErrLog(),
+              "执行SQL事务出错.错误号：1，错误信息：cannot commit - no transaction is active\r\n"
+              "执行SQL 命令出错.错误号：1，错误信息：database or disk is full\r\n");
+    // The connection is usable: a new transaction begins and commits.
+    EXPECT_EQ(Execute(db, "insert into blackmap values('b','n','','1')", true), 0);
+    EXPECT_EQ(CountRows(db, "select * from blackmap"), 1);
+}
+
 }  // namespace
 }  // namespace tovarek

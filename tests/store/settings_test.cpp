@@ -142,6 +142,17 @@ TEST_F(AutoRun, PathsWithQuotesAndPercentSignsSurviveTheEntryFormat) {
     std::string back;
     ASSERT_TRUE(ReadAutostartExec(back));
     EXPECT_EQ(back, odd);
+    // As a session manager reads it: string escapes first (\\ is one backslash), then the
+    // Exec quoting. Each backslash of the quoting is therefore written twice.
+    EXPECT_NE(test::ReadFile(Entry()).find(
+                  "\nExec=\"" + m_dir.path() +
+                  "/dir with \\\\\"quotes\\\\\" \\\\$HOME \\\\`x\\\\` 100%% \\\\\\\\ end/prog\"\n"),
+              std::string::npos)
+        << test::ReadFile(Entry());
+    // An entry another tool wrote by the same rules, with a line break in the name.
+    test::WriteFile(Entry(), "[Desktop Entry]\nExec=\"/opt/a\\\\$b\\nc\"\n");
+    ASSERT_TRUE(ReadAutostartExec(back));
+    EXPECT_EQ(back, "/opt/a$b\nc");
 }
 
 TEST_F(AutoRun, MissingOrReadOnlyFolderMakesEveryModeFail) {

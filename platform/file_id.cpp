@@ -1,0 +1,34 @@
+#include "platform/file_id.h"
+
+#include <sys/stat.h>
+
+namespace tovarek {
+namespace {
+
+FileId FromStat(const struct stat& st) {
+    FileId id;
+    id.device = static_cast<uint64_t>(st.st_dev);
+    id.inode = static_cast<uint64_t>(st.st_ino);
+    id.known = true;
+    return id;
+}
+
+}  // namespace
+
+FileId FileIdOfPath(const std::string& path) {
+    struct stat st;
+    if (path.empty() || stat(path.c_str(), &st) != 0) return {};
+    return FromStat(st);
+}
+
+FileId FileIdOfFd(int fd) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return {};
+    return FromStat(st);
+}
+
+FileId OwnExecutableId() {
+    return FileIdOfPath("/proc/self/exe");
+}
+
+}  // namespace tovarek
