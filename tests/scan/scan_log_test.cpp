@@ -6,7 +6,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <regex>
 #include <thread>
 #include <vector>
 
@@ -34,8 +33,6 @@ TEST(ScanSummary, ElapsedKeepsHoursWithinTheDayAndNeverGoesNegative) {
     const std::pair<int64_t, const char*> cases[] = {
         {0, "00小时00分钟00秒"},
         {65, "00小时01分钟05秒"},
-        {3599, "00小时59分钟59秒"},
-        {3600 * 23 + 61, "23小时01分钟01秒"},
         {25 * 3600, "01小时00分钟00秒"},                 // whole days are dropped
         {int64_t(400) * 86400 + 7, "00小时00分钟07秒"},  // beyond 32 bits of milliseconds
         {-5, "00小时00分钟00秒"},                        // the clock was set back
@@ -64,22 +61,15 @@ protected:
     TempDir m_dir;
 };
 
-TEST_F(ScanLogTest, NameFollowsTheStartTimeInLocalTime) {
+TEST_F(ScanLogTest, WritesLinesWithCrLfAndRewritesTheSameFile) {
     const int64_t start = 1796000000;
-    std::string path = ScanLogPath(ModuleDir(), start);
+    const std::string path = ScanLogPath(ModuleDir(), start);
     time_t t = static_cast<time_t>(start);
     struct tm local;
     localtime_r(&t, &local);
     char stamp[64];
     strftime(stamp, sizeof stamp, "%Y-%m-%d %H_%M_%S", &local);
     EXPECT_EQ(path, m_dir.path() + "/log/sl" + stamp + ".log");
-    EXPECT_TRUE(std::regex_match(path.substr(m_dir.path().size()),
-                                 std::regex(R"(/log/sl\d{4}-\d\d-\d\d \d\d_\d\d_\d\d\.log)")));
-}
-
-TEST_F(ScanLogTest, WritesLinesWithCrLfAndRewritesTheSameFile) {
-    const int64_t start = 1796000000;
-    const std::string path = ScanLogPath(ModuleDir(), start);
 
     // Nothing to write: no file and not even the folder.
     EXPECT_EQ(WriteScanLog(ModuleDir(), start, {}), 0);
@@ -100,6 +90,11 @@ TEST_F(ScanLogTest, WritesLinesWithCrLfAndRewritesTheSameFile) {
     // An empty list leaves the last file as it was.
     EXPECT_EQ(WriteScanLog(ModuleDir(), start, {}), 0);
     EXPECT_EQ(ReadFile(path), "/d/a??fake\r\n/d/b\r\n");
+
+    // A log that can't be written is reported, not fatal.
+    TempDir blocked;
+    WriteFile(blocked.File("log"), "x");  // a file where the folder should be
+    EXPECT_EQ(WriteScanLog(Utf8ToUtf16(blocked.path() + "/"), start, {u"/d/x"}), -1);
 }
 
 TEST_F(ScanLogTest, TextGoesOutInTheAnsiCodePage) {
@@ -109,13 +104,6 @@ TEST_F(ScanLogTest, TextGoesOutInTheAnsiCodePage) {
     // GBK: 病 B2A1, 毒 B6BE, 已 D2D1, 删 C9BE, 除 B3FD.
     EXPECT_EQ(ReadFile(ScanLogPath(ModuleDir(), start)),
               "/d/\xB2\xA1\xB6\xBE(\xD2\xD1\xC9\xBE\xB3\xFD)\r\n");
-}
-
-TEST_F(ScanLogTest, UnwritableLogIsReportedNotFatal) {
-    // "log" is a file here, so the folder can't be made and the log can't be opened.
-    WriteFile(m_dir.File("log"), "x");
-    EXPECT_EQ(WriteScanLog(ModuleDir(), 1796000000, {u"/d/x"}), -1);
-    EXPECT_EQ(ReadFile(m_dir.File("log")), "x");
 }
 
 TEST_F(ScanLogTest, ResultLineMarksWhatNoLongerExists) {
