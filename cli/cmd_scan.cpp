@@ -7,12 +7,17 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/path_escape.h"
+#include "platform/code_page.h"
 #include "platform/local_time.h"
 #include "platform/messages.h"
 #include "platform/path_text.h"
+#include "scan/canonical_root.h"
+#include "scan/scan_log.h"
+#include "scan/scan_summary.h"
 #include "scan/scan_worker.h"
 #include "store/app_settings.h"
 #include "store/blacklist.h"
@@ -43,15 +48,6 @@ void PrintPath(const std::u16string& path) {
     printf("%s%s\n", Md5sumLineMark(bytes), EscapeName(bytes).c_str());
 }
 
-std::string ElapsedText(int64_t seconds) {
-    if (seconds < 0) seconds = 0;
-    char text[64];
-    // The span's whole days are dropped, as on the scan page.
-    snprintf(text, sizeof text, "%02d小时%02d分钟%02d秒", static_cast<int>(seconds / 3600 % 24),
-             static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
-    return text;
-}
-
 }  // namespace
 
 // scan [--delete] PATH...: the scan worker over the given directories with the list of
@@ -76,15 +72,12 @@ int RunScan(int argc, char** argv) {
         close(fd);
         // Full paths, as the kernel names running executables: a found file's processes are
         // matched by exact path.
-        char* resolved = realpath(argv[i], nullptr);
-        if (!resolved) {
+        std::u16string root;
+        if (!CanonicalScanRoot(PathToUtf16(argv[i]), root)) {
             fprintf(stderr, "ravlin-cli: scan: %s: %s\n", argv[i], strerror(errno));
             return kExitUsage;
         }
-        std::string root = resolved;
-        free(resolved);
-        if (root.back() != '/') root.push_back('/');
-        roots.push_back(PathToUtf16(root));
+        roots.push_back(root);
     }
     if (roots.empty()) return Usage("scan: missing PATH");
     // Opening a missing database would create an empty one in the current directory.
@@ -119,6 +112,7 @@ int RunScan(int argc, char** argv) {
     ScanMessages messages;
     const int64_t start = NowSeconds();
     int found = 0;
+    std::vector<std::u16string> logLines;
     {
         UITdScan worker(app);
         worker.PostScanRequest(roots, &scannedFiles, &findings, &app.m_mapBlacklist, &messages);
@@ -129,12 +123,16 @@ int RunScan(int argc, char** argv) {
             if (m.message == WM_SCAN_FOUND &&
                 findings.Find(static_cast<int32_t>(m.wParam), record)) {
                 PrintPath(record.filePath);
+                logLines.push_back(ScanResultLine(record.filePath));
                 ++found;
             }
         }
     }
-    printf("扫描结束，共扫描%d个文件,危险文件%d个,耗时%s\n", static_cast<int>(scannedFiles.Size()),
-           found, ElapsedText(NowSeconds() - start).c_str());
+    // The same log the scan page writes, beside the program.
+    WriteScanLog(app.m_strModuleDir, start, logLines);
+    printf("%s\n", Utf16ToUtf8(BuildScanSummary(static_cast<int64_t>(scannedFiles.Size()), found,
+                                                NowSeconds() - start, true))
+                       .c_str());
     return found > 0 ? 1 : 0;
 }
 

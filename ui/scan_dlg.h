@@ -1,21 +1,119 @@
-// The scan page: a child of the main window, shown or hidden by its page button. Made once by
-// the main window at set-up and kept until the program ends. UI thread only.
+// The scan page: a child of the main window, shown or hidden by its page button. It starts one
+// worker per scan (quick, full or custom), shows progress and the summary, lists the findings
+// and deletes the chosen ones, and writes the scan log. Made once by the main window at set-up
+// and kept until the program ends. UI thread only; the worker talks to it by posted messages
+// and is always stopped and joined before a new scan, a deletion or the page's end.
 #pragma once
 
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "scan/scan_engine.h"
+#include "scan/scan_stores.h"
+#include "store/blacklist.h"
 #include "ui/skinned_widget.h"
+
+class QListWidget;
 
 namespace tovarek {
 
 class CRavlinApp;
+class ScanMessageGate;
+class UITdScan;
+class UiRichText;
 
 class ScanDlg : public SkinnedWidget {
 public:
-    // mainWnd receives the page's posted messages (the main window).
+    // mainWnd receives the page's posted messages (the main window). The constructor is the
+    // page's set-up; with the auto-scan switch set it starts a quick scan.
     ScanDlg(CRavlinApp& app, MessageSink* mainWnd, QWidget* parent);
+    ~ScanDlg() override;
+
+    // Page states; 2 is not used.
+    enum { kStateScanning = 0, kStatePaused = 1, kStateStopped = 3, kStateFinished = 4 };
+
+    // For the main window's shutdown: a scan is running or paused.
+    bool IsScanRunning() const;
+    // Stops a running scan as the stop button does, then joins the worker.
+    void StopAndJoinScan();
+
+    // The buttons' click handler: 0 quick, 6 full, 7 custom, 1 pause, 2 continue, 3 stop,
+    // 4 select all/none, 5 delete selected. A click the current state does not allow is ignored.
+    void OnUiClick(int index);
+
+    // Starts a scan of `roots` (made canonical first). 0 when started; -1 (after the message
+    // "请选择要扫描的目录") when the list is empty.
+    int StartScan(const ScanRoots& roots);
+
+    int GetState() const { return m_nState; }
+    QListWidget* ResultList() const { return m_pList; }
+    const UiRichText* SummaryText() const { return m_txtSummary; }
+    const UiRichText* CurrentText() const { return m_txtCurrent; }
+    const UiRichText* QuickButton() const { return m_btnQuick; }
+    const UiRichText* PauseButton() const { return m_btnPause; }
+    const UiRichText* StopButton() const { return m_btnStop; }
+    int64_t StartTime() const { return m_tmStart; }
+
+    // Tests keep scans inside their own folders and away from real processes: the quick and
+    // full scan roots, and what a finding or a deletion does to the processes running the file.
+    // Empty members restore the real behaviour. Set before the page is made.
+    struct TestHooks {
+        std::function<void(ScanRoots&)> quickRoots;
+        std::function<void(ScanRoots&)> fullRoots;
+        ProcessEnder* pEnder = nullptr;
+    };
+    static void SetTestHooks(TestHooks hooks);
+
+protected:
+    void OnSize(int w, int h) override;
+    void OnPaintObjects(QPainter& dc) override;
+    void OnMessage(const Message& m) override;
 
 private:
+    void CreatePageObjects();
+    void EnableGroup(bool idle);
+    void OnCustomScan();
+    void OnStop();
+    void OnScanProgress();
+    void OnScanDone();
+    void RefreshResults(bool reset);
+    void DeleteSelected();
+    void ShowSummary(bool final);
+    void JoinWorker();
+
     CRavlinApp& m_app;
     MessageSink* m_pMainWnd;
+
+    std::unique_ptr<UITdScan> m_pWorker;
+    // Between the worker and this page; outlives the worker it serves.
+    std::unique_ptr<ScanMessageGate> m_pGate;
+    // Tag of the scan whose messages are still wanted; 0 after its end or stop.
+    intptr_t m_nActiveTag = 0;
+    intptr_t m_nLastTag = 0;
+    ScannedFileStore m_scannedFiles;
+    FindingStore m_findings;
+    BlacklistMap m_blacklist;
+
+    UiRichText* m_txtCurrent = nullptr;
+    UiRichText* m_txtSummary = nullptr;
+    UiRichText* m_btnQuick = nullptr;
+    UiRichText* m_btnFull = nullptr;
+    UiRichText* m_btnCustom = nullptr;
+    UiRichText* m_btnPause = nullptr;
+    UiRichText* m_btnStop = nullptr;
+    UiRichText* m_btnSelectAll = nullptr;
+    UiRichText* m_btnDelete = nullptr;
+
+    int64_t m_nScanned = 0;
+    int m_nState = kStateStopped;
+    int m_bSelectAll = 0;
+    int64_t m_tmStart = 0;
+    bool m_bIdleEnabled = true;
+    int m_nButtonImage = 0;
+
+    QListWidget* m_pList = nullptr;
 };
 
 }  // namespace tovarek

@@ -1,5 +1,7 @@
 // ravlin-cli scan, ps and watch as a user runs them: real trees in the test's own folder, and
 // real processes only inside a PID namespace of the test's own.
+#include <dirent.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -16,6 +18,18 @@ namespace tovarek {
 namespace {
 
 using test::RunCommand;
+
+// The texts of every scan log in `dir`/log, joined.
+std::string ScanLogs(const test::TempDir& dir) {
+    std::string all;
+    DIR* logs = opendir(dir.File("log").c_str());
+    if (!logs) return all;
+    while (struct dirent* e = readdir(logs)) {
+        if (strncmp(e->d_name, "sl", 2) == 0) all += test::ReadFile(dir.File("log/") + e->d_name);
+    }
+    closedir(logs);
+    return all;
+}
 
 // A Ravlin.db in the current directory holding the given (md5, name) rows.
 void MakeList(const std::vector<std::pair<std::string, std::string>>& rows) {
@@ -58,15 +72,22 @@ TEST(CliScan, ReportsFindsByContentAndNameAndDeletesOnlyWhenAsked) {
     EXPECT_NE(first.out.find(dir.File("tree/NAMED.EXE") + "\n"), std::string::npos);
     EXPECT_NE(first.out.find("共扫描3个文件,危险文件2个"), std::string::npos) << first.out;
     EXPECT_TRUE(test::FileExists(dir.File("tree/sub/payload.bin"))) << "no --delete, no deletion";
+    // The scan log beside the program, as the scan page writes it.
+    std::string log = ScanLogs(dir);
+    EXPECT_NE(log.find(dir.File("tree/sub/payload.bin") + "\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(dir.File("tree/NAMED.EXE") + "\r\n"), std::string::npos) << log;
 
     auto deleting = RunCommand(Isolated(kCli + " scan --delete " + dir.File("tree")));
     EXPECT_EQ(deleting.exitCode, 1);
     EXPECT_FALSE(test::FileExists(dir.File("tree/sub/payload.bin")));
     EXPECT_FALSE(test::FileExists(dir.File("tree/NAMED.EXE")));
     EXPECT_TRUE(test::FileExists(dir.File("tree/clean.txt")));
+    EXPECT_NE(ScanLogs(dir).find(dir.File("tree/NAMED.EXE") + "(已删除)\r\n"), std::string::npos);
 
+    const std::string logsBefore = ScanLogs(dir);
     auto clean = RunCommand(Isolated(kCli + " scan " + dir.File("tree")));
     EXPECT_EQ(clean.exitCode, 0);
+    EXPECT_EQ(ScanLogs(dir), logsBefore) << "a scan without findings writes no log";
     EXPECT_NE(clean.out.find("共扫描1个文件,危险文件0个"), std::string::npos) << clean.out;
 }
 

@@ -1,0 +1,56 @@
+#include "scan/scan_log.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/local_time.h"
+#include "platform/path_text.h"
+
+namespace tovarek {
+
+std::u16string ScanResultLine(const std::u16string& filePath) {
+    struct stat st;
+    // lstat: a link that lost its target is still an entry of its own.
+    if (lstat(Utf16ToPath(filePath).c_str(), &st) == 0) return filePath;
+    return filePath + u"(已删除)";
+}
+
+std::string ScanLogPath(const std::u16string& moduleDir, int64_t startTime) {
+    return Utf16ToPath(moduleDir) + "log/sl" +
+           Utf16ToPath(FormatLocalTime(u"%Y-%m-%d %H_%M_%S", startTime)) + ".log";
+}
+
+int WriteScanLog(const std::u16string& moduleDir, int64_t startTime,
+                 const std::vector<std::u16string>& lines) {
+    if (lines.empty()) return 0;
+    std::string text;
+    for (const std::u16string& line : lines) {
+        std::u16string safe = line;
+        for (char16_t& c : safe) {
+            if (c == u'\n' || c == u'\r') c = u'?';
+        }
+        text += Utf16ToAnsiPath(safe);
+        text += "\r\n";
+    }
+    std::string dir = Utf16ToPath(moduleDir) + "log/";
+    mkdir(dir.c_str(), 0755);  // an existing folder or a failure is found out by the open
+    std::string path = ScanLogPath(moduleDir, startTime);
+    int fd;
+    do {
+        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return -1;
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    close(fd);
+    return done == text.size() ? 0 : -1;
+}
+
+}  // namespace tovarek

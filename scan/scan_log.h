@@ -1,0 +1,27 @@
+// The scan log: the result list of one scan as plain text, "log/sl<start time>.log" under the
+// program's directory. Its name depends only on the scan's start, so every later deletion
+// rewrites the same file with the lines then left. Stateless; any thread, though two writers of
+// one file may interleave.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tovarek {
+
+// A result line: the path, followed by "(已删除)" when nothing exists at that path now.
+std::u16string ScanResultLine(const std::u16string& filePath);
+
+// moduleDir + "log/sl" + the local start time as "%Y-%m-%d %H_%M_%S" + ".log", as bytes.
+std::string ScanLogPath(const std::u16string& moduleDir, int64_t startTime);
+
+// Writes `lines` in order, each + CR LF, in the ANSI code page with file names as the bytes the
+// file system holds; no header. The file is created or truncated; "log/" is created when
+// missing. No lines: nothing is written and no folder is made. A line break inside a line is
+// written as '?', so a file name can't forge a line. Returns 0 when written (or nothing to
+// write), -1 when the file could not be created or written.
+int WriteScanLog(const std::u16string& moduleDir, int64_t startTime,
+                 const std::vector<std::u16string>& lines);
+
+}  // namespace tovarek
