@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <iconv.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -119,20 +120,23 @@ CodePageDecoder::~CodePageDecoder() {
 size_t CodePageDecoder::Decode(std::string_view in, bool final, std::u16string& out, bool* lost) {
     if (!m_pHandle) return 0;
     if (m_nFastPath == kFastNone) return DecodeWithConverter(in, final, out, lost);
-    // Every byte gives at most one unit (a four-byte UTF-8 sequence gives two), so the text is
-    // written in place and cut back at the end.
-    const size_t start = out.size();
-    out.resize(start + in.size());
+    // Decoded through a block that stays in cache, so the text is written once, by the append.
+    constexpr size_t kBlock = 4096;
+    char16_t block[kBlock + 2];
     const unsigned char* p = reinterpret_cast<const unsigned char*>(in.data());
     const size_t n = in.size();
-    char16_t* dst = out.data() + start;
     const char16_t* gbk = m_nFastPath == kFastGbk ? GbkTable() : nullptr;
+    size_t used = 0;
     size_t i = 0;
     while (i < n) {
+        if (used >= kBlock) {
+            out.append(block, used);
+            used = 0;
+        }
         if (p[i] < 0x80) {
-            size_t run = WidenAscii(p + i, n - i, dst);
+            size_t run = WidenAscii(p + i, std::min(n - i, kBlock - used), block + used);
             i += run;
-            dst += run;
+            used += run;
             continue;
         }
         size_t took = 0;
@@ -141,19 +145,19 @@ size_t CodePageDecoder::Decode(std::string_view in, bool final, std::u16string& 
             if (p[i] >= 0x81 && p[i] <= 0xFE && i + 1 < n && p[i + 1] >= 0x40 && p[i + 1] != 0xFF) {
                 char16_t u = gbk[(p[i] - 0x81) * kGbkTrails + (p[i + 1] - 0x40)];
                 if (u != 0) {
-                    *dst = u;
+                    block[used] = u;
                     took = 2;
                     units = 1;
                 }
             }
         } else {
-            took = DecodeUtf8Sequence(p + i, n - i, dst, &units);
+            took = DecodeUtf8Sequence(p + i, n - i, block + used, &units);
         }
         if (took == 0) break;  // the converter takes it from here: errors, cut sequences
         i += took;
-        dst += units;
+        used += units;
     }
-    out.resize(static_cast<size_t>(dst - out.data()));
+    out.append(block, used);
     if (i == n) return n;
     return i + DecodeWithConverter(in.substr(i), final, out, lost);
 }

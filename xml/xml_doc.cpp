@@ -28,12 +28,15 @@ public:
         uint32_t iElement;
         uint32_t nNameOffset;
         uint32_t nNameLength;
+    };
+    // The keys of a hashed entry, kept apart so that a push stays small.
+    struct HashKeys {
+        uint64_t nWholeKey;
+        uint64_t nFirstKey;
         // Chains of hashed entries with the same key, innermost first: depth + 1, 0 ends.
         uint32_t nBelowWhole;
         uint32_t nBelowFirst;
         bool bHasFirst;  // the name holds '=', '[' or ']', so its first part differs from it
-        uint64_t nWholeKey;
-        uint64_t nFirstKey;
     };
 
     explicit OpenStack(bool ignoreCase) : m_bIgnoreCase(ignoreCase) { m_entries.reserve(8); }
@@ -46,11 +49,8 @@ public:
     }
 
     void Push(uint32_t element, std::u16string_view name) {
-        Entry e{};
-        e.iElement = element;
-        e.nNameOffset = static_cast<uint32_t>(m_names.size());
-        e.nNameLength = static_cast<uint32_t>(name.size());
-        m_entries.push_back(e);
+        m_entries.push_back(
+            {element, static_cast<uint32_t>(m_names.size()), static_cast<uint32_t>(name.size())});
         m_names.append(name);
     }
 
@@ -58,7 +58,7 @@ public:
         size_t depth = m_entries.size() - 1;
         if (depth < m_nHashed) {
             // The innermost entry heads its chains.
-            const Entry& e = m_entries[depth];
+            const HashKeys& e = m_keys[depth];
             Unlink(m_wholeTop, e.nWholeKey, e.nBelowWhole);
             if (e.bHasFirst) Unlink(m_firstTop, e.nFirstKey, e.nBelowFirst);
             m_nHashed = depth;
@@ -82,12 +82,12 @@ public:
         uint64_t whole = 0;
         uint64_t first = 0;
         bool odd = Keys(name, &whole, &first);
-        long long best = Search(m_wholeTop, whole, name, &Entry::nBelowWhole);
+        long long best = Search(m_wholeTop, whole, name, &HashKeys::nBelowWhole);
         if (odd) {
             // Only a name that shares the end tag's first part can begin with the end tag.
-            best = std::max(best, Search(m_firstTop, first, name, &Entry::nBelowFirst));
+            best = std::max(best, Search(m_firstTop, first, name, &HashKeys::nBelowFirst));
         } else {
-            best = std::max(best, Search(m_firstTop, whole, name, &Entry::nBelowFirst));
+            best = std::max(best, Search(m_firstTop, whole, name, &HashKeys::nBelowFirst));
         }
         return best;
     }
@@ -126,7 +126,8 @@ private:
     }
 
     void Link(size_t depth) {
-        Entry& e = m_entries[depth];
+        if (m_keys.size() <= depth) m_keys.resize(depth + 1);
+        HashKeys& e = m_keys[depth];
         e.bHasFirst = Keys(Name(depth), &e.nWholeKey, &e.nFirstKey);
         e.nBelowWhole = Relink(m_wholeTop, e.nWholeKey, depth);
         e.nBelowFirst = e.bHasFirst ? Relink(m_firstTop, e.nFirstKey, depth) : 0;
@@ -147,20 +148,21 @@ private:
     }
 
     long long Search(const TopMap& top, uint64_t key, std::u16string_view name,
-                     uint32_t Entry::*below) const {
+                     uint32_t HashKeys::*below) const {
         auto it = top.find(key);
         if (it == top.end()) return -1;
         int looked = 0;
         for (uint32_t link = it->second; link != 0 && looked < kChainSearch; ++looked) {
             size_t d = link - 1;
             if (Matches(Name(d), name)) return static_cast<long long>(d);
-            link = m_entries[d].*below;
+            link = m_keys[d].*below;
         }
         return -1;
     }
 
     bool m_bIgnoreCase;
     std::vector<Entry> m_entries;
+    std::vector<HashKeys> m_keys;  // by depth, for the entries below m_nHashed
     std::u16string m_names;
     TopMap m_wholeTop;     // whole-name key -> innermost hashed entry (depth + 1)
     TopMap m_firstTop;     // first-part key -> innermost hashed entry with a distinct first part
