@@ -10,6 +10,7 @@
 #include "store/core_state.h"
 #include "store/database.h"
 #include "tests/store/store_fixture.h"
+#include "tests/support/limited_child.h"
 #include "xml/xml_doc.h"
 
 namespace tovarek {
@@ -304,6 +305,38 @@ TEST_F(ImportTest, EmptyFileBecomesADatabaseAndJournalModeIsGivenBack) {
     EXPECT_EQ(outcome.nRecords, 2);
     EXPECT_EQ(outcome.nRowsAdded, 1);
     EXPECT_EQ(DbErrLog(), "");
+}
+
+// A user who may read the database but not write it or its folder: the list an import left
+// behind opens for reading, and an import of that user stops at its first insert.
+TEST_F(ImportTest, ReaderWithoutWriteAccess) {
+    Import(ListOf(3));
+    ASSERT_EQ(chmod(m_dir.path().c_str(), 0555), 0);
+    ASSERT_EQ(chmod("Ravlin.db", 0444), 0);
+    test::ChildOutcome outcome = test::RunLimited(size_t{4} << 30, 60, [this] {
+        // Root passes every permission check, so the child drops to nobody.
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 10;
+        sqlite3* db = nullptr;
+        int rows = -1;
+        if (sqlite3_open("Ravlin.db", &db) == SQLITE_OK) {
+            sqlite3_exec(
+                db, "select count(*) from blackmap;",
+                [](void* out, int, char** values, char**) {
+                    *static_cast<int*>(out) = atoi(values[0]);
+                    return 0;
+                },
+                &rows, nullptr);
+        }
+        sqlite3_close(db);
+        if (rows != 3) return 2;
+        ImportOutcome result;
+        if (ImportList(m_app, kImportText, ListOf(5), &result) != kImportDbFailed) return 3;
+        return result.nRecords == 4 && result.nRowsAdded == 0 ? 0 : 4;
+    });
+    chmod(m_dir.path().c_str(), 0700);
+    chmod("Ravlin.db", 0644);
+    EXPECT_EQ(outcome.signal, 0) << outcome.Describe();
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.Describe();
 }
 
 TEST_F(ImportTest, FileModeReadsTheFileInItsEncoding) {
