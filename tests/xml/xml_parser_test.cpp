@@ -313,6 +313,31 @@ TEST(XmlParse, LongOddNamesStayWithinBounds) {
     EXPECT_EQ(outcome.exitCode, 0) << outcome.Describe();
 }
 
+// A text node ends at the first '<' (before it) or '>' (after it), wherever that falls in the
+// blocks the scanner compares at once.
+TEST(XmlScan, TextEndsAtTheFirstStopInAnyPosition) {
+    for (char16_t stop : {u'<', u'>'}) {
+        for (size_t before = 0; before < 20; ++before) {
+            std::u16string text;
+            for (size_t k = 0; k < before; ++k) text += (k % 3 == 0) ? u'中' : u'x';
+            text += stop;
+            text += u"x>y<";
+            NodeScanner scanner;
+            scanner.pText = text.data();
+            scanner.nTextLength = static_cast<int32_t>(text.size());
+            ScannedNode node;
+            int kind = ScanNode(scanner, node);
+            if (before == 0 && stop == u'<') {
+                EXPECT_EQ(kind, kNodeStartTag);  // "<x>" opens the text
+                continue;
+            }
+            EXPECT_EQ(kind, kNodeText) << before;
+            EXPECT_EQ(node.nLength, static_cast<int32_t>(before + (stop == u'>' ? 1 : 0)))
+                << before << " " << static_cast<char>(stop);
+        }
+    }
+}
+
 // A parse that meets hundreds of scanner-level errors keeps its report within the cap too.
 TEST(XmlParse, ReportCapHoldsForScannerErrors) {
     for (const char16_t* bad : {u"<1/>", u"<!x>", u"<![y>"}) {
