@@ -3,9 +3,9 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "store/core_state.h"
 #include "cli/commands.h"
 #include "platform/code_page.h"
+#include "store/core_state.h"
 #include "update/list_import.h"
 
 namespace tovarek::cli {
@@ -22,10 +22,17 @@ int RunImport(int argc, char** argv) {
     CoreState app;
     ImportOutcome outcome;
     ImportList(app, kImportFile, AnsiToUtf16(path), &outcome);
+    if (outcome.bDbFailed) {
+        // The database's own message is in log/dberr.log beside the program.
+        fprintf(stderr,
+                "ravlin-cli: import: %s: ./Ravlin.db failed (cannot be opened, not a database, "
+                "read-only or busy); stopped after %d rows added, see log/dberr.log\n",
+                path, outcome.nRowsAdded);
+        return 2;
+    }
     if (!outcome.bParsed) {
         fprintf(stderr,
-                "ravlin-cli: import: %s: nothing imported (not a well-formed list document, or "
-                "./Ravlin.db could not be opened)\n",
+                "ravlin-cli: import: %s: nothing imported (not a well-formed list document)\n",
                 path);
         return 2;
     }

@@ -1,9 +1,9 @@
 #include <stdio.h>
 
-#include "store/core_state.h"
 #include "cli/commands.h"
 #include "platform/code_page.h"
 #include "platform/messages.h"
+#include "store/core_state.h"
 #include "update/down_control_thread.h"
 
 namespace tovarek::cli {
@@ -49,11 +49,12 @@ int RunUpdate(int argc, char** argv) {
         return 1;
     }
     printf("列表更新日期：%s\n", Utf16ToUtf8(app.ListDate()).c_str());
-    // The worker reports only that a body arrived; say so when the import did not take it.
+    // The worker reports only that a body arrived; a body the import could not read (random
+    // bytes, a list cut short) is still nothing usable.
     if (app.m_bBlacklistStale.load() == 0) {
-        fprintf(stderr,
-                "ravlin-cli: update: a list arrived but was not imported (not well-formed, "
-                "or ./Ravlin.db could not be opened)\n");
+        fprintf(stderr, "ravlin-cli: update: a body arrived from %s but is no well-formed list\n",
+                worker.m_strListUrl.c_str());
+        return 1;
     }
     return 0;
 }

@@ -12,7 +12,8 @@ namespace tovarek {
 class CodePageDecoder {
 public:
     // A decoder whose IsOpen() is false when the code page has no converter here.
-    explicit CodePageDecoder(int codePage);
+    // `fastPath` false leaves every byte to the system converter (tests compare the two).
+    explicit CodePageDecoder(int codePage, bool fastPath = true);
     ~CodePageDecoder();
     CodePageDecoder(const CodePageDecoder&) = delete;
     CodePageDecoder& operator=(const CodePageDecoder&) = delete;
@@ -25,8 +26,12 @@ public:
     size_t Decode(std::string_view in, bool final, std::u16string& out, bool* lost = nullptr);
 
 private:
-    void* m_pHandle = nullptr;  // iconv_t
-    size_t m_nSkipBytes = 1;    // bytes passed over after an invalid sequence
+    enum FastPath { kFastNone, kFastUtf8, kFastGbk };
+    size_t DecodeWithConverter(std::string_view in, bool final, std::u16string& out, bool* lost);
+
+    void* m_pHandle = nullptr;         // iconv_t
+    FastPath m_nFastPath = kFastNone;  // well-formed text decoded here, the rest by the converter
+    size_t m_nSkipBytes = 1;           // bytes passed over after an invalid sequence
 };
 
 }  // namespace tovarek

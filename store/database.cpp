@@ -13,6 +13,8 @@ constexpr const char* kCreateStatements[] = {
     "varchar(20));",
 };
 
+constexpr int kBusyTimeoutMs = 3000;
+
 constexpr const char* kTransactStatements[] = {
     "begin transaction;",
     "commit transaction;",
@@ -28,31 +30,46 @@ int RunStatement(Database& db, const char* sql, std::string& errorText) {
     return rc;
 }
 
-// Binds and steps one statement, compiled once per text and kept in `db`; `errorText` as above.
-// The values are bound without a copy: the bindings are cleared before this returns.
-int RunBoundStatement(Database& db, const std::string& sql, const std::vector<std::string>& params,
-                      std::string& errorText, int& changes) {
-    changes = 0;
-    errorText.clear();
-    int rc = SQLITE_OK;
-    if (db.m_pStmt == nullptr || db.m_strStmtSql != sql) {
-        sqlite3_finalize(db.m_pStmt);
-        db.m_pStmt = nullptr;
-        db.m_strStmtSql.clear();
-        rc = sqlite3_prepare_v3(db.m_db, sql.c_str(), static_cast<int>(sql.size()),
-                                SQLITE_PREPARE_PERSISTENT, &db.m_pStmt, nullptr);
-        if (rc == SQLITE_OK && db.m_pStmt == nullptr) return 0;  // only white space or a comment
-        if (rc == SQLITE_OK) db.m_strStmtSql = sql;
+// The compiled statement for `sql`, from the cache or newly prepared into the next slot.
+int CachedStatement(Database& db, const std::string& sql, sqlite3_stmt** out) {
+    *out = nullptr;
+    for (int i = 0; i < Database::kStmtCacheSize; ++i) {
+        if (db.m_pStmts[i] && db.m_strStmtSqls[i] == sql) {
+            *out = db.m_pStmts[i];
+            return SQLITE_OK;
+        }
     }
-    sqlite3_stmt* stmt = db.m_pStmt;
+    int slot = db.m_nNextStmtSlot;
+    db.m_nNextStmtSlot = (slot + 1) % Database::kStmtCacheSize;
+    sqlite3_finalize(db.m_pStmts[slot]);
+    db.m_pStmts[slot] = nullptr;
+    db.m_strStmtSqls[slot].clear();
+    int rc = sqlite3_prepare_v3(db.m_db, sql.c_str(), static_cast<int>(sql.size()),
+                                SQLITE_PREPARE_PERSISTENT, &db.m_pStmts[slot], nullptr);
+    if (rc == SQLITE_OK && db.m_pStmts[slot]) db.m_strStmtSqls[slot] = sql;
+    *out = db.m_pStmts[slot];
+    return rc;
+}
+
+// Binds and steps one statement, compiled once per text and kept in `db`; `errorText` as above,
+// `rows` the result rows it gave. The values are bound without a copy: the bindings are cleared
+// before this returns.
+int RunBoundStatement(Database& db, const std::string& sql, const std::vector<std::string>& params,
+                      std::string& errorText, int& changes, int* rows = nullptr) {
+    changes = 0;
+    if (rows) *rows = 0;
+    errorText.clear();
+    sqlite3_stmt* stmt = nullptr;
+    int rc = CachedStatement(db, sql, &stmt);
+    if (rc == SQLITE_OK && stmt == nullptr) return db.m_nStatementCode = 0;  // white space only
     for (size_t i = 0; rc == SQLITE_OK && i < params.size(); ++i) {
         rc = sqlite3_bind_text(stmt, static_cast<int>(i + 1), params[i].data(),
                                static_cast<int>(params[i].size()), SQLITE_STATIC);
     }
     if (rc == SQLITE_OK) {
-        do {
-            rc = sqlite3_step(stmt);
-        } while (rc == SQLITE_ROW);
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            if (rows) ++*rows;
+        }
         if (rc == SQLITE_DONE) {
             rc = SQLITE_OK;
             changes = sqlite3_changes(db.m_db);
@@ -68,6 +85,7 @@ int RunBoundStatement(Database& db, const std::string& sql, const std::vector<st
         sqlite3_reset(stmt);
         sqlite3_clear_bindings(stmt);
     }
+    db.m_nStatementCode = rc;
     return rc;
 }
 
@@ -80,7 +98,9 @@ Database::~Database() {
 void OpenDatabase(Database& db) {
     CloseDatabase(db);
     struct stat st;
-    bool existed = stat(kDatabaseFileName, &st) == 0;
+    // An empty file is what a failed first start or a careless copy leaves; SQLite would open it
+    // as a database without tables, so it is made a new database instead.
+    bool existed = stat(kDatabaseFileName, &st) == 0 && st.st_size > 0;
     int rc = sqlite3_open(kDatabaseFileName, &db.m_db);
     if (rc != 0) {
         LogDbError(std::string("Can't open database: ") +
@@ -90,7 +110,7 @@ void OpenDatabase(Database& db) {
         db.m_db = nullptr;
         return;
     }
-    sqlite3_busy_timeout(db.m_db, 3000);
+    sqlite3_busy_timeout(db.m_db, kBusyTimeoutMs);
     if (existed) return;
     for (const char* sql : kCreateStatements) Execute(db, sql, true);
 }
@@ -216,16 +236,48 @@ int Query(Database& db, const std::string& sql, QueryTable& table, int& rowCount
     return 0;
 }
 
+int QueryExists(Database& db, const std::string& sql, const std::vector<std::string>& params,
+                bool& found) {
+    found = false;
+    if (!db.IsOpen()) return kDbNotOpen;
+    std::string errorText;
+    int changes = 0;
+    int rows = 0;
+    int rc = RunBoundStatement(db, sql, params, errorText, changes, &rows);
+    if (rc != 0) {
+        LogDbError("执行SQL 出错." + errorText + "\n", true);
+        return rc;
+    }
+    found = rows > 0;
+    return 0;
+}
+
+bool TrySetJournalMode(Database& db, const char* mode) {
+    if (!db.IsOpen()) return false;
+    std::string result;
+    auto keep = [](void* out, int columns, char** values, char**) {
+        if (columns > 0 && values[0]) *static_cast<std::string*>(out) = values[0];
+        return 0;
+    };
+    sqlite3_busy_timeout(db.m_db, 0);
+    int rc = sqlite3_exec(db.m_db, (std::string("PRAGMA journal_mode=") + mode + ";").c_str(), keep,
+                          &result, nullptr);
+    sqlite3_busy_timeout(db.m_db, kBusyTimeoutMs);
+    return rc == SQLITE_OK && sqlite3_stricmp(result.c_str(), mode) == 0;
+}
+
 void CloseDatabase(Database& db) {
     if (db.m_db == nullptr) return;
     // A statement left open would keep sqlite3_close from closing the connection.
-    sqlite3_finalize(db.m_pStmt);
-    db.m_pStmt = nullptr;
+    for (int i = 0; i < Database::kStmtCacheSize; ++i) {
+        sqlite3_finalize(db.m_pStmts[i]);
+        db.m_pStmts[i] = nullptr;
+        db.m_strStmtSqls[i].clear();
+    }
     for (sqlite3_stmt*& stmt : db.m_pTransact) {
         sqlite3_finalize(stmt);
         stmt = nullptr;
     }
-    db.m_strStmtSql.clear();
     sqlite3_close(db.m_db);
     db.m_db = nullptr;
 }

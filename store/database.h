@@ -27,10 +27,15 @@ public:
     bool IsOpen() const { return m_db != nullptr; }
 
     sqlite3* m_db = nullptr;
-    // The last statement run with bound values, kept compiled for the next run of the same text
-    // (an import runs one insert for every record); finalized by CloseDatabase.
-    sqlite3_stmt* m_pStmt = nullptr;
-    std::string m_strStmtSql;
+    // The last few statements run with bound values, kept compiled for the next run of the same
+    // text (an import runs a look-up and an insert for every record); finalized by CloseDatabase.
+    static constexpr int kStmtCacheSize = 4;
+    sqlite3_stmt* m_pStmts[kStmtCacheSize] = {};
+    std::string m_strStmtSqls[kStmtCacheSize];
+    int m_nNextStmtSlot = 0;
+    // The primary SQLite code of the last statement run with bound values, as the statement
+    // itself ended (inside a transaction Execute returns the commit's code instead).
+    int m_nStatementCode = 0;
     // "begin", "commit" and "rollback", compiled on first use: an import runs two of them for
     // every record.
     sqlite3_stmt* m_pTransact[3] = {nullptr, nullptr, nullptr};
@@ -39,7 +44,8 @@ public:
 // SQLite's code for "misuse", returned by every operation on a Database whose open failed.
 constexpr int kDbNotOpen = 21;
 
-// Opens Ravlin.db in the current directory; a new file gets the blackmap table. On failure the
+// Opens Ravlin.db in the current directory; a new file (or an empty one, which SQLite would
+// otherwise take as a database without tables) gets the blackmap table. On failure the
 // message is logged and the Database stays closed (IsOpen() is false).
 void OpenDatabase(Database& db);
 
@@ -57,6 +63,16 @@ int Execute(Database& db, const std::string& sql, bool inTransaction);
 // commit's, so this is how a caller tells a refused row from an added one.
 int Execute(Database& db, const std::string& sql, const std::vector<std::string>& params,
             bool inTransaction, int* changes = nullptr);
+
+// Runs a query with `params` bound as Execute does; `found` tells whether it gave a row. Returns 0
+// or the SQLite code, logging a failure as Query does.
+int QueryExists(Database& db, const std::string& sql, const std::vector<std::string>& params,
+                bool& found);
+
+// Switches the file's journal mode ("wal", "delete") when that can be done at once: no busy wait
+// and no log line, because another connection holding the file is no failure here (the mode
+// then stays as it is). True when the file is in `mode` afterwards.
+bool TrySetJournalMode(Database& db, const char* mode);
 
 // kind 0 begin, 1 commit, 2 rollback; any other kind does nothing and returns 0.
 int Transact(Database& db, int kind);

@@ -50,9 +50,13 @@ void DownControlThread::OnListDownload(uintptr_t, intptr_t) {
     uintptr_t result = 1;
     if (!text.empty()) {
         // The text is code page 936 (FetchListText made it so); it is decoded as such, whatever
-        // the locale's code page.
-        m_pImport(m_app, kImportText, GbkToWide(text), nullptr);
-        result = 0;
+        // the locale's code page. Each form is dropped as soon as the next exists, and the wide
+        // text moves into the document, so a list is never held more than twice.
+        std::u16string wide = GbkToWide(text);
+        std::string().swap(text);
+        // A document the import cannot read still counts as a body received; a database that
+        // failed under the import does not.
+        result = m_pImport(m_app, kImportText, std::move(wide), nullptr) == kImportDbFailed ? 1 : 0;
     }
     MessageSink* sink = m_hNotifyWnd.load();
     if (sink) sink->PostMessage(WM_LIST_DOWNLOAD_DONE, result, 0);

@@ -22,8 +22,7 @@ struct ImportOutcome;
 class DownControlThread {
 public:
     // The import a cycle hands its text to; ImportList unless a test puts another in.
-    using Importer = int (*)(CoreState& app, int mode, std::u16string_view text,
-                             ImportOutcome* outcome);
+    using Importer = int (*)(CoreState& app, int mode, std::u16string text, ImportOutcome* outcome);
 
     explicit DownControlThread(CoreState& app);
     // Asks the loop to end, stops a transfer in progress and waits for the thread.
@@ -39,7 +38,8 @@ public:
 
     // One cycle on the calling thread; the loop calls it for each WM_LIST_DOWNLOAD. Posts
     // WM_LIST_DOWNLOAD_DONE to m_hNotifyWnd: wParam 0 when a body was received and handed to the
-    // import (whatever the import made of it), 1 when nothing usable was received.
+    // import (also when the document was unreadable), 1 when nothing usable was received or the
+    // database failed under the import.
     void OnListDownload(uintptr_t wParam, intptr_t lParam);
 
     // Where the result goes; written by the window just before each WM_LIST_DOWNLOAD.

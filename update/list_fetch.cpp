@@ -48,19 +48,25 @@ bool IsUtf8Text(const char* bytes, size_t length) {
     size_t i = 0;
     while (i < length) {
         unsigned char lead = p[i];
+        size_t follow;
         if (lead < 0x80) {
-            ++i;
-        } else if (lead < 0xC0 || lead >= 0xF0) {
+            follow = 0;
+        } else if (lead < 0xC0 || lead > 0xF4) {
             return false;
         } else if (lead < 0xE0) {
-            if (i + 1 >= length) return true;
-            if (!IsContinuation(p[i + 1])) return false;
-            i += 2;
+            follow = 1;
+        } else if (lead < 0xF0) {
+            follow = 2;
         } else {
-            if (i + 2 >= length) return true;
-            if (!IsContinuation(p[i + 1]) || !IsContinuation(p[i + 2])) return false;
-            i += 3;
+            // Emoji and the rarer CJK characters live above U+FFFF; a list that holds one is
+            // still UTF-8, and reading it as 936 would garble every other name in it.
+            follow = 3;
         }
+        if (i + follow >= length) return true;  // cut off by the end
+        for (size_t k = 1; k <= follow; ++k) {
+            if (!IsContinuation(p[i + k])) return false;
+        }
+        i += follow + 1;
     }
     return true;
 }
@@ -83,8 +89,9 @@ std::u16string GbkToWide(std::string_view bytes) {
 
 std::string FetchListText(ListTransfer& transfer, const std::string& url) {
     transfer.strUrl = url;
-    transfer.strBody.clear();
+    std::string().swap(transfer.strBody);
     transfer.nResponseCode = 0;
+    transfer.nCurlCode = 0;
     CURL* curl = static_cast<CURL*>(transfer.pHandle);
     if (curl == nullptr) return {};
     curl_easy_setopt(curl, CURLOPT_URL, transfer.strUrl.c_str());
@@ -94,9 +101,14 @@ std::string FetchListText(ListTransfer& transfer, const std::string& url) {
     // TLS settings). NOSIGNAL: this runs on a worker thread, where libcurl must not use SIGALRM
     // for its resolver time-outs.
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, transfer.limits.connectTimeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, transfer.limits.lowSpeedBytesPerSecond);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, transfer.limits.lowSpeedTimeSeconds);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, transfer.limits.totalTimeoutSeconds);
+    // An announced Content-Length over the cap ends the transfer before any body byte is read.
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxListBytes));
     if (transfer.pStop) {
         curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, StopRequested);
         curl_easy_setopt(curl, CURLOPT_XFERINFODATA, transfer.pStop);
@@ -105,14 +117,20 @@ std::string FetchListText(ListTransfer& transfer, const std::string& url) {
     // A transfer that broke off (time-out, dropped connection, size limit) may leave part of a
     // body behind; that part is never handed on as if it were the list.
     CURLcode rc = curl_easy_perform(curl);
+    transfer.nCurlCode = rc;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &transfer.nResponseCode);
-    if (transfer.strBody.empty()) return {};
+    // Only one copy of the list is held at a time: the body goes as soon as it is converted.
+    std::string body;
+    body.swap(transfer.strBody);
+    if (body.empty()) return {};
     if (rc != CURLE_OK) return {};
     if (transfer.nResponseCode != 200) return {};  // an error page is never imported
-    if (IsUtf8Text(transfer.strBody.data(), transfer.strBody.size())) {
-        return WideToGbk(Utf8ToWide(transfer.strBody));
+    if (IsUtf8Text(body.data(), body.size())) {
+        std::u16string wide = Utf8ToWide(body);
+        std::string().swap(body);
+        return WideToGbk(wide);
     }
-    return transfer.strBody;
+    return body;
 }
 
 }  // namespace tovarek

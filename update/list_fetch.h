@@ -14,15 +14,18 @@ namespace tovarek {
 extern const char* const kListUrl;
 
 // A list larger than this is refused whole: far above any real list (100,000 records take about
-// 13 MB), low enough that a server sending without end cannot exhaust memory.
-constexpr size_t kMaxListBytes = 256u << 20;
+// 13 MB), low enough that a server sending without end cannot exhaust memory. A larger announced
+// Content-Length is refused before the body is read.
+constexpr size_t kMaxListBytes = 64u << 20;
 
-// Bounds of one transfer, so that a server that never answers or stalls mid-body ends the cycle
-// as a failure instead of holding the worker for ever.
+// Bounds of one transfer, so that a server that never answers, stalls mid-body or drips a few
+// bytes a second ends the cycle as a failure instead of holding the worker (and the hourly
+// requests queued behind it).
 struct TransferLimits {
     long connectTimeoutSeconds = 15;
     long lowSpeedBytesPerSecond = 1;  // abort when slower than this ...
     long lowSpeedTimeSeconds = 60;    // ... for this long (waiting for the answer included)
+    long totalTimeoutSeconds = 300;   // the whole transfer, however fast it goes
 };
 
 // One transfer. The URL text is kept here because libcurl reads it during the transfer.
@@ -32,6 +35,7 @@ struct ListTransfer {
     std::string strBody;      // every byte the server sent, in arrival order
     TransferLimits limits;
     long nResponseCode = 0;  // the HTTP status, 0 when no answer came
+    int nCurlCode = 0;       // libcurl's result of the transfer (CURLcode)
     // When given and set (by another thread), the transfer stops at libcurl's next progress call
     // and the cycle ends as a failure: the owner is shutting down.
     const std::atomic<bool>* pStop = nullptr;
@@ -39,8 +43,9 @@ struct ListTransfer {
 
 // Runs the transfer on transfer.pHandle and returns the list text in code page 936: the body
 // converted from UTF-8 when it is UTF-8 by IsUtf8Text, else the body unchanged. Empty when the
-// body is empty, the status is not 200, the transfer broke off (time-out, dropped connection, more
-// than kMaxListBytes) or the handle is missing.
+// body is empty, the status is not 200 (redirects are not followed), the transfer broke off
+// (time-out, dropped connection, more than kMaxListBytes), the URL is not http or https, or the
+// handle is missing. The body is released before this returns; the result holds the only copy.
 std::string FetchListText(ListTransfer& transfer, const std::string& url);
 
 // libcurl write callback: appends size * count bytes to the std::string `body` points to and
@@ -48,9 +53,9 @@ std::string FetchListText(ListTransfer& transfer, const std::string& url);
 // transfer.
 size_t WriteToString(char* data, size_t size, size_t count, void* body);
 
-// The lead-byte test of the list: ASCII, two- and three-byte sequences with their continuation
-// bytes; stray continuation bytes and four-byte leads are not UTF-8. A sequence cut off by the
-// end still counts. Zero bytes are walked over, not taken as an end.
+// The lead-byte test of the list: ASCII, two-, three- and four-byte sequences with their
+// continuation bytes; stray continuation bytes and leads above 0xF4 are not UTF-8. A sequence
+// cut off by the end still counts. Zero bytes are walked over, not taken as an end.
 bool IsUtf8Text(const char* bytes, size_t length);
 
 // UTF-8 up to the first zero byte, as UTF-16; invalid sequences become U+FFFD.

@@ -1,11 +1,10 @@
 #include "update/list_import.h"
 
-#include <unordered_set>
 #include <vector>
 
-#include "store/core_state.h"
 #include "platform/code_page.h"
 #include "platform/local_time.h"
+#include "store/core_state.h"
 #include "store/database.h"
 #include "xml/xml_doc.h"
 #include "xml/xml_file.h"
@@ -17,38 +16,39 @@ namespace {
 // The values are bound, so an apostrophe in a name is stored as it stands and never ends a
 // literal. Column order is the table's: md5, name, intro (always empty), size.
 constexpr const char* kInsertSql = "insert into blackmap values(?,?,'',?)";
+// A fingerprint already stored would be refused by the primary key anyway; looking it up first
+// keeps a repeated list cheap without holding the whole table in memory.
+constexpr const char* kStoredSql = "select 1 from blackmap where md5=?";
 
 // One transaction per record is kept (a refused record must not undo the others), so the cost of
 // a commit decides the speed of an import: in WAL mode with synchronous=NORMAL a commit appends to
 // the log without waiting for the disk. A killed program loses nothing; a power loss can undo the
 // commits since the last checkpoint (the next list adds them again) but never corrupts the table.
-// journal_mode is stored in the file; synchronous is per connection.
+// The mode is taken only when no other connection holds the file, and given back at the end
+// (LeaveManyCommits): a user who may read the database but not write its folder cannot open a
+// file in WAL mode.
 void PrepareForManyCommits(Database& db) {
-    Execute(db, "PRAGMA journal_mode=WAL;", false);
+    if (!TrySetJournalMode(db, "wal")) return;
     Execute(db, "PRAGMA synchronous=NORMAL;", false);
     // Fewer, larger checkpoints (at most 64 MB of log instead of 4 MB): each one waits for the
-    // disk, and a page changed by many commits is written back once. The log goes when the last
-    // connection closes.
+    // disk, and a page changed by many commits is written back once.
     Execute(db, "PRAGMA wal_autocheckpoint=16000;", false);
     Execute(db, "PRAGMA cache_size=-65536;", false);
     Execute(db, "PRAGMA mmap_size=268435456;", false);
 }
 
-// The fingerprints the table holds, byte for byte as the primary key compares them.
-std::unordered_set<std::string> StoredFingerprints(Database& db) {
-    std::unordered_set<std::string> out;
-    QueryTable table;
-    int rows = 0;
-    int columns = 0;
-    if (Query(db, "select md5 from blackmap", table, rows, columns) != 0 || columns < 1) return out;
-    out.reserve(static_cast<size_t>(rows));
-    for (int r = 1; r <= rows; ++r) out.insert(std::move(table[static_cast<unsigned>(r)][0]));
-    return out;
+void LeaveManyCommits(Database& db) {
+    TrySetJournalMode(db, "delete");
 }
 
-bool LoadDocument(XmlDoc& doc, int mode, std::u16string_view text) {
+// Codes with which the table refuses one record for itself; any other failure is the database's.
+bool IsRecordRefusal(int code) {
+    return code == 19 /* SQLITE_CONSTRAINT */ || code == 18 /* SQLITE_TOOBIG */;
+}
+
+bool LoadDocument(XmlDoc& doc, int mode, std::u16string&& text) {
     if (mode == kImportText) {
-        doc.m_strText.assign(text);
+        doc.m_strText = std::move(text);
         doc.m_strReport.clear();
         return ParseText(doc);
     }
@@ -74,7 +74,7 @@ std::u16string ReadField(XmlDoc& doc, const char16_t* name, int kind) {
     return value;
 }
 
-int ImportList(CoreState& app, int mode, std::u16string_view text, ImportOutcome* outcome) {
+int ImportList(CoreState& app, int mode, std::u16string text, ImportOutcome* outcome) {
     ImportOutcome local;
     ImportOutcome& result = outcome ? *outcome : local;
     result = ImportOutcome{};
@@ -82,17 +82,20 @@ int ImportList(CoreState& app, int mode, std::u16string_view text, ImportOutcome
 
     XmlDoc doc;
     // A document that does not parse cleanly is ignored whole: no row, no flag, no date.
-    if (!LoadDocument(doc, mode, text)) return 0;
+    if (!LoadDocument(doc, mode, std::move(text))) return 0;
 
     Database db;
     OpenDatabase(db);
     // Without a connection nothing was stored, so the index needs no reload and the date would
     // claim an update that did not happen.
-    if (!db.IsOpen()) return 0;
+    if (!db.IsOpen()) {
+        result.bDbFailed = true;
+        return kImportDbFailed;
+    }
     PrepareForManyCommits(db);
     result.bParsed = true;
 
-    std::unordered_set<std::string> stored = StoredFingerprints(db);
+    std::vector<std::string> key(1);
     std::vector<std::string> values(3);
     while (FindChild(doc, u"File")) {
         EnterElement(doc);
@@ -101,28 +104,37 @@ int ImportList(CoreState& app, int mode, std::u16string_view text, ImportOutcome
         std::u16string save = ReadField(doc, u"save", 0);
         std::u16string md5 = ReadField(doc, u"md5", 0);
         std::u16string size = ReadField(doc, u"size", 0);
-        if (!save.empty() && !md5.empty()) {
-            // SQLite texts are UTF-8 on this system, whatever the locale's code page.
-            values[0] = Utf16ToUtf8(md5);
-            ++result.nRecords;
-            // A fingerprint already stored would be refused by the primary key anyway; skipping
-            // its transaction keeps a repeated list cheap. Anything else the table decides.
-            if (!stored.contains(values[0])) {
-                values[1] = Utf16ToUtf8(save);
-                values[2] = Utf16ToUtf8(size);
-                int added = 0;
-                // A refused record is simply not added.
-                Execute(db, kInsertSql, values, true, &added);
-                if (added > 0) stored.insert(values[0]);
-                result.nRowsAdded += added;
-            }
-        }
         LeaveElement(doc);
+        if (save.empty() || md5.empty()) continue;
+        // SQLite texts are UTF-8 on this system, whatever the locale's code page.
+        key[0] = Utf16ToUtf8(md5);
+        ++result.nRecords;
+        // A failure here or below that is not the record's own (locked, read-only, not a
+        // database, missing table) would fail every later record the same way, each after its
+        // own busy wait: the import stops at the first.
+        bool stored = false;
+        if (QueryExists(db, kStoredSql, key, stored) != 0) {
+            result.bDbFailed = true;
+            break;
+        }
+        if (stored) continue;
+        values[0] = key[0];
+        values[1] = Utf16ToUtf8(save);
+        values[2] = Utf16ToUtf8(size);
+        int added = 0;
+        if (Execute(db, kInsertSql, values, true, &added) != 0 ||
+            (added == 0 && !IsRecordRefusal(db.m_nStatementCode))) {
+            result.bDbFailed = true;
+            break;
+        }
+        result.nRowsAdded += added;  // a refused record is simply not added
     }
-
-    app.m_bBlacklistStale.store(1);
-    app.SetListDate(FormatLocalTime(u"%Y-%m-%d %H:%M:%S", NowSeconds()));
+    LeaveManyCommits(db);
     CloseDatabase(db);
+
+    if (result.nRowsAdded > 0 || !result.bDbFailed) app.m_bBlacklistStale.store(1);
+    if (result.bDbFailed) return kImportDbFailed;
+    app.SetListDate(FormatLocalTime(u"%Y-%m-%d %H:%M:%S", NowSeconds()));
     return 0;
 }
 

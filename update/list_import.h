@@ -13,21 +13,28 @@ class XmlDoc;
 
 // What one import did, for callers that report it (the command line); the worker ignores it.
 struct ImportOutcome {
-    bool bParsed = false;  // the document parsed cleanly and the database opened
-    int nRecords = 0;      // File records with both save and md5
-    int nRowsAdded = 0;    // of those, rows the table took
+    bool bParsed = false;    // the document parsed cleanly and the database opened
+    bool bDbFailed = false;  // the database failed (see ImportList); the import stopped there
+    int nRecords = 0;        // File records with both save and md5 that were reached
+    int nRowsAdded = 0;      // of those, rows the table took
 };
 
 constexpr int kImportText = 0;  // `text` is the document itself
 constexpr int kImportFile = 1;  // `text` is the path of a document file
 
-// Mode 0 or 1 as above; any other mode does nothing. A document that does not parse cleanly, or a
-// database that cannot be opened, changes nothing at all. Otherwise each record with a non-empty
-// save and md5 is inserted in its own transaction (one the table refuses, such as a fingerprint
-// already stored, is skipped), then app.m_bBlacklistStale becomes 1 and the list date
-// local time "%Y-%m-%d %H:%M:%S". Returns 0 in every case.
-int ImportList(CoreState& app, int mode, std::u16string_view text,
-               ImportOutcome* outcome = nullptr);
+// ImportList's result when the database failed under it.
+constexpr int kImportDbFailed = -1;
+
+// Mode 0 (the text moves into the document, so a large list is not copied) or 1 as above; any
+// other mode does nothing. A document that does not parse cleanly changes nothing at all and
+// returns 0. Otherwise each record with a non-empty save and md5 whose fingerprint is not stored
+// yet is inserted in its own transaction; one the table refuses (a duplicate) is skipped. Then
+// app.m_bBlacklistStale becomes 1 and the list date local time "%Y-%m-%d %H:%M:%S"; returns 0.
+// A failure of the database itself (it cannot be opened, is not a database, is read-only, stays
+// busy past its busy time) stops the import at once: the list date keeps its value, the stale
+// flag is set only when rows were added before, and the result is kImportDbFailed. The file is
+// left in rollback-journal mode whenever no other connection holds it.
+int ImportList(CoreState& app, int mode, std::u16string text, ImportOutcome* outcome = nullptr);
 
 // Kind 0: the text of the current element's next child named `name` (searched behind the child
 // position); kind 1: the attribute `name` of the element at the child position. Empty when there

@@ -1,17 +1,57 @@
 #include "xml/node_scanner.h"
 
+#include <array>
+#include <bit>
 #include <optional>
 
 #include "xml/xml_doc.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace tovarek {
 namespace {
 
+// Character classes of the ASCII range, one table look-up per character in the hot loops.
+enum : uint8_t {
+    kClassSpace = 1,     // blank, tab, line feed, carriage return
+    kClassNameEnd = 2,   // ends a tag name: white space, '/', '>'
+    kClassTextStop = 4,  // ends a text node: '<', '>'
+};
+constexpr auto kClasses = [] {
+    std::array<uint8_t, 128> t{};
+    for (char c : {' ', '\t', '\n', '\r'}) t[static_cast<size_t>(c)] = kClassSpace | kClassNameEnd;
+    t['/'] |= kClassNameEnd;
+    t['>'] |= kClassNameEnd | kClassTextStop;
+    t['<'] |= kClassTextStop;
+    return t;
+}();
+inline bool HasClass(char16_t c, uint8_t classes) {
+    return c < 128 && (kClasses[c] & classes) != 0;
+}
 inline bool IsSpace(char16_t c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    return HasClass(c, kClassSpace);
+}
+
+// The first '<' or '>' at or after t[i], or n. Text runs (names, fingerprints) are most of a
+// list, so eight units are compared at a time where the machine allows.
+inline int32_t FindTextStop(const char16_t* t, int32_t i, int32_t n) {
+#ifdef __SSE2__
+    const __m128i lt = _mm_set1_epi16('<');
+    const __m128i gt = _mm_set1_epi16('>');
+    while (i + 8 <= n) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
+        int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, lt), _mm_cmpeq_epi16(v, gt)));
+        if (mask != 0) return i + std::countr_zero(static_cast<unsigned>(mask)) / 2;
+        i += 8;
+    }
+#endif
+    while (i < n && !HasClass(t[i], kClassTextStop)) ++i;
+    return i;
 }
 inline bool EndsTagName(char16_t c) {
-    return IsSpace(c) || c == '/' || c == '>';
+    return HasClass(c, kClassNameEnd);
 }
 inline bool StartsTagName(char16_t c) {
     return (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c > 0x60;
@@ -108,22 +148,25 @@ int Walker::Run() {
 int Walker::Text(bool whiteSoFar) {
     bool white = whiteSoFar;
     do {
-        // Tight loop over the text in hand; the hook is asked only at its end.
+        // Tight loops over the text in hand; the hook is asked only at its end.
         const char16_t* t = m_s.pText;
         const int32_t n = m_s.nTextLength;
         int32_t i = m_i;
-        while (i < n) {
-            char16_t c = t[i];
-            if (c == '<') {
+        if (white) {
+            while (i < n && IsSpace(t[i])) ++i;
+            if (i < n && t[i] != '<') white = false;
+        }
+        if (!white) {
+            i = FindTextStop(t, i, n);
+        }
+        if (i < n) {
+            // A '<' ends the node before it; a '>' in text ends it just after.
+            if (t[i] == '<') {
                 m_i = i;
                 return Finish(white ? kNodeWhiteSpace : kNodeText);
             }
-            ++i;
-            if (c == '>') {
-                m_i = i;
-                return Finish(kNodeText);
-            }
-            if (white && !IsSpace(c)) white = false;
+            m_i = i + 1;
+            return Finish(kNodeText);
         }
         m_i = i;
     } while (Avail());
@@ -138,17 +181,17 @@ int Walker::EndTag() {
         const char16_t* t = m_s.pText;
         const int32_t n = m_s.nTextLength;
         int32_t i = m_i;
-        while (i < n) {
-            char16_t c = t[i];
-            if (inName && EndsTagName(c)) {
+        if (inName) {
+            while (i < n && !EndsTagName(t[i])) ++i;
+            if (i < n) {
                 m_node.nNameLength = i - m_node.nNameStart;
                 inName = false;
             }
-            ++i;
-            if (c == '>') {
-                m_i = i;
-                return Finish(kNodeEndTag);
-            }
+        }
+        while (i < n && t[i] != '>') ++i;
+        if (i < n) {
+            m_i = i + 1;
+            return Finish(kNodeEndTag);
         }
         m_i = i;
     } while (Avail());

@@ -2,6 +2,7 @@
 
 #include <stdint.h>
 
+#include <algorithm>
 #include <limits>
 #include <unordered_map>
 #include <vector>
@@ -15,15 +16,27 @@ namespace {
 constexpr size_t kReportCap = 1000;
 
 // The open-element stack. Names live back to back in one buffer. Entries deeper than the few
-// the linear search covers are also indexed by a hash of every name form an end tag can match
-// (the whole name, and each prefix that ends before '=', '[' or ']'), so that end tags that
-// match nothing cost O(1) even under a million open elements.
+// the linear search covers are also indexed under two keys: the hash of the whole name and the
+// hash of its part before the first '=', '[' or ']'. An end tag without those characters can
+// only match one of the two forms, so the lookup is exact; an end tag that holds one of them
+// (it can match a longer prefix of a stored name) gets a bounded search among the open names
+// that share its first part. Memory stays two keys per open element and each end tag costs time
+// in proportion to its own length, however long or odd the open names are.
 class OpenStack {
 public:
     struct Entry {
         uint32_t iElement;
         uint32_t nNameOffset;
         uint32_t nNameLength;
+    };
+    // The keys of a hashed entry, kept apart so that a push stays small.
+    struct HashKeys {
+        uint64_t nWholeKey;
+        uint64_t nFirstKey;
+        // Chains of hashed entries with the same key, innermost first: depth + 1, 0 ends.
+        uint32_t nBelowWhole;
+        uint32_t nBelowFirst;
+        bool bHasFirst;  // the name holds '=', '[' or ']', so its first part differs from it
     };
 
     explicit OpenStack(bool ignoreCase) : m_bIgnoreCase(ignoreCase) { m_entries.reserve(8); }
@@ -44,11 +57,10 @@ public:
     void Pop() {
         size_t depth = m_entries.size() - 1;
         if (depth < m_nHashed) {
-            ForEachKey(Name(depth), [&](uint64_t key) {
-                auto it = m_hash.find(key);
-                it->second.pop_back();
-                if (it->second.empty()) m_hash.erase(it);
-            });
+            // The innermost entry heads its chains.
+            const HashKeys& e = m_keys[depth];
+            Unlink(m_wholeTop, e.nWholeKey, e.nBelowWhole);
+            if (e.bHasFirst) Unlink(m_firstTop, e.nFirstKey, e.nBelowFirst);
             m_nHashed = depth;
         }
         m_names.resize(m_entries.back().nNameOffset);
@@ -60,25 +72,33 @@ public:
         constexpr size_t kLinear = 32;
         size_t depth = m_entries.size();
         if (depth - m_nHashed > kLinear) {
-            for (size_t d = m_nHashed; d < depth; ++d) {
-                ForEachKey(Name(d), [&](uint64_t key) { m_hash[key].push_back(d); });
-            }
+            for (size_t d = m_nHashed; d < depth; ++d) Link(d);
             m_nHashed = depth;
         }
         for (size_t d = depth; d > m_nHashed; --d) {
             if (Matches(Name(d - 1), name)) return static_cast<long long>(d - 1);
         }
         if (m_nHashed == 0) return -1;
-        auto it = m_hash.find(KeyOf(name));
-        if (it == m_hash.end()) return -1;
-        for (size_t k = it->second.size(); k > 0; --k) {
-            size_t d = it->second[k - 1];
-            if (Matches(Name(d), name)) return static_cast<long long>(d);
+        uint64_t whole = 0;
+        uint64_t first = 0;
+        bool odd = Keys(name, &whole, &first);
+        long long best = Search(m_wholeTop, whole, name, &HashKeys::nBelowWhole);
+        if (odd) {
+            // Only a name that shares the end tag's first part can begin with the end tag.
+            best = std::max(best, Search(m_firstTop, first, name, &HashKeys::nBelowFirst));
+        } else {
+            best = std::max(best, Search(m_firstTop, whole, name, &HashKeys::nBelowFirst));
         }
-        return -1;
+        return best;
     }
 
 private:
+    // Entries a chain walk looks at before it gives up: in a chain of an end tag without '=',
+    // '[' or ']' every entry but a hash collision matches, so only odd end tags ever get near it.
+    static constexpr int kChainSearch = 64;
+
+    using TopMap = std::unordered_map<uint64_t, uint32_t>;
+
     // The stored name begins with the end tag's name and ends there or goes on with a blank,
     // '=', '/', '[' or ']'. Letter case is ignored under kXmlIgnoreCase until the first
     // character above 127, which the two names then share; after it the rest compares exactly.
@@ -86,34 +106,67 @@ private:
         return NameMatches(stored, name, m_bIgnoreCase);
     }
 
-    // FNV-1a over the name as Matches compares it.
-    template <typename Visit>
-    void ForEachKey(std::u16string_view stored, Visit visit) const {
+    // FNV-1a over the name as Matches compares it: *whole of the whole name, *first of its part
+    // before the first character that can end a matched prefix. True when the two differ.
+    bool Keys(std::u16string_view name, uint64_t* whole, uint64_t* first) const {
         uint64_t h = 1469598103934665603ull;
         bool exact = !m_bIgnoreCase;
-        for (char16_t c : stored) {
-            if (c == '=' || c == '[' || c == ']') visit(h);
-            if (c > 127) exact = true;
-            h = (h ^ (exact ? c : FoldAscii(c))) * 1099511628211ull;
-        }
-        visit(h);
-    }
-    // The last key ForEachKey visits: the whole name.
-    uint64_t KeyOf(std::u16string_view name) const {
-        uint64_t h = 1469598103934665603ull;
-        bool exact = !m_bIgnoreCase;
+        bool split = false;
         for (char16_t c : name) {
+            if (!split && EndsPathName(c)) {
+                *first = h;
+                split = true;
+            }
             if (c > 127) exact = true;
             h = (h ^ (exact ? c : FoldAscii(c))) * 1099511628211ull;
         }
-        return h;
+        *whole = h;
+        if (!split) *first = h;
+        return split;
+    }
+
+    void Link(size_t depth) {
+        if (m_keys.size() <= depth) m_keys.resize(depth + 1);
+        HashKeys& e = m_keys[depth];
+        e.bHasFirst = Keys(Name(depth), &e.nWholeKey, &e.nFirstKey);
+        e.nBelowWhole = Relink(m_wholeTop, e.nWholeKey, depth);
+        e.nBelowFirst = e.bHasFirst ? Relink(m_firstTop, e.nFirstKey, depth) : 0;
+    }
+    static uint32_t Relink(TopMap& top, uint64_t key, size_t depth) {
+        uint32_t& head = top[key];
+        uint32_t below = head;
+        head = static_cast<uint32_t>(depth + 1);
+        return below;
+    }
+    static void Unlink(TopMap& top, uint64_t key, uint32_t below) {
+        auto it = top.find(key);
+        if (below == 0) {
+            top.erase(it);
+        } else {
+            it->second = below;
+        }
+    }
+
+    long long Search(const TopMap& top, uint64_t key, std::u16string_view name,
+                     uint32_t HashKeys::*below) const {
+        auto it = top.find(key);
+        if (it == top.end()) return -1;
+        int looked = 0;
+        for (uint32_t link = it->second; link != 0 && looked < kChainSearch; ++looked) {
+            size_t d = link - 1;
+            if (Matches(Name(d), name)) return static_cast<long long>(d);
+            link = m_keys[d].*below;
+        }
+        return -1;
     }
 
     bool m_bIgnoreCase;
     std::vector<Entry> m_entries;
+    std::vector<HashKeys> m_keys;  // by depth, for the entries below m_nHashed
     std::u16string m_names;
-    std::unordered_map<uint64_t, std::vector<size_t>> m_hash;
-    size_t m_nHashed = 0;  // entries below this depth are in m_hash
+    TopMap m_wholeTop;     // whole-name key -> innermost hashed entry (depth + 1)
+    TopMap m_firstTop;     // first-part key -> innermost hashed entry with a distinct first part
+    size_t m_nHashed = 0;  // entries below this depth are in the chains
 };
 
 class Parser {

@@ -332,10 +332,12 @@ bool ReadText(XmlFile& file, std::u16string& text) {
         zerosRemoved = true;
     }
     if (utf16 && NeedsSwap(file)) SwapUnits(text.data(), kept);
-    if (utf16 && (file.m_nFlags & kFileUtf16BeBom)) {
-        AddReportEntry(file.m_strReport, u"endian_swap", std::nullopt, 0);
-    }
+    const bool swapReported = utf16 && (file.m_nFlags & kFileUtf16BeBom);
 
+    // The entries come in a fixed order (read, nulls_removed, endian_swap, utf8_detection,
+    // truncation_error) although the zero count is final only after the trim below: the rest
+    // are noted here and written in that order once it is known.
+    bool detected = false;
     if (!utf16 && file.m_strEncoding.empty()) {
         bool cutOff = false;
         if (IsUtf8Bytes(data, kept, nullptr, &cutOff) || (cutOff && !last)) {
@@ -343,8 +345,9 @@ bool ReadText(XmlFile& file, std::u16string& text) {
             AddReportEntry(file.m_strReport, u"read", std::u16string_view(u"UTF-8"),
                            kReportEncoding | kReportUpdate);
         }
-        AddReportEntry(file.m_strReport, u"utf8_detection", std::nullopt, 0);
+        detected = true;
     }
+    bool noBoundary = false;
 
     // A piece that is not the last gives back the bytes of a character the next one completes.
     size_t backBytes = 0;
@@ -355,10 +358,7 @@ bool ReadText(XmlFile& file, std::u16string& text) {
         if (utf16) {
             carryName = std::endian::native == std::endian::little ? u"UTF-16LE" : u"UTF-16BE";
         }
-        if (!CarryLength(keptBytes, kept * unitSize, carryName, carry)) {
-            AddReportEntry(file.m_strReport, u"truncation_error", EncodingOrAnsi(file),
-                           kReportEncoding);
-        }
+        noBoundary = !CarryLength(keptBytes, kept * unitSize, carryName, carry);
         size_t carryUnits = (carry + unitSize - 1) / unitSize;
         if (carryUnits > kept) carryUnits = kept;
         size_t rawUnitsBack = carryUnits;
@@ -384,6 +384,12 @@ bool ReadText(XmlFile& file, std::u16string& text) {
     if (zerosRemoved && units > kept) {
         AddReportEntry(file.m_strReport, u"nulls_removed", std::nullopt, kReportCount,
                        static_cast<long long>(units - kept));
+    }
+    if (swapReported) AddReportEntry(file.m_strReport, u"endian_swap", std::nullopt, 0);
+    if (detected) AddReportEntry(file.m_strReport, u"utf8_detection", std::nullopt, 0);
+    if (noBoundary) {
+        AddReportEntry(file.m_strReport, u"truncation_error", EncodingOrAnsi(file),
+                       kReportEncoding);
     }
 
     if (utf16) {

@@ -234,7 +234,18 @@ std::u16string ElementText(const XmlDoc& doc, uint32_t pos) {
     if (contentEnd <= contentStart) return {};
     std::u16string_view content(text + contentStart,
                                 static_cast<size_t>(contentEnd - contentStart));
-    if (content.find(u'<') == std::u16string_view::npos) return DecodeEntities(content);
+    // One pass tells the common cases apart: plain text is copied as it stands, text with
+    // references only is decoded, and markup inside is read node by node.
+    bool markup = false;
+    bool reference = false;
+    for (char16_t c : content) {
+        if (c == '<') {
+            markup = true;
+            break;
+        }
+        reference |= c == '&';
+    }
+    if (!markup) return reference ? DecodeEntities(content) : std::u16string(content);
 
     std::u16string out;
     scanner.nTextLength = contentEnd;

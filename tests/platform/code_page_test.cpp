@@ -1,4 +1,5 @@
 #include "platform/code_page.h"
+#include "platform/code_page_decoder.h"
 
 #include <errno.h>
 #include <iconv.h>
@@ -151,6 +152,64 @@ TEST(CodePage, Utf8LoopsAnswerAsIconvDoes) {
             }
         }
         ASSERT_EQ(Utf8ToUtf16(Utf16ToUtf8(text)), text);
+    }
+}
+
+}  // namespace
+}  // namespace tovarek
+
+namespace tovarek {
+namespace {
+
+// Feeds `in` to the decoder `chunk` bytes at a time, carrying back what it leaves unused, as the
+// file layer does.
+std::u16string DecodeInChunks(CodePageDecoder& decoder, std::string_view in, size_t chunk,
+                              bool* lost) {
+    std::u16string out;
+    std::string pending;
+    size_t pos = 0;
+    for (;;) {
+        size_t take = std::min(chunk, in.size() - pos);
+        pending.append(in.substr(pos, take));
+        pos += take;
+        bool final = pos == in.size();
+        pending.erase(0, decoder.Decode(pending, final, out, lost));
+        if (final) return out;
+    }
+}
+
+// The decoder's own paths for UTF-8 and 936 give exactly what the system converter gives, on
+// good text, bad bytes and sequences cut by block ends.
+TEST(CodePageDecoderTest, FastPathsAgreeWithTheConverter) {
+    std::string gbk;
+    for (int lead = 0x80; lead <= 0xFF; ++lead) {
+        for (int trail = 0x30; trail <= 0xFF; trail += 3) {
+            gbk += "ab";
+            gbk += static_cast<char>(lead);
+            gbk += static_cast<char>(trail);
+        }
+    }
+    gbk += "\xD6";  // a lead cut by the end
+    const std::string utf8 =
+        "plain <a>\xE4\xB8\xAD\xE6\x96\x87</a> \xF0\x9F\x98\x80 caf\xC3\xA9 \xFF x \xC0\x80 "
+        "\xED\xA0\x80 \xF4\x90\x80\x80 \xE4\xB8 y \xF0\x9F\x98"
+        "0123456789abcdef0123456789abcdef\xEF\xBF\xBD\xEF\xBB\xBF\xE4";
+    struct Case {
+        int codePage;
+        std::string bytes;
+    } cases[] = {{kCodePageGbk, gbk}, {kCodePageUtf8, utf8}};
+    for (const Case& c : cases) {
+        for (size_t chunk : {size_t{1}, size_t{2}, size_t{3}, size_t{7}, size_t{1} << 20}) {
+            CodePageDecoder fast(c.codePage);
+            CodePageDecoder reference(c.codePage, false);
+            ASSERT_TRUE(fast.IsOpen() && reference.IsOpen());
+            bool fastLost = false;
+            bool referenceLost = false;
+            std::u16string got = DecodeInChunks(fast, c.bytes, chunk, &fastLost);
+            std::u16string want = DecodeInChunks(reference, c.bytes, chunk, &referenceLost);
+            EXPECT_TRUE(got == want) << "code page " << c.codePage << ", chunk " << chunk;
+            EXPECT_EQ(fastLost, referenceLost) << "code page " << c.codePage;
+        }
     }
 }
 

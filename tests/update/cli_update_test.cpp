@@ -47,5 +47,35 @@ TEST(CliUpdate, OneCycleAgainstALoopbackServer) {
     EXPECT_EQ(r.out, "列表更新失败.\n");
 }
 
+// A failing database is reported as such (exit 2), and an empty one is a new database.
+TEST(CliImport, DatabaseFailureAndEmptyDatabase) {
+    test::TempDir dir(true);
+    const std::string kCli = test::CopyProgramInto(RAVLIN_CLI, dir.path());
+    test::WriteFile(dir.File("Ravlin.db"), std::string(8192, 'z'));
+    auto r = RunCommand(kCli + " import " + kSampleList);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "");
+
+    test::WriteFile(dir.File("Ravlin.db"), "");
+    r = RunCommand(kCli + " import " + kSampleList);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "3 rows added (3 records, 0 refused)\n");
+}
+
+// Whatever arrives, update exits 1 unless a usable list was imported.
+TEST(CliUpdate, UnusableBodiesExitOne) {
+    test::HttpTestServer server;
+    server.Add("/random", test::CannedResponse{200, "text/xml", "\x8f\x01\xfe\x17garbage\x99"});
+    server.Add("/cut", test::CannedResponse{200, "text/xml",
+                                            std::string("<list><File>\0</File></list>", 27)});
+    ASSERT_TRUE(server.Start()) << server.error();
+    test::TempDir dir(true);
+    const std::string kCli = test::CopyProgramInto(RAVLIN_CLI, dir.path());
+    for (const char* path : {"/random", "/cut"}) {
+        auto r = RunCommand(kCli + " update " + server.Url(path) + " 2>/dev/null");
+        EXPECT_EQ(r.exitCode, 1) << path;
+    }
+}
+
 }  // namespace
 }  // namespace tovarek

@@ -1,6 +1,7 @@
 #include "update/down_control_thread.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <chrono>
 #include <mutex>
@@ -10,6 +11,7 @@
 #include "store/core_state.h"
 #include "store/database.h"
 #include "tests/store/store_fixture.h"
+#include "tests/support/limited_child.h"
 #include "tests/update/http_test_server.h"
 #include "update/list_import.h"
 
@@ -45,10 +47,10 @@ private:
 std::mutex g_importMutex;
 std::vector<std::u16string> g_imported;
 
-int RecordImport(CoreState&, int mode, std::u16string_view text, ImportOutcome*) {
+int RecordImport(CoreState&, int mode, std::u16string text, ImportOutcome*) {
     std::lock_guard<std::mutex> lock(g_importMutex);
     EXPECT_EQ(mode, kImportText);
-    g_imported.emplace_back(text);
+    g_imported.push_back(std::move(text));
     return 0;
 }
 
@@ -144,6 +146,29 @@ TEST_F(WorkerTest, EndingTheWorkerStopsATransferInProgress) {
     EXPECT_EQ(m.wParam, 1u);
 }
 
+// A server that sends without end fails the cycle once the size cap is reached, and the whole
+// cycle fits a fixed address space.
+TEST_F(WorkerTest, EndlessBodyFailsTheCycleWithinBoundedMemory) {
+    CannedResponse endless{200, "text/xml", "<list>"};
+    endless.endless = true;
+    m_server.Add("/endless", endless);
+    std::string url = m_server.Url("/endless");
+    test::ChildOutcome outcome = test::RunLimited(512u << 20, 60, [&] {
+        CoreState app;
+        RecordingSink sink;
+        DownControlThread worker(app);
+        worker.m_strListUrl = url;
+        worker.m_hNotifyWnd.store(&sink);
+        if (!worker.CreateThread()) return 2;
+        worker.PostThreadMessage(WM_LIST_DOWNLOAD);
+        Message m = sink.Next(60s);
+        if (m.message != WM_LIST_DOWNLOAD_DONE) return 3;
+        return m.wParam == 1 ? 0 : 4;
+    });
+    EXPECT_EQ(outcome.signal, 0) << outcome.Describe();
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.Describe();
+}
+
 class WorkerImportTest : public test::StoreTest {};
 
 TEST_F(WorkerImportTest, DownloadedListReachesTheTable) {
@@ -181,6 +206,19 @@ TEST_F(WorkerImportTest, DownloadedListReachesTheTable) {
     }
     EXPECT_NE(app.ListDate(), u"暂无更新");
     EXPECT_EQ(app.m_bBlacklistStale.load(), 1);
+    {
+        // A database that fails under the import fails the cycle.
+        sqlite3* holder = nullptr;
+        ASSERT_EQ(sqlite3_open("Ravlin.db", &holder), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(holder, "begin exclusive;", nullptr, nullptr, nullptr), SQLITE_OK);
+        DownControlThread worker(app);
+        worker.m_strListUrl = server.Url("/ravlin/list/curdaylist.xml");
+        worker.m_hNotifyWnd.store(&sink);
+        ASSERT_TRUE(worker.CreateThread());
+        worker.PostThreadMessage(WM_LIST_DOWNLOAD);
+        EXPECT_EQ(sink.Next().wParam, 1u);
+        sqlite3_close(holder);
+    }
     BlacklistMap map;
     GetBlacklist(app, map);
     ASSERT_EQ(map.size(), 2u);

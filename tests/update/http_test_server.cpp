@@ -17,6 +17,10 @@ const char* ReasonPhrase(int status) {
     switch (status) {
         case 200:
             return "OK";
+        case 206:
+            return "Partial Content";
+        case 302:
+            return "Found";
         case 404:
             return "Not Found";
         case 500:
@@ -140,13 +144,27 @@ void HttpTestServer::Handle(int fd) {
         m_silentFds.push_back(fd);
         return;
     }
-    std::string answer =
-        "HTTP/1.0 " + std::to_string(r.status) + " " + ReasonPhrase(r.status) +
-        "\r\nContent-Type: " + r.contentType + "\r\nContent-Length: " +
-        std::to_string(r.declaredLength >= 0 ? r.declaredLength
-                                             : static_cast<long long>(r.body.size())) +
-        "\r\nConnection: close\r\n\r\n" + r.body;
-    SendAll(fd, answer);
+    std::string length;
+    if (r.declaredLength >= 0 || !(r.endless || r.dripMs > 0)) {
+        length = "Content-Length: " +
+                 std::to_string(r.declaredLength >= 0 ? r.declaredLength
+                                                      : static_cast<long long>(r.body.size())) +
+                 "\r\n";
+    }
+    std::string answer = "HTTP/1.0 " + std::to_string(r.status) + " " + ReasonPhrase(r.status) +
+                         "\r\nContent-Type: " + r.contentType + "\r\n" + length + r.extraHeaders +
+                         "Connection: close\r\n\r\n" + r.body;
+    bool open = SendAll(fd, answer);
+    if (r.endless) {
+        const std::string chunk(1 << 16, 'x');
+        while (open && !m_bStop.load()) open = SendAll(fd, chunk);
+    } else if (r.dripMs > 0) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (open && !m_bStop.load() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(r.dripMs));
+            open = SendAll(fd, "x");
+        }
+    }
     close(fd);
 }
 

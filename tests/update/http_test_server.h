@@ -20,6 +20,11 @@ struct CannedResponse {
     std::string body;
     bool neverAnswer = false;       // accept, read the request, then send nothing
     long long declaredLength = -1;  // Content-Length to claim; -1: the body's own
+    std::string extraHeaders = "";  // more header lines, each ending in "\r\n"
+    // Hostile bodies, sent after the head and `body` until the client gives up (or the server
+    // stops): `endless` as fast as the socket takes it, else one byte every `dripMs` when set.
+    bool endless = false;
+    int dripMs = 0;
 };
 
 class HttpTestServer {

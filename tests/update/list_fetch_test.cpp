@@ -41,7 +41,15 @@ TEST(IsUtf8Text, LeadByteRule) {
         {"two-byte lead cut off at the end", "ab\xC3", true},
         {"three-byte lead cut off after one byte", "ab\xE4\xB8", true},
         {"three-byte lead cut off at once", "ab\xE4", true},
-        {"four-byte sequence", "\xF0\x9F\x98\x80", false},
+        {"four-byte sequence", "\xF0\x9F\x98\x80", true},
+        {"four-byte sequence in Chinese text", "\xF0\xA0\x80\x80" + kZhUtf8, true},
+        {"four-byte lead, third continuation missing",
+         "\xF0\x9F\x98"
+         "A",
+         false},
+        {"four-byte lead cut off at the end", "ab\xF0\x9F\x98", true},
+        {"lead above U+10FFFF", "\xF5\x80\x80\x80", false},
+        {"lead 0xFF", "a\xFF", false},
         {"GBK text", kZhGbk, false},
         {"over-long form passes", "\xC0\x80", true},
         {"encoded surrogate passes", "\xED\xA0\x80", true},
@@ -110,8 +118,12 @@ TEST_F(FetchTest, AnswersOfTheServer) {
         {"/cut-off", {200, "text/xml", "<list><File>", false, 4096}, "", 200},
         // UTF-8 up to the zero: converted, and the conversion ends at the zero.
         {"/zero", {200, "text/xml", std::string("<a>x</a>\0<b/>", 13)}, "<a>x</a>", 200},
-        // Four-byte sequences are not taken as UTF-8: the body is handed on byte for byte.
-        {"/four-byte", {200, "text/xml", emoji}, emoji, 200},
+        // A four-byte sequence does not make the body 936: the Chinese text comes through and
+        // only the emoji, which 936 cannot hold, becomes '?'.
+        {"/four-byte", {200, "text/xml", emoji}, "<list>?" + kZhGbk + "</list>", 200},
+        // Only 200 is a list: not a redirect (never followed) and not part of one.
+        {"/redirect", {302, "text/xml", doc, false, -1, "Location: /utf8\r\n"}, "", 302},
+        {"/partial", {206, "text/xml", doc, false, -1, "Content-Range: bytes 0-9/99\r\n"}, "", 206},
     };
     HttpTestServer server;
     for (const Case& c : cases) server.Add(c.path, c.response);
@@ -123,6 +135,32 @@ TEST_F(FetchTest, AnswersOfTheServer) {
         EXPECT_EQ(m_transfer.strUrl, server.Url(c.path));
         EXPECT_EQ(server.Hits(c.path), 1) << c.path;
     }
+}
+
+// A hostile server is bounded by size, by total time and by protocol, not only by speed.
+TEST_F(FetchTest, HostileAnswersAreCutShort) {
+    EXPECT_EQ(TransferLimits{}.totalTimeoutSeconds, 300);
+    HttpTestServer server;
+    CannedResponse huge{200, "text/xml", "<list/>"};
+    huge.declaredLength = static_cast<long long>(kMaxListBytes) + 1;
+    server.Add("/huge", huge);
+    CannedResponse drip{200, "text/xml", "<list/>"};
+    drip.dripMs = 100;  // ten bytes a second: above the speed floor, never done
+    server.Add("/drip", drip);
+    ASSERT_TRUE(server.Start()) << server.error();
+
+    // Refused on its announced length, before a body byte is read.
+    EXPECT_EQ(FetchListText(m_transfer, server.Url("/huge")), "");
+    EXPECT_EQ(m_transfer.nCurlCode, CURLE_FILESIZE_EXCEEDED);
+
+    m_transfer.limits.totalTimeoutSeconds = 2;
+    EXPECT_EQ(FetchListText(m_transfer, server.Url("/drip")), "");
+    EXPECT_EQ(m_transfer.nCurlCode, CURLE_OPERATION_TIMEDOUT);
+    EXPECT_TRUE(m_transfer.strBody.empty());
+
+    // Only http and https: a local file is never read as the list.
+    EXPECT_EQ(FetchListText(m_transfer, "file:///proc/self/status"), "");
+    EXPECT_EQ(m_transfer.nCurlCode, CURLE_UNSUPPORTED_PROTOCOL);
 }
 
 TEST_F(FetchTest, DeadServersEndTheTransferInBoundedTime) {

@@ -1,13 +1,16 @@
 #include "update/list_import.h"
 
+#include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <vector>
 
-#include "store/core_state.h"
 #include "platform/local_time.h"
+#include "store/core_state.h"
 #include "store/database.h"
 #include "tests/store/store_fixture.h"
+#include "tests/support/limited_child.h"
 #include "xml/xml_doc.h"
 
 namespace tovarek {
@@ -57,7 +60,7 @@ protected:
     // Imports text that must parse; checks what every accepted document does to the state.
     ImportOutcome Import(std::u16string_view doc) {
         ImportOutcome outcome;
-        EXPECT_EQ(ImportList(m_app, kImportText, doc, &outcome), 0);
+        EXPECT_EQ(ImportList(m_app, kImportText, std::u16string(doc), &outcome), 0);
         EXPECT_TRUE(outcome.bParsed);
         EXPECT_EQ(m_app.m_bBlacklistStale.load(), 1);
         EXPECT_NE(m_app.ListDate(), u"暂无更新");
@@ -220,6 +223,120 @@ TEST_F(ImportTest, UnopenableDatabaseRunsNothingAndChangesNothing) {
     EXPECT_EQ(outcome.nRecords, 0);
     ExpectUntouched("no database");
     EXPECT_NE(DbErrLog().find("Can't open database: "), std::string::npos);
+}
+
+std::u16string ListOf(int records) {
+    std::u16string doc = u"<list>";
+    for (int i = 0; i < records; ++i) {
+        std::u16string md5 = kMd5A;
+        md5[0] = static_cast<char16_t>(u'a' + i);
+        doc += FileRecord(u"n", md5, u"1");
+    }
+    return doc + u"</list>";
+}
+
+std::string JournalMode() {
+    sqlite3* db = nullptr;
+    std::string mode;
+    if (sqlite3_open("Ravlin.db", &db) == SQLITE_OK) {
+        sqlite3_exec(
+            db, "PRAGMA journal_mode;",
+            [](void* out, int, char** values, char**) {
+                *static_cast<std::string*>(out) = values[0] ? values[0] : "";
+                return 0;
+            },
+            &mode, nullptr);
+    }
+    sqlite3_close(db);
+    return mode;
+}
+
+// A failing database is not a refused record: the import stops at the first failure, reports it,
+// and does not claim an update.
+TEST_F(ImportTest, DatabaseFailuresStopTheImport) {
+    // Not a database: the first look-up fails.
+    test::WriteFile("Ravlin.db", std::string(4096, 'x'));
+    ImportOutcome outcome;
+    EXPECT_EQ(ImportList(m_app, kImportText, ListOf(20), &outcome), kImportDbFailed);
+    EXPECT_TRUE(outcome.bDbFailed);
+    EXPECT_EQ(outcome.nRecords, 1);
+    EXPECT_EQ(outcome.nRowsAdded, 0);
+    ExpectUntouched("not a database");
+    unlink("Ravlin.db");
+
+    // A database another connection holds exclusively: one busy wait, one log line, no more.
+    Import(ListOf(1));
+    m_app.m_bBlacklistStale.store(0);
+    m_app.SetListDate(u"暂无更新");
+    unlink("log/dberr.log");
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open("Ravlin.db", &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "begin exclusive;", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(ImportList(m_app, kImportText, ListOf(3), &outcome), kImportDbFailed);
+    EXPECT_EQ(outcome.nRecords, 1);
+    EXPECT_EQ(DbErrLog(), "执行SQL 出错.database is locked\r\n");
+    ExpectUntouched("locked database");
+    sqlite3_exec(holder, "rollback;", nullptr, nullptr, nullptr);
+
+    // Another connection open but idle: the import runs, keeps the journal mode it cannot leave
+    // at once, and writes no line about it.
+    unlink("log/dberr.log");
+    ASSERT_EQ(sqlite3_exec(holder, "PRAGMA journal_mode=WAL;", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    EXPECT_EQ(ImportList(m_app, kImportText, ListOf(3), &outcome), 0);
+    EXPECT_EQ(outcome.nRowsAdded, 2);
+    EXPECT_EQ(DbErrLog(), "");
+    sqlite3_close(holder);
+}
+
+// An empty Ravlin.db is a new database; after an import the file is in rollback-journal mode,
+// so a reader who may not write the folder can open it.
+TEST_F(ImportTest, EmptyFileBecomesADatabaseAndJournalModeIsGivenBack) {
+    test::WriteFile("Ravlin.db", "");
+    ImportOutcome outcome = Import(ListOf(3));
+    EXPECT_EQ(outcome.nRowsAdded, 3);
+    EXPECT_EQ(Rows().size(), 3u);
+    EXPECT_EQ(JournalMode(), "delete");
+    EXPECT_FALSE(test::FileExists("Ravlin.db-wal"));
+    // A duplicate inside one list is still a refused record, not a failure.
+    std::u16string doc =
+        u"<list>" + FileRecord(u"x", kMd5B, u"1") + FileRecord(u"y", kMd5B, u"2") + u"</list>";
+    outcome = Import(doc);
+    EXPECT_EQ(outcome.nRecords, 2);
+    EXPECT_EQ(outcome.nRowsAdded, 1);
+    EXPECT_EQ(DbErrLog(), "");
+}
+
+// A user who may read the database but not write it or its folder: the list an import left
+// behind opens for reading, and an import of that user stops at its first insert.
+TEST_F(ImportTest, ReaderWithoutWriteAccess) {
+    Import(ListOf(3));
+    ASSERT_EQ(chmod(m_dir.path().c_str(), 0555), 0);
+    ASSERT_EQ(chmod("Ravlin.db", 0444), 0);
+    test::ChildOutcome outcome = test::RunLimited(size_t{4} << 30, 60, [this] {
+        // Root passes every permission check, so the child drops to nobody.
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 10;
+        sqlite3* db = nullptr;
+        int rows = -1;
+        if (sqlite3_open("Ravlin.db", &db) == SQLITE_OK) {
+            sqlite3_exec(
+                db, "select count(*) from blackmap;",
+                [](void* out, int, char** values, char**) {
+                    *static_cast<int*>(out) = atoi(values[0]);
+                    return 0;
+                },
+                &rows, nullptr);
+        }
+        sqlite3_close(db);
+        if (rows != 3) return 2;
+        ImportOutcome result;
+        if (ImportList(m_app, kImportText, ListOf(5), &result) != kImportDbFailed) return 3;
+        return result.nRecords == 4 && result.nRowsAdded == 0 ? 0 : 4;
+    });
+    chmod(m_dir.path().c_str(), 0700);
+    chmod("Ravlin.db", 0644);
+    EXPECT_EQ(outcome.signal, 0) << outcome.Describe();
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.Describe();
 }
 
 TEST_F(ImportTest, FileModeReadsTheFileInItsEncoding) {

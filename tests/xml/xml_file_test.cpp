@@ -90,6 +90,15 @@ TEST(LoadFileTest, MarksDeclarationsAndDetection) {
         {"zero units", std::string("\xFF\xFE<\0\0\0a\0", 8), u"<a",
          u"<bom/><read encoding=\"UTF-16LE\" length=\"3\"/><nulls_removed count=\"1\"/>",
          kFileUtf16LeBom},
+        // Zero units are counted right behind "read", before what is done to the rest.
+        {"zero bytes in undeclared 936 text", std::string("x\0\xD6\xD0 <a/>", 9), u"x中 <a/>",
+         u"<read encoding=\"\" length=\"9\"/><nulls_removed count=\"1\"/><utf8_detection/>"
+         u"<converted_to encoding=\"UTF-16\" length=\"7\"/>",
+         0},
+        {"zero units, big-endian", std::string("\xFE\xFF\0<\0\0\0a", 8), u"<a",
+         u"<bom/><read encoding=\"UTF-16BE\" length=\"3\"/><nulls_removed count=\"1\"/>"
+         u"<endian_swap/>",
+         kFileUtf16BeBom},
         {"empty", "", u"", u"<read encoding=\"\" length=\"0\"/>", 0},
         {"utf-16 of odd length", std::string("\xFF\xFE<\0a\0>", 7), u"<a\uFFFD",
          u"<bom/><read encoding=\"UTF-16LE\" length=\"2\"/>"

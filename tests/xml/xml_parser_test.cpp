@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/code_page.h"
+#include "tests/support/limited_child.h"
 #include "tests/xml/index_invariants.h"
 #include "xml/element_index.h"
 #include "xml/node_scanner.h"
@@ -246,6 +247,120 @@ TEST(XmlParse, MillionLevelsOfNesting) {
     EXPECT_EQ(doc.m_nElemCount, kDepth + 1);
     EXPECT_EQ(doc.m_index[doc.m_index[0].iFirstChild].iPrev, kDepth);
     EXPECT_EQ(doc.m_index[kDepth].iParent, 0u);
+}
+
+// End tags are matched against open names that go on with '=', '[' or ']' (any prefix that
+// ends before one of them), also when the open elements are too many for the linear search.
+TEST(XmlParse, EndTagsUnderDeepNestingOfOddNames) {
+    // 40 open levels put the outer names past the linear search.
+    const std::u16string deep = Repeat(u"<x>", 40);
+    const std::u16string closeDeep = Repeat(u"</x>", 40);
+    struct Case {
+        const char* what;
+        std::u16string text;
+        bool wellFormed;
+    } cases[] = {
+        {"first part", u"<r=1[2]>" + deep + closeDeep + u"</r></r=1[2]>", false},
+        {"whole name", u"<r=1[2]>" + deep + closeDeep + u"</r=1[2]>", true},
+        {"prefix up to a later terminator", u"<r=1[2]>" + deep + closeDeep + u"</r=1[2>", true},
+        {"prefix up to the first terminator", u"<r=1[2]>" + deep + closeDeep + u"</r>", true},
+        {"not a prefix that ends at a terminator", u"<r=1[2]>" + deep + closeDeep + u"</r=1[>",
+         false},
+        {"innermost of equals closes first",
+         u"<r>" + Repeat(u"<a=b>", 40) + Repeat(u"</a=b>", 40) + u"</r>", true},
+        {"nested in its own name", u"<a>" + deep + u"<a></a>" + closeDeep + u"</a>", true},
+    };
+    for (const Case& c : cases) {
+        XmlDoc doc;
+        EXPECT_EQ(Parse(doc, c.text), c.wellFormed) << c.what << ": " << U8(doc.m_strReport);
+    }
+    // An end tag that matches only as a longer prefix closes that element and every one above.
+    XmlDoc doc;
+    EXPECT_FALSE(Parse(doc, u"<r><a=b=c>" + deep + u"</a=b></r>"));
+    EXPECT_EQ(doc.m_index[2].EndTagLength(), 6u);
+    EXPECT_TRUE(doc.m_index[3].nFlags & kPosUnended);
+    EXPECT_FALSE(doc.m_index[1].nFlags & kPosUnended);
+}
+
+// Open names full of '=' once cost a hash key per '=' and took gigabytes; the same document
+// must now parse within a fixed address space and a few seconds of CPU.
+TEST(XmlParse, LongOddNamesStayWithinBounds) {
+    test::ChildOutcome outcome = test::RunLimited(512u << 20, 20, [] {
+        const size_t kLevels = 40;
+        const size_t kEquals = 1000000;
+        std::u16string text;
+        text.reserve(kLevels * (kEquals + 16));
+        for (size_t i = 0; i < kLevels; ++i) {
+            text += u"<a";
+            text.append(kEquals, u'=');
+            text += u">";
+        }
+        // Lone odd end tags, then the real ones.
+        for (size_t i = 0; i < kLevels; ++i) {
+            text += u"</a";
+            text.append(kEquals / 2, u'=');
+            text += u"x>";
+        }
+        for (size_t i = 0; i < kLevels; ++i) text += u"</a>";
+        XmlDoc doc;
+        doc.m_strText = std::move(text);
+        bool wellFormed = ParseText(doc);
+        if (doc.m_nElemCount != kLevels + 1) return 2;
+        if (doc.m_index[kLevels].EndTagLength() != 4) return 3;
+        return wellFormed ? 4 : 0;  // the lone end tags are diagnostics
+    });
+    EXPECT_EQ(outcome.signal, 0) << outcome.Describe();
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.Describe();
+}
+
+// A text node ends at the first '<' (before it) or '>' (after it), wherever that falls in the
+// blocks the scanner compares at once.
+TEST(XmlScan, TextEndsAtTheFirstStopInAnyPosition) {
+    for (char16_t stop : {u'<', u'>'}) {
+        for (size_t before = 0; before < 20; ++before) {
+            std::u16string text;
+            for (size_t k = 0; k < before; ++k) text += (k % 3 == 0) ? u'中' : u'x';
+            text += stop;
+            text += u"x>y<";
+            NodeScanner scanner;
+            scanner.pText = text.data();
+            scanner.nTextLength = static_cast<int32_t>(text.size());
+            ScannedNode node;
+            int kind = ScanNode(scanner, node);
+            if (before == 0 && stop == u'<') {
+                EXPECT_EQ(kind, kNodeStartTag);  // "<x>" opens the text
+                continue;
+            }
+            EXPECT_EQ(kind, kNodeText) << before;
+            EXPECT_EQ(node.nLength, static_cast<int32_t>(before + (stop == u'>' ? 1 : 0)))
+                << before << " " << static_cast<char>(stop);
+        }
+    }
+}
+
+// A parse that meets hundreds of scanner-level errors keeps its report within the cap too.
+TEST(XmlParse, ReportCapHoldsForScannerErrors) {
+    for (const char16_t* bad : {u"<1/>", u"<!x>", u"<![y>"}) {
+        XmlDoc doc;
+        EXPECT_FALSE(Parse(doc, u"<a>" + Repeat(bad, 500) + u"</a>"));
+        EXPECT_LT(doc.m_strReport.size(), 1100u) << U8(bad);
+        EXPECT_GE(doc.m_strReport.size(), 1000u) << U8(bad);
+        EXPECT_TRUE(doc.m_index[1].nFlags & kPosDiagnostic);
+        EXPECT_TRUE(doc.m_index[0].nFlags & kPosDocDiagnostic);
+    }
+}
+
+// An element nested in one of its own name is well-formed; the inner one closes first.
+TEST(XmlParse, SameNameNestingClosesInnermostFirst) {
+    XmlDoc doc;
+    ASSERT_TRUE(Parse(doc, u"<a><a></a></a>"));
+    ASSERT_EQ(doc.m_nElemCount, 3u);
+    EXPECT_EQ(doc.m_index[2].iParent, 1u);
+    EXPECT_EQ(doc.m_index[2].nStart, 3);
+    EXPECT_EQ(doc.m_index[2].nLength, 7);
+    EXPECT_EQ(doc.m_index[1].nLength, 14);
+    EXPECT_EQ(doc.m_index[1].iFirstChild, 2u);
+    EXPECT_EQ(doc.m_strReport, u"");
 }
 
 TEST(XmlParse, IndexGrowsAcrossBlocks) {

@@ -1,0 +1,36 @@
+#include "tests/support/limited_child.h"
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace tovarek::test {
+
+std::string ChildOutcome::Describe() const {
+    if (signal != 0) return "child killed by signal " + std::to_string(signal);
+    return "child exit code " + std::to_string(exitCode);
+}
+
+ChildOutcome RunLimited(size_t addressSpaceBytes, int cpuSeconds,
+                        const std::function<int()>& body) {
+    ChildOutcome outcome;
+    pid_t pid = fork();
+    if (pid < 0) return outcome;
+    if (pid == 0) {
+        rlimit as{addressSpaceBytes, addressSpaceBytes};
+        rlimit cpu{static_cast<rlim_t>(cpuSeconds), static_cast<rlim_t>(cpuSeconds)};
+        if (setrlimit(RLIMIT_AS, &as) != 0 || setrlimit(RLIMIT_CPU, &cpu) != 0) _exit(125);
+        _exit(body() & 0xff);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
+    return outcome;
+}
+
+}  // namespace tovarek::test
