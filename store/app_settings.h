@@ -15,6 +15,9 @@ class AppSettings {
 public:
     // LoadSettings: autorun from the autostart entry, the three switches from setini.
     AppSettings();
+    // All switches 0 and nothing read: for callers that must not open (or create) the database.
+    struct Unloaded {};
+    explicit AppSettings(Unloaded) {}
     AppSettings(const AppSettings&) = delete;
     AppSettings& operator=(const AppSettings&) = delete;
 
