@@ -1,12 +1,10 @@
 #include "protect/intercept_log.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/code_page.h"
 #include "platform/local_time.h"
+#include "platform/log_file.h"
 #include "platform/path_text.h"
 #include "store/core_state.h"
 
@@ -34,20 +32,7 @@ int WriteInterceptLog(const CoreState& app, std::u16string_view exePath, int64_t
     std::string dir = Utf16ToPath(app.m_strModuleDir) + "log/";
     mkdir(dir.c_str(), 0755);  // an existing folder or a failure is found out by the open
     std::string path = InterceptLogPath(app.m_strModuleDir, now);
-    int fd;
-    do {
-        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return 0;
-    std::string bytes = Utf16ToAnsiPath(line);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    close(fd);
+    WriteLogFile(path, Utf16ToAnsiPath(line), LogWrite::kAppend);
     return 0;
 }
 

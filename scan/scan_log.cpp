@@ -1,11 +1,9 @@
 #include "scan/scan_log.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/local_time.h"
+#include "platform/log_file.h"
 #include "platform/path_text.h"
 
 namespace tovarek {
@@ -37,20 +35,7 @@ int WriteScanLog(const std::u16string& moduleDir, int64_t startTime,
     std::string dir = Utf16ToPath(moduleDir) + "log/";
     mkdir(dir.c_str(), 0755);  // an existing folder or a failure is found out by the open
     std::string path = ScanLogPath(moduleDir, startTime);
-    int fd;
-    do {
-        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return -1;
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    close(fd);
-    return done == text.size() ? 0 : -1;
+    return WriteLogFile(path, text, LogWrite::kReplace) ? 0 : -1;
 }
 
 }  // namespace tovarek

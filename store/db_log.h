@@ -10,9 +10,6 @@ namespace tovarek {
 // two threads never mix inside each other. A log that can't be opened loses the message.
 void LogDbError(const std::string& messageUtf8, bool enabled);
 
-// Appends `text` (already in its final encoding) to `path`, creating the file; false on failure.
-bool AppendToFile(const std::string& path, const std::string& text);
-
 // Turns every "\n" into "\r\n".
 std::string ToCrLf(const std::string& text);
 
