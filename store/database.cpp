@@ -89,6 +89,22 @@ int RunBoundStatement(Database& db, const std::string& sql, const std::vector<st
     return rc;
 }
 
+// Opens the file by its bare name with `flags`; a failure is logged and leaves `db` closed.
+bool OpenFile(Database& db, int flags) {
+    CloseDatabase(db);
+    int rc = sqlite3_open_v2(kDatabaseFileName, &db.m_db, flags, nullptr);
+    if (rc != 0) {
+        LogDbError(std::string("Can't open database: ") +
+                       (db.m_db ? sqlite3_errmsg(db.m_db) : sqlite3_errstr(rc)),
+                   true);
+        sqlite3_close(db.m_db);
+        db.m_db = nullptr;
+        return false;
+    }
+    sqlite3_busy_timeout(db.m_db, kBusyTimeoutMs);
+    return true;
+}
+
 }  // namespace
 
 Database::~Database() {
@@ -96,37 +112,16 @@ Database::~Database() {
 }
 
 void OpenDatabase(Database& db) {
-    CloseDatabase(db);
     struct stat st;
     // An empty file is what a failed first start or a careless copy leaves; SQLite would open it
     // as a database without tables, so it is made a new database instead.
     bool existed = stat(kDatabaseFileName, &st) == 0 && st.st_size > 0;
-    int rc = sqlite3_open(kDatabaseFileName, &db.m_db);
-    if (rc != 0) {
-        LogDbError(std::string("Can't open database: ") +
-                       (db.m_db ? sqlite3_errmsg(db.m_db) : sqlite3_errstr(rc)),
-                   true);
-        sqlite3_close(db.m_db);
-        db.m_db = nullptr;
-        return;
-    }
-    sqlite3_busy_timeout(db.m_db, kBusyTimeoutMs);
-    if (existed) return;
+    if (!OpenFile(db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) || existed) return;
     for (const char* sql : kCreateStatements) Execute(db, sql, true);
 }
 
 void OpenDatabaseReadOnly(Database& db) {
-    CloseDatabase(db);
-    int rc = sqlite3_open_v2(kDatabaseFileName, &db.m_db, SQLITE_OPEN_READONLY, nullptr);
-    if (rc != 0) {
-        LogDbError(std::string("Can't open database: ") +
-                       (db.m_db ? sqlite3_errmsg(db.m_db) : sqlite3_errstr(rc)),
-                   true);
-        sqlite3_close(db.m_db);
-        db.m_db = nullptr;
-        return;
-    }
-    sqlite3_busy_timeout(db.m_db, 3000);
+    OpenFile(db, SQLITE_OPEN_READONLY);
 }
 
 int Transact(Database& db, int kind) {
