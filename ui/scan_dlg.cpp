@@ -7,4 +7,6 @@ ScanDlg::ScanDlg(CRavlinApp& app, MessageSink* mainWnd, QWidget* parent)
     setObjectName("ScanDlg");
 }
 
+void ScanDlg::StopAndJoinScan() {}
+
 }  // namespace tovarek

@@ -13,6 +13,9 @@ public:
     // mainWnd receives the page's posted messages (the main window).
     ScanDlg(CRavlinApp& app, MessageSink* mainWnd, QWidget* parent);
 
+    // Stops a running scan and waits for its worker; returns at once when none runs.
+    void StopAndJoinScan();
+
 private:
     CRavlinApp& m_app;
     MessageSink* m_pMainWnd;
