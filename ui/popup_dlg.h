@@ -29,7 +29,7 @@ public:
     // and posts WM_POPUP_START to itself; the slide starts when that is handled.
     void ShowNotice(int kind, std::list<std::u16string> names);
     // Puts the window `offset` pixels above the bottom of the work area, 10 pixels in from its
-    // right edge, at the top of the stacking order.
+    // right edge.
     void PlacePopup(int offset);
     void OnPopupStart();
     void OnTimer(int id);       // designed timers 0 (slide in), 1 (linger), 2 (slide out)
