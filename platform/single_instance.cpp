@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tovarek {
@@ -20,8 +21,16 @@ std::string SingleInstance::LockPath() {
 
 InstanceLock SingleInstance::Acquire() {
     if (m_nFd >= 0) return InstanceLock::kAcquired;
-    int fd = open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return InstanceLock::kError;
+    // O_NOFOLLOW refuses a link; O_NONBLOCK keeps a FIFO planted under the name from blocking
+    // the open. Whatever was opened must then be a regular file that this user owns: in a
+    // shared /tmp anyone could have made the name first.
+    int fd = open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0) return InstanceLock::kCreateError;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+        close(fd);
+        return InstanceLock::kCreateError;
+    }
     int r;
     do {
         r = flock(fd, LOCK_EX | LOCK_NB);
@@ -29,7 +38,7 @@ InstanceLock SingleInstance::Acquire() {
     if (r != 0) {
         int err = errno;
         close(fd);
-        return err == EWOULDBLOCK ? InstanceLock::kHeldByRunningCopy : InstanceLock::kError;
+        return err == EWOULDBLOCK ? InstanceLock::kHeldByRunningCopy : InstanceLock::kWaitError;
     }
     m_nFd = fd;
     return InstanceLock::kAcquired;

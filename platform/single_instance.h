@@ -7,7 +7,10 @@
 
 namespace tovarek {
 
-enum class InstanceLock { kAcquired, kHeldByRunningCopy, kError };
+// kCreateError: the lock file can't be opened or made, or it is not a regular file of this user
+// (a link, or a file someone else put in /tmp first). kWaitError: the file is ours but flock
+// failed for another reason than a running copy holding it.
+enum class InstanceLock { kAcquired, kHeldByRunningCopy, kCreateError, kWaitError };
 
 class SingleInstance {
 public:
@@ -16,9 +19,10 @@ public:
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
 
-    // Tries once, without waiting. kError when the lock file can't be created or locked.
+    // Tries once, without waiting.
     InstanceLock Acquire();
     void Release();
+    bool IsHeld() const { return m_nFd >= 0; }
 
     static std::string LockPath();
 

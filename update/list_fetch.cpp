@@ -23,6 +23,36 @@ int StopRequested(void* stop, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return static_cast<const std::atomic<bool>*>(stop)->load() ? 1 : 0;
 }
 
+// curl_easy_perform may wait up to a second between two progress calls, too long for a program
+// that must end within one when asked to. The multi interface lets each wait be short, with the
+// stop flag read between waits; libcurl's own limits and progress call work as before.
+CURLcode PerformStoppable(CURL* curl, const std::atomic<bool>& stop) {
+    constexpr int kWaitMs = 50;
+    CURLM* multi = curl_multi_init();
+    if (multi == nullptr) return CURLE_OUT_OF_MEMORY;
+    if (curl_multi_add_handle(multi, curl) != CURLM_OK) {
+        curl_multi_cleanup(multi);
+        return CURLE_FAILED_INIT;
+    }
+    CURLcode result = CURLE_ABORTED_BY_CALLBACK;  // stopped, or ended without a result
+    for (bool done = false; !done && !stop.load();) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) break;
+        int queued = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
+            if (msg->msg == CURLMSG_DONE) {
+                result = msg->data.result;
+                done = true;
+            }
+        }
+        if (done || running == 0) break;
+        if (curl_multi_poll(multi, nullptr, 0, kWaitMs, nullptr) != CURLM_OK) break;
+    }
+    curl_multi_remove_handle(multi, curl);
+    curl_multi_cleanup(multi);
+    return result;
+}
+
 template <typename Text>
 Text UpToZero(Text text) {
     size_t zero = text.find(typename Text::value_type(0));
@@ -116,7 +146,8 @@ std::string FetchListText(ListTransfer& transfer, const std::string& url) {
     }
     // A transfer that broke off (time-out, dropped connection, size limit) may leave part of a
     // body behind; that part is never handed on as if it were the list.
-    CURLcode rc = curl_easy_perform(curl);
+    CURLcode rc =
+        transfer.pStop ? PerformStoppable(curl, *transfer.pStop) : curl_easy_perform(curl);
     transfer.nCurlCode = rc;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &transfer.nResponseCode);
     // Only one copy of the list is held at a time: the body goes as soon as it is converted.

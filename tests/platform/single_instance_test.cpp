@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,7 +61,42 @@ TEST(SingleInstance, SecondCopyIsRefusedAndADeadHoldersLockIsTakenOver) {
 TEST(SingleInstance, UnusableLockFolderIsAnError) {
     setenv("XDG_RUNTIME_DIR", "/nonexistent-tovarek-dir", 1);
     SingleInstance lock;
-    EXPECT_EQ(lock.Acquire(), InstanceLock::kError);
+    EXPECT_EQ(lock.Acquire(), InstanceLock::kCreateError);
+    unsetenv("XDG_RUNTIME_DIR");
+}
+
+// Someone else's file, a link or a FIFO under the lock's name is never taken as the lock, and
+// the thing found there is left as it was.
+TEST(SingleInstance, ForeignLinkedOrSpecialLockFileIsAnErrorNotALock) {
+    test::TempDir dir;
+    setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+    const std::string path = dir.File("Tovarek.lock");
+    const std::string target = dir.File("elsewhere");
+    test::WriteFile(target, "keep");
+
+    ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
+    SingleInstance lock;
+    EXPECT_EQ(lock.Acquire(), InstanceLock::kCreateError);
+    EXPECT_FALSE(lock.IsHeld());
+    EXPECT_EQ(test::ReadFile(target), "keep");
+    unlink(path.c_str());
+
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    EXPECT_EQ(lock.Acquire(), InstanceLock::kCreateError);
+    unlink(path.c_str());
+
+    test::WriteFile(path, "");
+    if (geteuid() == 0) {
+        // Only root can hand a file to another user; elsewhere the two cases above stand alone.
+        ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+        EXPECT_EQ(lock.Acquire(), InstanceLock::kCreateError);
+        ASSERT_EQ(chown(path.c_str(), 0, 0), 0);
+    }
+    // The user's own file is the lock.
+    EXPECT_EQ(lock.Acquire(), InstanceLock::kAcquired);
+    EXPECT_TRUE(lock.IsHeld());
+    lock.Release();
+    EXPECT_FALSE(lock.IsHeld());
     unsetenv("XDG_RUNTIME_DIR");
 }
 

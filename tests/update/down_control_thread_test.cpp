@@ -140,7 +140,8 @@ TEST_F(WorkerTest, EndingTheWorkerStopsATransferInProgress) {
     ASSERT_EQ(m_server.Hits("/silent"), 1);
     auto t0 = std::chrono::steady_clock::now();
     worker.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, 5s);
+    // The program ends within a second of being asked, a transfer in progress included.
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 500ms);
     Message m = m_sink.Next(1s);
     EXPECT_EQ(m.message, WM_LIST_DOWNLOAD_DONE);
     EXPECT_EQ(m.wParam, 1u);
