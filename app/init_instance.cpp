@@ -43,7 +43,16 @@ StartupRefusal RefusalFor(InstanceLock outcome) {
 }
 
 bool HasDisplay() {
-    return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY") || IsSet("QT_QPA_PLATFORM");
+    if (IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY")) return true;
+    // A chosen platform counts only when it draws without a display server: "xcb" or
+    // "wayland" with neither variable set would end in Qt's own plugin failure.
+    const char* platform = getenv("QT_QPA_PLATFORM");
+    if (!platform) return false;
+    const QByteArray first = QByteArray(platform).split(';').first().split(':').first();
+    for (const char* headless : {"offscreen", "minimal", "vnc", "linuxfb", "eglfs"}) {
+        if (first == headless) return true;
+    }
+    return false;
 }
 
 int InitInstance(int& argc, char** argv) {
@@ -73,13 +82,14 @@ int InitInstance(int& argc, char** argv) {
     }
 
     CRavlinApp app;
-    AppSettings settings;  // loads the record from Ravlin.db and the autostart entry
-    InitAppState(app, &settings);
-    settings.SeedDefaultScanDir();
+    app.m_strModuleDir = ReadModuleInfo(app);
     UiResources res;
     res.moduleDir = app.m_strModuleDir;
     res.fntText = MakeListFont();
     LoadUiResources(res);
+    AppSettings settings;  // loads the record from Ravlin.db and the autostart entry
+    InitAppState(app, &settings);
+    settings.SeedDefaultScanDir();
     app.m_pUiRes = &res;
     {
         CRavlinDlg dlg(app);

@@ -67,9 +67,10 @@ void PopupDlg::PlacePopup(int offset) {
     // From the work area's own origin, so a panel at the top or left, or a primary screen that
     // is not the leftmost, still puts the window in the lower right corner of that screen.
     const QRect area = WorkArea();
-    // Stays-on-top keeps it above other windows; it is raised once when it is shown.
     setGeometry(area.left() + area.width() - 190, area.top() + area.height() - offset, kWidth,
                 kHeight);
+    // The window manager never stacks it (it bypasses it), so every placement puts it on top.
+    if (isVisible()) raise();
 }
 
 void PopupDlg::ShowNotice(int kind, std::list<std::u16string> names) {

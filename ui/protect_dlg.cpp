@@ -118,6 +118,8 @@ void ProtectDlg::StopProtection() {
 void ProtectDlg::OnTimer(int timerId) {
     if (timerId != kWatchTimer || m_bInPass) return;
     m_watchTimer.stop();
+    // A tick already due when the program decided to end must not hold the end up by a pass.
+    if (m_app.m_bExiting) return;
     m_bInPass = true;
     m_watch.OnWatchTimer(ParentSink());
     m_bInPass = false;

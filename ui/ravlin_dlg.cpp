@@ -105,7 +105,7 @@ CRavlinDlg::CRavlinDlg(CRavlinApp& app, std::string listUrl)
     m_pDownThread = std::make_unique<DownControlThread>(m_app);
     m_pDownThread->m_strListUrl = std::move(listUrl);
     m_pDownThread->CreateThread();
-    m_timerUpdate.start(kUpdateFirstMs, this);
+    m_timerUpdate.start(m_nUpdatePeriodMs = kUpdateFirstMs, this);
 
     LaunchUpdater(QString::fromStdU16String(m_app.m_strModuleDir) + "Kelvane");
 }
@@ -287,7 +287,7 @@ void CRavlinDlg::OnTimer(int id) {
     update();
     m_pDownThread->m_hNotifyWnd.store(this);
     m_pDownThread->PostThreadMessage(WM_LIST_DOWNLOAD, 0, 0);
-    m_timerUpdate.start(kUpdatePeriodMs, this);
+    m_timerUpdate.start(m_nUpdatePeriodMs = kUpdatePeriodMs, this);
 }
 
 void CRavlinDlg::timerEvent(QTimerEvent* e) {

@@ -65,6 +65,7 @@ public:
     UiRichText* ListDateLine() const { return m_txtListDate; }
     DownControlThread* DownThread() const { return m_pDownThread.get(); }
     bool IsUpdateTimerActive() const { return m_timerUpdate.isActive(); }
+    int UpdateTimerPeriodMs() const { return m_nUpdatePeriodMs; }
     // Runs the handler of designed timer `id` as a tick would (only 0 exists here).
     void OnTimer(int id);
 
@@ -103,6 +104,7 @@ private:
     int m_nTrayIconId = 130;
     std::unique_ptr<DownControlThread> m_pDownThread;
     QBasicTimer m_timerUpdate;  // designed timer 0
+    int m_nUpdatePeriodMs = 0;  // as last started
     // Moving the window by hand where the window system refuses a system move.
     bool m_bDragging = false;
     QPoint m_ptDragOffset;

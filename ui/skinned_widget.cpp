@@ -11,6 +11,9 @@ namespace tovarek {
 
 SkinnedWidget::SkinnedWidget(SkinStyle style, QWidget* parent) : QWidget(parent), m_style(style) {
     setAttribute(Qt::WA_OpaquePaintEvent);  // the back buffer covers every pixel
+    // A press on a page's free space stays with the page: only the main window's own free
+    // space drags the window.
+    if (parent) setAttribute(Qt::WA_NoMousePropagation);
 }
 
 void SkinnedWidget::PostMessage(unsigned message, uintptr_t wParam, intptr_t lParam) {

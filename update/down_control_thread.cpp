@@ -56,7 +56,9 @@ void DownControlThread::OnListDownload(uintptr_t, intptr_t) {
         std::string().swap(text);
         // A document the import cannot read still counts as a body received; a database that
         // failed under the import does not.
-        result = m_pImport(m_app, kImportText, std::move(wide), nullptr) == kImportDbFailed ? 1 : 0;
+        // The worker's own end stops the import after its record in hand.
+        const int imported = m_pImport(m_app, kImportText, std::move(wide), nullptr, &m_bStopping);
+        result = imported == kImportDbFailed || imported == kImportStopped ? 1 : 0;
     }
     MessageSink* sink = m_hNotifyWnd.load();
     if (sink) sink->PostMessage(WM_LIST_DOWNLOAD_DONE, result, 0);

@@ -22,7 +22,8 @@ struct ImportOutcome;
 class DownControlThread {
 public:
     // The import a cycle hands its text to; ImportList unless a test puts another in.
-    using Importer = int (*)(CoreState& app, int mode, std::u16string text, ImportOutcome* outcome);
+    using Importer = int (*)(CoreState& app, int mode, std::u16string text, ImportOutcome* outcome,
+                             const std::atomic<bool>* stop);
 
     explicit DownControlThread(CoreState& app);
     // Asks the loop to end, stops a transfer in progress and waits for the thread.

@@ -74,7 +74,8 @@ std::u16string ReadField(XmlDoc& doc, const char16_t* name, int kind) {
     return value;
 }
 
-int ImportList(CoreState& app, int mode, std::u16string text, ImportOutcome* outcome) {
+int ImportList(CoreState& app, int mode, std::u16string text, ImportOutcome* outcome,
+               const std::atomic<bool>* stop) {
     ImportOutcome local;
     ImportOutcome& result = outcome ? *outcome : local;
     result = ImportOutcome{};
@@ -97,7 +98,12 @@ int ImportList(CoreState& app, int mode, std::u16string text, ImportOutcome* out
 
     std::vector<std::string> key(1);
     std::vector<std::string> values(3);
+    bool stopped = false;
     while (FindChild(doc, u"File")) {
+        if (stop && stop->load()) {
+            stopped = true;
+            break;
+        }
         EnterElement(doc);
         // Each search starts behind the child found before it, so the order save, md5, size is
         // what the list must keep.
@@ -132,8 +138,9 @@ int ImportList(CoreState& app, int mode, std::u16string text, ImportOutcome* out
     LeaveManyCommits(db);
     CloseDatabase(db);
 
-    if (result.nRowsAdded > 0 || !result.bDbFailed) app.m_bBlacklistStale.store(1);
+    if (result.nRowsAdded > 0 || (!result.bDbFailed && !stopped)) app.m_bBlacklistStale.store(1);
     if (result.bDbFailed) return kImportDbFailed;
+    if (stopped) return kImportStopped;
     app.SetListDate(FormatLocalTime(u"%Y-%m-%d %H:%M:%S", NowSeconds()));
     return 0;
 }

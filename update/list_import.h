@@ -3,6 +3,7 @@
 // command line); it opens its own database connection and keeps nothing between calls.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,8 @@ constexpr int kImportFile = 1;  // `text` is the path of a document file
 
 // ImportList's result when the database failed under it.
 constexpr int kImportDbFailed = -1;
+// ImportList's result when `stop` was set before the last record.
+constexpr int kImportStopped = -2;
 
 // Mode 0 (the text moves into the document, so a large list is not copied) or 1 as above; any
 // other mode does nothing. A document that does not parse cleanly changes nothing at all and
@@ -34,7 +37,11 @@ constexpr int kImportDbFailed = -1;
 // busy past its busy time) stops the import at once: the list date keeps its value, the stale
 // flag is set only when rows were added before, and the result is kImportDbFailed. The file is
 // left in rollback-journal mode whenever no other connection holds it.
-int ImportList(CoreState& app, int mode, std::u16string text, ImportOutcome* outcome = nullptr);
+// With `stop`, the import looks at it before each record and, once it is set, ends after the
+// record in hand (the program is ending): the list date keeps its value, the stale flag is set
+// when rows were added, and the result is kImportStopped.
+int ImportList(CoreState& app, int mode, std::u16string text, ImportOutcome* outcome = nullptr,
+               const std::atomic<bool>* stop = nullptr);
 
 // Kind 0: the text of the current element's next child named `name` (searched behind the child
 // position); kind 1: the attribute `name` of the element at the child position. Empty when there

@@ -428,7 +428,9 @@ TEST(ScanEngine, SpecialFilesAreNeverOpenedAsInotifySees) {
     scan.Run({dir.path() + "/"});
     char digest[33];
     EXPECT_FALSE(ComputeFileMd5(dir.File("pipe.exe").c_str(), digest));
-    if (haveDevice) EXPECT_FALSE(ComputeFileMd5(dir.File("null.exe").c_str(), digest));
+    if (haveDevice) {
+        EXPECT_FALSE(ComputeFileMd5(dir.File("null.exe").c_str(), digest));
+    }
     std::multiset<std::string> opened;
     alignas(inotify_event) char buffer[8192];
     for (ssize_t n; (n = read(in, buffer, sizeof buffer)) > 0;) {

@@ -16,7 +16,7 @@ struct ChildOutcome {
 };
 
 // `body` runs in the child with RLIMIT_AS = addressSpaceBytes and RLIMIT_CPU = cpuSeconds;
-// its result (0 to 255) is the exit code. Must be called from a single-threaded moment of the
+// its result (0 to 255) is the exit code. Under AddressSanitizer only the CPU limit is set. Must be called from a single-threaded moment of the
 // test (no other thread of the parent is used in the child).
 ChildOutcome RunLimited(size_t addressSpaceBytes, int cpuSeconds, const std::function<int()>& body);
 

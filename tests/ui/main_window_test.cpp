@@ -245,15 +245,27 @@ TEST_F(MainWindowTest, MessageTable) {
     DeliverPostedMessages(&w);
     EXPECT_EQ(w.IsHiddenToTray(), 0);
     EXPECT_EQ(m_app.m_bExiting, 0);
+    // Many tray hosts report a single activation only; both show the window, a menu does not.
+    for (auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick}) {
+        w.OnTitleClick(1);
+        emit w.TrayIcon()->activated(QSystemTrayIcon::Context);
+        DeliverPostedMessages(&w);
+        EXPECT_EQ(w.IsHiddenToTray(), 1);
+        emit w.TrayIcon()->activated(reason);
+        DeliverPostedMessages(&w);
+        EXPECT_EQ(w.IsHiddenToTray(), 0) << reason;
+    }
 }
 
 TEST_F(MainWindowTest, UpdateTimerRunsOneCycleThatEndsInTheFailureText) {
     CRavlinDlg& w = Make();
     EXPECT_TRUE(w.IsUpdateTimerActive());
+    EXPECT_EQ(w.UpdateTimerPeriodMs(), 10);
     const QString failed = QString::fromUtf8("列表更新失败.");
     // The first tick comes by itself, moments after set-up.
     EXPECT_TRUE(test::WaitUntil([&] { return w.ListDateLine()->GetText() == failed; }));
     EXPECT_TRUE(w.IsUpdateTimerActive());  // the hourly one now
+    EXPECT_EQ(w.UpdateTimerPeriodMs(), 3600000);
     // A tick shows the updating text until the worker's answer arrives.
     w.OnTimer(0);
     EXPECT_EQ(w.ListDateLine()->GetText(), QString::fromUtf8("正在更新..."));

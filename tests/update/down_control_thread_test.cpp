@@ -47,7 +47,8 @@ private:
 std::mutex g_importMutex;
 std::vector<std::u16string> g_imported;
 
-int RecordImport(CoreState&, int mode, std::u16string text, ImportOutcome*) {
+int RecordImport(CoreState&, int mode, std::u16string text, ImportOutcome*,
+                 const std::atomic<bool>*) {
     std::lock_guard<std::mutex> lock(g_importMutex);
     EXPECT_EQ(mode, kImportText);
     g_imported.push_back(std::move(text));

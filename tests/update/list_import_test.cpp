@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <atomic>
 
 #include <vector>
 
@@ -155,6 +156,19 @@ TEST_F(ImportTest, DuplicatesAreRefusedWhileTheOthersAreStored) {
     outcome = Import(u"<list>" + FileRecord(u"again", kMd5A, u"9") + u"</list>");
     EXPECT_EQ(outcome.nRowsAdded, 0);
     EXPECT_EQ(Rows(), expected);
+}
+
+// The program's end stops an import between records: what was stored stays, nothing claims an
+// update.
+TEST_F(ImportTest, AStopEndsTheImportBetweenRecords) {
+    std::atomic<bool> stop{true};
+    ImportOutcome outcome;
+    EXPECT_EQ(ImportList(m_app, kImportText, u"<list>" + FileRecord(u"a", kMd5A, u"1") + u"</list>",
+                         &outcome, &stop),
+              kImportStopped);
+    EXPECT_EQ(outcome.nRecords, 0);
+    EXPECT_EQ(Rows(), std::vector<Row>{});
+    ExpectUntouched("stopped before the first record");
 }
 
 TEST_F(ImportTest, DocumentsThatDoNotParseChangeNothing) {
