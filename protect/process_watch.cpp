@@ -1,6 +1,5 @@
 #include "protect/process_watch.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
@@ -52,16 +51,6 @@ void LinuxProcessControl::EndPass() {
     m_bNeverEndedTaken = false;
 }
 
-bool LinuxProcessControl::ExeIdentity(const ProcessEntry& entry, FileIdentity& identity) {
-    // /proc/<pid>/exe leads to what actually runs, even when the path now names another file.
-    struct stat st;
-    if (stat(ProcExePath(entry.processId).c_str(), &st) != 0) return false;
-    identity = FileIdentity{};
-    identity.device = st.st_dev;
-    identity.inode = st.st_ino;
-    return true;
-}
-
 ProcessWatch::ProcessWatch(CoreState& app, HistorySink* sink, ProcessControl* control, Clock clock)
     : m_app(app), m_pSink(sink), m_pControl(control), m_clock(std::move(clock)) {
     if (!m_pControl) {
@@ -106,12 +95,7 @@ bool ProcessWatch::RunProtectionPass() {
         if (m_pSink) m_pSink->AddHistoryLine(line);
         ProcessEntry kept = entry;
         kept.spareText = line;
-        m_mapHistory[line] = std::move(kept);
-        FileIdentity identity;
-        if (m_pControl->ExeIdentity(entry, identity))
-            m_mapIdentity[line] = identity;
-        else
-            m_mapIdentity.erase(line);  // an equal earlier line's file is not this one
+        m_mapHistory[line] = std::move(kept);  // an equal earlier line's file is not this one
         WriteInterceptLog(m_app, entry.exePath, m_clock());
     }
 
@@ -124,13 +108,6 @@ bool ProcessWatch::RunProtectionPass() {
         if (m_pSink && longest) m_pSink->FitHistoryWidth(*longest);
     }
     m_pControl->EndPass();
-    return true;
-}
-
-bool ProcessWatch::HistoryIdentity(const std::u16string& line, FileIdentity& identity) const {
-    auto it = m_mapIdentity.find(line);
-    if (it == m_mapIdentity.end()) return false;
-    identity = it->second;
     return true;
 }
 

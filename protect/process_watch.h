@@ -45,11 +45,6 @@ public:
     virtual FileId OwnExecutable() { return OwnExecutableId(); }
     // Called once after every pass.
     virtual void EndPass() {}
-    // Device and inode of the file the process runs, recorded with its history line so that a
-    // later deletion can tell that file from one put at the same path since. False when unknown.
-    virtual bool ExeIdentity(const ProcessEntry& /*entry*/, FileIdentity& /*identity*/) {
-        return false;
-    }
 };
 
 // /proc, fingerprints through /proc/<pid>/exe reused while the file is unchanged, pidfds.
@@ -60,7 +55,6 @@ public:
     void EndChain(const ProcessTable& table, uint32_t processId, uint32_t shellProcessId) override;
     std::set<uint32_t> ProtectedProcessIds() override;
     void EndPass() override;
-    bool ExeIdentity(const ProcessEntry& entry, FileIdentity& identity) override;
     const ExeFingerprintCache& cache() const { return m_cache; }
 
 private:
@@ -94,15 +88,11 @@ public:
     // posts WM_SHOW_NOTICE (1) to `parent`.
     void OnWatchTimer(MessageSink& parent);
 
+    // Each entry keeps the ended process's exeId: the file it ran as seen in the pass, so a
+    // later deletion can tell that file from one put at the same path since.
     const HistoryIndex& historyIndex() const { return m_mapHistory; }
-    // The identity of the file the history line's process ran, as seen when it was ended; false
-    // when the line is unknown or the identity could not be taken.
-    bool HistoryIdentity(const std::u16string& line, FileIdentity& identity) const;
     // Removes a history entry (the page deletes its file or drops its line).
-    void EraseHistory(const std::u16string& line) {
-        m_mapHistory.erase(line);
-        m_mapIdentity.erase(line);
-    }
+    void EraseHistory(const std::u16string& line) { m_mapHistory.erase(line); }
 
 private:
     CoreState& m_app;
@@ -112,7 +102,6 @@ private:
     Clock m_clock;
     std::shared_ptr<const SharedBlacklist> m_pBlacklist;
     HistoryIndex m_mapHistory;
-    std::map<std::u16string, FileIdentity> m_mapIdentity;  // same keys, where known
 };
 
 }  // namespace tovarek

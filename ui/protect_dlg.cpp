@@ -6,7 +6,7 @@
 #include <QStyle>
 
 #include "app/ravlin_app.h"
-#include "platform/code_page.h"
+#include "platform/path_text.h"
 #include "platform/same_file_delete.h"
 #include "ui/show_in_folder.h"
 #include "ui/skin/skin_ui.h"
@@ -152,11 +152,11 @@ void ProtectDlg::DeleteSelected() {
         // update, a clean copy) is not the one that ran. Without a recorded identity nothing is
         // known about the file, so it stays as well.
         const ProcessEntry& entry = it->second;
-        FileIdentity identity;
-        if (!entry.exePath.empty() && m_watch.HistoryIdentity(line, identity)) {
+        if (!entry.exePath.empty() && entry.exeId.known) {
             const std::string path =
-                !entry.exePathBytes.empty() ? entry.exePathBytes : Utf16ToAnsi(entry.exePath);
-            DeleteFileIfSame(path, identity.device, identity.inode);
+                !entry.exePathBytes.empty() ? entry.exePathBytes : Utf16ToPath(entry.exePath);
+            DeleteFileIfSame(path, static_cast<dev_t>(entry.exeId.device),
+                             static_cast<ino_t>(entry.exeId.inode));
         }
         m_watch.EraseHistory(line);
         delete m_pHistoryList->takeItem(i);

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 
+#include "platform/file_id.h"
 #include "platform/local_time.h"
 #include "platform/same_file_delete.h"
 #include "tests/ui/page_env.h"
@@ -32,6 +33,10 @@ public:
         ++snapshots;
         if (onSnapshot) onSnapshot();
         table = processes;
+        // What ran is the file at the path at the time of the pass, unless told otherwise.
+        for (auto& [pid, e] : table) {
+            e.exeId = noIdentity.count(pid) ? FileId{} : FileIdOfPath(Utf16ToUtf8(e.exePath));
+        }
         shellProcessId = 0;
         return 0;
     }
@@ -42,15 +47,6 @@ public:
     }
     void EndChain(const ProcessTable&, uint32_t processId, uint32_t) override {
         ended.push_back(processId);
-    }
-    // What ran is the file at the path at the time of the pass, unless told otherwise.
-    bool ExeIdentity(const ProcessEntry& entry, FileIdentity& identity) override {
-        struct stat st;
-        if (noIdentity.count(entry.processId) || stat(Utf16ToUtf8(entry.exePath).c_str(), &st) != 0)
-            return false;
-        identity.device = st.st_dev;
-        identity.inode = st.st_ino;
-        return true;
     }
     void Add(uint32_t pid, std::u16string name, std::u16string path) {
         ProcessEntry e;
@@ -330,14 +326,16 @@ TEST(SameFileDelete, OnlyTheRecordedRegularFileGoes) {
 
 TEST(LinuxProcessControlIdentity, IsTheRunningExecutable) {
     LinuxProcessControl control;
-    ProcessEntry self;
-    self.processId = static_cast<uint32_t>(getpid());
-    FileIdentity identity;
-    ASSERT_TRUE(control.ExeIdentity(self, identity));
+    ProcessTable table;
+    uint32_t shell = 0;
+    control.Snapshot(table, shell);
+    auto self = table.find(static_cast<uint32_t>(getpid()));
+    ASSERT_NE(self, table.end());
     struct stat st;
     ASSERT_EQ(stat("/proc/self/exe", &st), 0);
-    EXPECT_EQ(identity.device, st.st_dev);
-    EXPECT_EQ(identity.inode, st.st_ino);
+    EXPECT_TRUE(self->second.exeId.known);
+    EXPECT_EQ(self->second.exeId.device, st.st_dev);
+    EXPECT_EQ(self->second.exeId.inode, st.st_ino);
 }
 
 }  // namespace
