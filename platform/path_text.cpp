@@ -111,7 +111,18 @@ std::string Utf16ToPath(std::u16string_view text) {
 
 std::string Utf16ToAnsiPath(std::u16string_view text) {
     if (AnsiCodePage() == kCodePageUtf8) return Utf16ToPath(text);
-    return Utf16ToAnsi(text);
+    // Bytes a name held that were not UTF-8 go back as those bytes (in a GBK locale they are
+    // usually the name's own GBK); the text between them goes through the code page.
+    std::string out;
+    size_t start = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        const bool escaped = i < text.size() && text[i] >= 0xDC80 && text[i] <= 0xDCFF;
+        if (!escaped && i < text.size()) continue;
+        out += Utf16ToAnsi(text.substr(start, i - start));
+        if (escaped) out.push_back(static_cast<char>(text[i] - kEscapeBase));
+        start = i + 1;
+    }
+    return out;
 }
 
 }  // namespace tovarek

@@ -17,8 +17,9 @@ std::u16string PathToUtf16(std::string_view bytes);
 // is UTF-8. A lone surrogate outside that range has no byte form and becomes '?'.
 std::string Utf16ToPath(std::u16string_view text);
 
-// Text holding paths, for a file in the ANSI code page (the logs): the exact bytes of
-// Utf16ToPath when that code page is UTF-8, else the code page's own form ('?' for what has none).
+// Text holding paths for the terminal (ravlin-cli's output): the exact bytes of Utf16ToPath when
+// the ANSI code page is UTF-8; else each escaped byte as itself and the rest in the code page's
+// own form ('?' for what has none). Logs write their paths with Utf16ToPath instead.
 std::string Utf16ToAnsiPath(std::u16string_view text);
 
 }  // namespace tovarek

@@ -26,13 +26,16 @@ std::string InterceptLogPath(const std::u16string& moduleDir, int64_t now) {
 int WriteInterceptLog(const CoreState& app, std::u16string_view exePath, int64_t now) {
     // One reading of the clock for both the stamp and the file, so a line written across
     // midnight still lands in the file of its own stamp's day.
-    std::u16string line = u"[" + FormatLocalTime(u"%Y-%m-%d %H:%M:%S", now) + u"]";
-    for (char16_t c : exePath) line.push_back(c == u'\n' || c == u'\r' ? u'?' : c);
-    line += u"\r\n";
+    std::u16string safePath(exePath);
+    for (char16_t& c : safePath) {
+        if (c == u'\n' || c == u'\r') c = u'?';
+    }
+    // The stamp in the code page, the path as the bytes the file system holds.
+    std::string line = Utf16ToAnsi(u"[" + FormatLocalTime(u"%Y-%m-%d %H:%M:%S", now) + u"]") +
+                       Utf16ToPath(safePath) + "\r\n";
     std::string dir = Utf16ToPath(app.m_strModuleDir) + "log/";
     mkdir(dir.c_str(), 0755);  // an existing folder or a failure is found out by the open
-    std::string path = InterceptLogPath(app.m_strModuleDir, now);
-    WriteLogFile(path, Utf16ToAnsiPath(line), LogWrite::kAppend);
+    WriteLogFile(InterceptLogPath(app.m_strModuleDir, now), line, LogWrite::kAppend);
     return 0;
 }
 

@@ -17,7 +17,8 @@ std::u16string BuildHistoryLine(int64_t now, std::u16string_view exeName);
 // The log file the line for `now` goes to: moduleDir + "log/pl" + local date + ".log".
 std::string InterceptLogPath(const std::u16string& moduleDir, int64_t now);
 
-// Appends "[" + local time + "]" + exePath + CR LF, in the ANSI code page, to the file of the
+// Appends "[" + local time + "]" + exePath + CR LF (the stamp in the ANSI code page, the path as
+// the bytes the file system holds) to the file of the
 // local day of `now`, creating "log/" and the file when missing. Line breaks inside the path are
 // written as '?' so a file name can't forge a line. Failures lose the line silently. Returns 0.
 int WriteInterceptLog(const CoreState& app, std::u16string_view exePath, int64_t now);

@@ -2,17 +2,23 @@
 
 #include <sys/stat.h>
 
+#include "platform/code_page.h"
 #include "platform/local_time.h"
 #include "platform/log_file.h"
 #include "platform/path_text.h"
 
 namespace tovarek {
+namespace {
+
+constexpr char16_t kVanishedMark[] = u"(已删除)";
+
+}  // namespace
 
 std::u16string ScanResultLine(const std::u16string& filePath) {
     struct stat st;
     // lstat: a link that lost its target is still an entry of its own.
     if (lstat(Utf16ToPath(filePath).c_str(), &st) == 0) return filePath;
-    return filePath + u"(已删除)";
+    return filePath + kVanishedMark;
 }
 
 std::string ScanLogPath(const std::u16string& moduleDir, int64_t startTime) {
@@ -29,7 +35,16 @@ int WriteScanLog(const std::u16string& moduleDir, int64_t startTime,
         for (char16_t& c : safe) {
             if (c == u'\n' || c == u'\r') c = u'?';
         }
-        text += Utf16ToAnsiPath(safe);
+        // The file name as the bytes the file system holds, whatever the code page; the page's
+        // own mark of a vanished file in the code page.
+        const std::u16string_view mark = kVanishedMark;
+        if (safe.size() >= mark.size() &&
+            safe.compare(safe.size() - mark.size(), mark.size(), mark) == 0) {
+            text += Utf16ToPath(std::u16string_view(safe).substr(0, safe.size() - mark.size()));
+            text += Utf16ToAnsi(mark);
+        } else {
+            text += Utf16ToPath(safe);
+        }
         text += "\r\n";
     }
     std::string dir = Utf16ToPath(moduleDir) + "log/";

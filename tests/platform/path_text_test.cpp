@@ -42,12 +42,12 @@ TEST(PathText, EveryByteStringRoundTripsAndInvalidBytesBecomeTheirOwnSurrogates)
               "a?b?");
 }
 
-TEST(PathText, LogTextKeepsTheBytesOnlyInAUtf8CodePage) {
+TEST(PathText, OutputTextKeepsEscapedBytesInAnyCodePage) {
     const std::u16string text = PathToUtf16("/opt/\xFF\xE6\x89\xAB");
     SetAnsiCodePageForTest(kCodePageUtf8);
     EXPECT_EQ(Utf16ToAnsiPath(text), "/opt/\xFF\xE6\x89\xAB");
     SetAnsiCodePageForTest(kCodePageGbk);
-    EXPECT_EQ(Utf16ToAnsiPath(text), "/opt/?\xC9\xA8");
+    EXPECT_EQ(Utf16ToAnsiPath(text), "/opt/\xFF\xC9\xA8");  // the name's own byte, not '?
     SetAnsiCodePageForTest(0);
 }
 
