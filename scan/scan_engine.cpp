@@ -416,7 +416,7 @@ void ScanPipeline::Post(unsigned message, uintptr_t wParam) {
 void ScanPipeline::Judge(PendingFile& f) {
     std::u16string wideName = ToWide(f.name);
     std::u16string widePath = f.dir->widePath + wideName;
-    int32_t scanned = m_job.m_scannedFiles.Insert({wideName, widePath});
+    int32_t scanned = m_job.m_scannedFiles.Insert({wideName, widePath, {}});
     Post(WM_SCAN_PROGRESS, static_cast<uintptr_t>(scanned));
 
     bool match = false;
@@ -438,7 +438,7 @@ void ScanPipeline::Judge(PendingFile& f) {
             int at = Locate(*f.dir, f.name, located);
             unlinkat(at, located.c_str(), 0);
         }
-        int32_t found = m_job.m_findings.Insert({std::move(wideName), std::move(widePath)});
+        int32_t found = m_job.m_findings.Insert({std::move(wideName), std::move(widePath), f.id});
         Post(WM_SCAN_FOUND, static_cast<uintptr_t>(found));
     }
     // Let the page's thread, which handles one message per file, keep up.

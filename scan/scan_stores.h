@@ -9,11 +9,16 @@
 #include <mutex>
 #include <string>
 
+#include "platform/file_id.h"
+
 namespace tovarek {
 
 struct ScanFileRecord {
     std::u16string fileName;  // name without directory
     std::u16string filePath;  // directory plus name
+    // Of a finding: the file the scan judged, so that a later deletion can tell it from a file put
+    // at the same path since. Unknown for the records of scanned files.
+    FileId fileId;
 };
 
 class ScanRecordStore {

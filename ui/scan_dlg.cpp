@@ -1,7 +1,5 @@
 #include "ui/scan_dlg.h"
 
-#include <unistd.h>
-
 #include <QListWidget>
 #include <QPainter>
 #include <QPointer>
@@ -13,6 +11,7 @@
 #include "platform/file_id.h"
 #include "platform/local_time.h"
 #include "platform/path_text.h"
+#include "platform/same_file_delete.h"
 #include "scan/canonical_root.h"
 #include "scan/process_table.h"
 #include "scan/scan_log.h"
@@ -315,15 +314,21 @@ void ScanDlg::DeleteSelected() {
         ScanFileRecord record;
         if (!m_findings.Find(sequence, record)) continue;
         const std::string path = Utf16ToPath(record.filePath);
-        // Whatever path a process runs it by, the same file ends with it.
-        const FileId fileId = FileIdOfPath(path);
-        if (ender) {
-            ender->EndProcessesOfFile(record.filePath, record.fileName, fileId);
-        } else {
-            TerminateProcessesOfFile(table, shellProcessId, record.filePath, record.fileName,
-                                     fileId);
+        // Only the file the scan found: one put at the same path since (a package update, a clean
+        // copy) is not it, and neither are the processes running that one. Without a recorded
+        // identity nothing is known about the file, so it stays as well. The line goes either way.
+        const FileId& found = record.fileId;
+        if (found.SameFile(FileIdOfPath(path))) {
+            // Whatever path a process runs it by, the same file ends with it.
+            if (ender) {
+                ender->EndProcessesOfFile(record.filePath, record.fileName, found);
+            } else {
+                TerminateProcessesOfFile(table, shellProcessId, record.filePath, record.fileName,
+                                         found);
+            }
+            DeleteFileIfSame(path, static_cast<dev_t>(found.device),
+                             static_cast<ino_t>(found.inode));
         }
-        unlink(path.c_str());
         m_findings.Erase(sequence);
     }
 }

@@ -54,6 +54,10 @@ public:
     const UiRichText* QuickButton() const { return m_btnQuick; }
     const UiRichText* PauseButton() const { return m_btnPause; }
     const UiRichText* StopButton() const { return m_btnStop; }
+    const UiRichText* FullButton() const { return m_btnFull; }
+    const UiRichText* CustomButton() const { return m_btnCustom; }
+    const UiRichText* SelectAllButton() const { return m_btnSelectAll; }
+    const UiRichText* DeleteButton() const { return m_btnDelete; }
     int64_t StartTime() const { return m_tmStart; }
 
     // Tests keep scans inside their own folders and away from real processes: the quick and

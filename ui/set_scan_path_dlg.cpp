@@ -1,6 +1,5 @@
 #include "ui/set_scan_path_dlg.h"
 
-#include <QFileDialog>
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QPaintEvent>
@@ -9,6 +8,7 @@
 
 #include "app/ravlin_app.h"
 #include "store/app_settings.h"
+#include "ui/folder_chooser.h"
 #include "ui/message_box.h"
 #include "ui/scan_dir_list.h"
 #include "ui/skin/skin_ui.h"
@@ -17,25 +17,11 @@
 namespace tovarek {
 namespace {
 
-SetScanPathDlg::FolderChooser& ChooserHook() {
-    static SetScanPathDlg::FolderChooser hook;
-    return hook;
-}
-
-QString ChooseFolder(QWidget* owner, const QString& title) {
-    if (ChooserHook()) return ChooserHook()(owner, title);
-    return QFileDialog::getExistingDirectory(owner, title);
-}
-
 bool IsEnterOrEsc(const QKeyEvent* e) {
     return e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter || e->key() == Qt::Key_Escape;
 }
 
 }  // namespace
-
-void SetScanPathDlg::SetFolderChooserForTest(FolderChooser chooser) {
-    ChooserHook() = std::move(chooser);
-}
 
 SetScanPathDlg::SetScanPathDlg(CRavlinApp& app, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_app(app) {

@@ -6,8 +6,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QString>
-#include <functional>
 #include <list>
 #include <string>
 
@@ -35,11 +33,6 @@ public:
 
     QListWidget* DirList() const { return m_pList; }
     const BackBuffer& backBuffer() const { return m_back; }
-
-    // The folder chooser: (owner, title) -> the chosen folder, empty when none was chosen.
-    using FolderChooser = std::function<QString(QWidget* owner, const QString& title)>;
-    // Tests answer the chooser without a person; an empty function restores the real one.
-    static void SetFolderChooserForTest(FolderChooser chooser);
 
 protected:
     void resizeEvent(QResizeEvent* e) override;

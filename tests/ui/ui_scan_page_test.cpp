@@ -29,6 +29,7 @@
 #include "store/app_settings.h"
 #include "store/database.h"
 #include "tests/support/temp_dir.h"
+#include "ui/folder_chooser.h"
 #include "ui/message_box.h"
 #include "ui/scan_dlg.h"
 #include "ui/set_scan_path_dlg.h"
@@ -192,7 +193,7 @@ protected:
     void TearDown() override {
         m_page.reset();
         ScanDlg::SetTestHooks({});
-        SetScanPathDlg::SetFolderChooserForTest({});
+        SetFolderChooserForTest({});
         SetMessageBoxHookForTest({});
         SetModuleDirForTest("");
         SetAnsiCodePageForTest(0);
@@ -279,7 +280,12 @@ TEST_F(ScanPageTest, ScanFindsPausesContinuesAndFinishesWithTheDesignedSummaries
     RunFor(300);
     EXPECT_EQ(Text(page.SummaryText()), pausedSummary) << "no file is checked while paused";
     EXPECT_EQ(m_ender.Calls().size(), pausedCalls);
-    EXPECT_TRUE(Text(page.SummaryText()).startsWith("扫描")) << pausedSummary.toStdString();
+    // The running shape, not the final one nor the one of the set-up.
+    EXPECT_TRUE(
+        QRegularExpression("^扫描\\d+个文件,危险文件\\d+个,耗时\\d\\d小时\\d\\d分钟\\d\\d秒$")
+            .match(pausedSummary)
+            .hasMatch())
+        << pausedSummary.toStdString();
 
     page.OnUiClick(2);
     EXPECT_EQ(page.GetState(), ScanDlg::kStateScanning);
@@ -478,6 +484,34 @@ TEST_F(ScanPageTest, SelectAllAndDeleteRebuildTheListAndRewriteTheLog) {
     EXPECT_EQ(Log(), kept + "(已删除)\r\n");
 }
 
+TEST_F(ScanPageTest, DeleteTakesOnlyTheFilesTheScanFound) {
+    const std::string replaced = Put("quick/a/evil.exe", "found");
+    const std::string unchanged = Put("quick/b/evil.exe", "found");
+    List({{"00000000000000000000000000000001", "evil.exe"}});
+    ScanDlg& page = Page();
+    page.OnUiClick(0);
+    ASSERT_TRUE(WaitFinished());
+    ASSERT_EQ(page.ResultList()->count(), 2);
+    const size_t endedBefore = m_ender.Calls().size();
+
+    // A clean copy takes the first one's place (a package update does the same): a new file
+    // under the same path.
+    struct stat found, now;
+    ASSERT_EQ(stat(replaced.c_str(), &found), 0);
+    test::WriteFile(replaced + ".new", "clean");
+    ASSERT_EQ(rename((replaced + ".new").c_str(), replaced.c_str()), 0);
+    ASSERT_EQ(stat(replaced.c_str(), &now), 0);
+    ASSERT_NE(now.st_ino, found.st_ino);
+
+    page.OnUiClick(4);
+    page.OnUiClick(5);
+    EXPECT_EQ(page.ResultList()->count(), 0) << "both lines go";
+    EXPECT_EQ(test::ReadFile(replaced), "clean") << "the file put there since stays";
+    EXPECT_FALSE(test::FileExists(unchanged));
+    EXPECT_EQ(m_ender.Calls().size(), endedBefore + 1);
+    EXPECT_EQ(m_ender.Calls().back(), unchanged) << "nothing running the clean copy is ended";
+}
+
 TEST_F(ScanPageTest, CleanScanWritesNoLogAndEmptyRootsAreRefused) {
     for (int i = 0; i < 5; ++i) Put("quick/f" + std::to_string(i), std::to_string(i));
     List({{"00000000000000000000000000000001", "evil.exe"}});
@@ -536,6 +570,58 @@ TEST_F(ScanPageTest, OnlyTheEnabledGroupIsDrawnAndClickable) {
     EXPECT_EQ(m_app.m_bScanRunning, 0);
 }
 
+TEST_F(ScanPageTest, ObjectsMarkupsAndPlacesAsDesigned) {
+    Put("quick/evil.exe");
+    List({{"00000000000000000000000000000001", "evil.exe"}});
+    m_ender.holdAt = 1;
+    ScanDlg& page = Page();
+    QListWidget* list = page.ResultList();
+    EXPECT_EQ(list->geometry(), QRect(0, 35, 350, 200)) << "where the set-up puts it";
+    EXPECT_EQ(list->font(), m_app.m_pUiRes->fntText);
+
+    const int button = m_app.m_pUiRes->imgButton->GetId();
+    const int checkBox = m_app.m_pUiRes->imgCheckBox->GetId();
+    ASSERT_NE(button, checkBox);
+    EXPECT_EQ(Text(page.QuickButton()), QString("/a,p5=%1,btn_text='开始快速扫描'/").arg(button));
+    EXPECT_EQ(Text(page.FullButton()), QString("/a,p5=%1,btn_text='开始全盘扫描'/").arg(button));
+    EXPECT_EQ(Text(page.CustomButton()), QString("/a,p5=%1,btn_text='扫描指定目录'/").arg(button));
+    EXPECT_EQ(Text(page.PauseButton()),
+              QString("/a,p5=%1,btn_width=45,btn_text='暂停'/").arg(button));
+    EXPECT_EQ(Text(page.StopButton()),
+              QString("/a,p5=%1,btn_width=45,btn_text='停止'/").arg(button));
+    EXPECT_EQ(Text(page.SelectAllButton()),
+              QString("/a,p5=%1,btn_type=1/全选//全不选").arg(checkBox));
+    EXPECT_EQ(Text(page.DeleteButton()),
+              QString("/a,p5=%1,btn_height=20,btn_text='删除所选'/").arg(button));
+    EXPECT_EQ(Text(page.SummaryText()), "扫描0个文件，危险文件0个");
+    EXPECT_EQ(Text(page.CurrentText()), "等待扫描。。。");
+
+    page.setWindowFlags(Qt::FramelessWindowHint);
+    page.resize(600, 400);
+    page.show();
+    for (QSize size : {QSize(600, 400), QSize(450, 300)}) {
+        page.resize(size);
+        page.grab();
+        const int w = size.width(), h = size.height();
+        EXPECT_EQ(list->geometry(), QRect(5, 50, w - 10, h - 110));
+        EXPECT_EQ(page.QuickButton()->GetBounds().topLeft(), QPoint(10, 15));
+        EXPECT_EQ(page.FullButton()->GetBounds().topLeft(), QPoint(110, 15));
+        EXPECT_EQ(page.CustomButton()->GetBounds().topLeft(), QPoint(210, 15));
+        EXPECT_EQ(page.SelectAllButton()->GetBounds().topLeft(), QPoint(w - 160, 20));
+        EXPECT_EQ(page.DeleteButton()->GetBounds().topLeft(), QPoint(w - 70, 15));
+        EXPECT_EQ(page.SummaryText()->GetBounds().topLeft(), QPoint(5, h - 50));
+        EXPECT_EQ(page.CurrentText()->GetBounds().topLeft(), QPoint(5, h - 35));
+    }
+    // Pause and stop are drawn only while a scan runs, in the places of quick and full.
+    page.OnUiClick(0);
+    ASSERT_TRUE(m_ender.WaitCalls(1));
+    page.grab();
+    EXPECT_EQ(page.PauseButton()->GetBounds().topLeft(), QPoint(10, 15));
+    EXPECT_EQ(page.StopButton()->GetBounds().topLeft(), QPoint(70, 15));
+    page.OnUiClick(3);
+    m_ender.Release();
+}
+
 // ---- the scan directory dialog ----
 
 QDialog* OpenDialog(QWidget* page) {
@@ -547,7 +633,7 @@ TEST_F(ScanPageTest, DialogEditsACopyAndEnterStartsTheScan) {
     const std::string chosen = Put("chosen/evil.exe");
     List({{"00000000000000000000000000000001", "evil.exe"}});
     m_settings->defaultScanDirs = {Utf8ToUtf16(m_dir.File("dflt/"))};
-    SetScanPathDlg::SetFolderChooserForTest([&](QWidget*, const QString& title) {
+    SetFolderChooserForTest([&](QWidget*, const QString& title) {
         EXPECT_EQ(title, "请选择要扫描的目录：");
         return QString::fromStdString(m_dir.File("chosen"));
     });
@@ -624,7 +710,7 @@ TEST_F(ScanPageTest, DialogEndsAsCancelUnlessStartOrEnter) {
 TEST_F(ScanPageTest, DialogChooserFailuresAndProgramEnd) {
     m_settings->defaultScanDirs = {Utf8ToUtf16(m_dir.File("quick/"))};
     QString answer;
-    SetScanPathDlg::SetFolderChooserForTest([&](QWidget*, const QString&) { return answer; });
+    SetFolderChooserForTest([&](QWidget*, const QString&) { return answer; });
     {
         SetScanPathDlg dlg(m_app, nullptr);
         dlg.OnUiClick(1);  // chooser cancelled
@@ -635,7 +721,7 @@ TEST_F(ScanPageTest, DialogChooserFailuresAndProgramEnd) {
         EXPECT_EQ(dlg.scanDirs.size(), 1u);
         // The program decided to end while the chooser was open: nothing more happens.
         answer = "/";
-        SetScanPathDlg::SetFolderChooserForTest([&](QWidget*, const QString&) {
+        SetFolderChooserForTest([&](QWidget*, const QString&) {
             m_app.m_bExiting = 1;
             return answer;
         });
@@ -643,7 +729,7 @@ TEST_F(ScanPageTest, DialogChooserFailuresAndProgramEnd) {
         EXPECT_EQ(dlg.scanDirs.size(), 1u);
         EXPECT_EQ(m_boxes.size(), 2u);
         m_app.m_bExiting = 0;
-        SetScanPathDlg::SetFolderChooserForTest([&](QWidget*, const QString&) { return answer; });
+        SetFolderChooserForTest([&](QWidget*, const QString&) { return answer; });
         dlg.OnUiClick(1);
         EXPECT_EQ(dlg.scanDirs.back(), u"/") << "a root stays one slash";
     }
