@@ -5,9 +5,10 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDir>
-#include <QFileInfo>
 #include <QProcess>
 #include <QUrl>
+
+#include "platform/path_text.h"
 
 namespace tovarek {
 namespace {
@@ -17,8 +18,16 @@ FolderOpenerHook& Hook() {
     return hook;
 }
 
-void OpenFolderWithXdgOpen(const QString& filePath) {
-    QProcess::startDetached(QStringLiteral("xdg-open"), {QFileInfo(filePath).absolutePath()});
+// A file: URI of the exact bytes of a path (file names need not be UTF-8, and a QString of one
+// would lose the bytes that are not), so the desktop is told the file that really is there.
+QString FileUri(const std::string& pathBytes) {
+    return QStringLiteral("file://") +
+           QString::fromLatin1(QUrl::toPercentEncoding(QByteArray::fromStdString(pathBytes), "/"));
+}
+
+void OpenFolderWithXdgOpen(const std::string& filePathBytes) {
+    const std::string folder = filePathBytes.substr(0, filePathBytes.rfind('/') + 1);
+    QProcess::startDetached(QStringLiteral("xdg-open"), {FileUri(folder)});
 }
 
 }  // namespace
@@ -29,21 +38,22 @@ void ShowFileInFolder(const QString& filePath) {
         Hook()(filePath);
         return;
     }
+    const std::string bytes = Utf16ToPath(filePath.toStdU16String());
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        OpenFolderWithXdgOpen(filePath);
+        OpenFolderWithXdgOpen(bytes);
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.FileManager1"),
         QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{QUrl::fromLocalFile(filePath).toString(QUrl::FullyEncoded)} << QString();
+    call << QStringList{FileUri(bytes)} << QString();
     // Asynchronous: starting a file manager may take a while and the UI must not wait for it.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), nullptr);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished,
-                     [filePath](QDBusPendingCallWatcher* w) {
-                         if (w->isError()) OpenFolderWithXdgOpen(filePath);
+                     [bytes](QDBusPendingCallWatcher* w) {
+                         if (w->isError()) OpenFolderWithXdgOpen(bytes);
                          w->deleteLater();
                      });
 }

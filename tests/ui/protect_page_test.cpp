@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QListWidget>
+#include <QScrollBar>
 #include <QThread>
 
 #include <cstring>
@@ -231,6 +233,11 @@ TEST_F(ProtectPageTest, ToggleChecksAndClearsInTurnEvenFromAnEmptyList) {
     // Wide enough for the whole line in the list's font, check box aside.
     EXPECT_GT(page.historyExtent(),
               QFontMetrics(env.res.fntText).horizontalAdvance(page.historyList()->item(0)->text()));
+    // And the list scrolls sideways as far as a line needs when it is narrower than one.
+    page.resize(120, 200);
+    page.show();
+    QCoreApplication::processEvents();
+    EXPECT_GT(page.historyList()->horizontalScrollBar()->maximum(), 0);
     for (int i = 0; i < 2; ++i) {
         QListWidgetItem* item = page.historyList()->item(i);
         EXPECT_TRUE(item->flags() & Qt::ItemIsUserCheckable);
