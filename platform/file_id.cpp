@@ -3,9 +3,8 @@
 #include <sys/stat.h>
 
 namespace tovarek {
-namespace {
 
-FileId FromStat(const struct stat& st) {
+FileId FileIdOfStat(const struct stat& st) {
     FileId id;
     id.device = static_cast<uint64_t>(st.st_dev);
     id.inode = static_cast<uint64_t>(st.st_ino);
@@ -13,18 +12,16 @@ FileId FromStat(const struct stat& st) {
     return id;
 }
 
-}  // namespace
-
 FileId FileIdOfPath(const std::string& path) {
     struct stat st;
     if (path.empty() || stat(path.c_str(), &st) != 0) return {};
-    return FromStat(st);
+    return FileIdOfStat(st);
 }
 
 FileId FileIdOfFd(int fd) {
     struct stat st;
     if (fstat(fd, &st) != 0) return {};
-    return FromStat(st);
+    return FileIdOfStat(st);
 }
 
 FileId OwnExecutableId() {

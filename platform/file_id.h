@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+struct stat;
+
 namespace tovarek {
 
 struct FileId {
@@ -17,6 +19,8 @@ struct FileId {
     }
 };
 
+// The identity in a stat(2) result the caller already has.
+FileId FileIdOfStat(const struct stat& st);
 // stat(2) of `path` (links followed; "/proc/<pid>/exe" gives what the process runs).
 FileId FileIdOfPath(const std::string& path);
 FileId FileIdOfFd(int fd);

@@ -183,31 +183,23 @@ int StatIn(const DirRef& dir, const std::string& name, struct stat& st) {
     return fstatat(at, located.c_str(), &st, 0);
 }
 
-FileId IdOf(const struct stat& st) {
-    FileId id;
-    id.device = static_cast<uint64_t>(st.st_dev);
-    id.inode = static_cast<uint64_t>(st.st_ino);
-    id.known = true;
-    return id;
-}
-
 void Fingerprint(PendingFile& f) {
     f.hashed = false;
     struct stat st;
     if (!f.mayOpen) {
         // Never opened (a device, FIFO or socket may block or act on an open); its identity
         // comes from the name alone.
-        if (StatIn(*f.dir, f.name, st) == 0) f.id = IdOf(st);
+        if (StatIn(*f.dir, f.name, st) == 0) f.id = FileIdOfStat(st);
         return;
     }
     // O_NONBLOCK: should the entry have turned into a FIFO meanwhile, the open doesn't wait.
     int fd = OpenIn(*f.dir, f.name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
-        if (StatIn(*f.dir, f.name, st) == 0) f.id = IdOf(st);
+        if (StatIn(*f.dir, f.name, st) == 0) f.id = FileIdOfStat(st);
         return;
     }
     if (fstat(fd, &st) == 0) {
-        f.id = IdOf(st);
+        f.id = FileIdOfStat(st);
         if (S_ISREG(st.st_mode)) f.hashed = ComputeFdMd5(fd, f.digest);
     }
     close(fd);
