@@ -5,6 +5,7 @@
 
 #include "cli/commands.h"
 #include "platform/code_page.h"
+#include "platform/path_text.h"
 #include "store/core_state.h"
 #include "update/list_import.h"
 
@@ -21,7 +22,7 @@ int RunImport(int argc, char** argv) {
     }
     CoreState app;
     ImportOutcome outcome;
-    ImportList(app, kImportFile, AnsiToUtf16(path), &outcome);
+    ImportList(app, kImportFile, PathToUtf16(path), &outcome);
     if (outcome.bDbFailed) {
         // The database's own message is in log/dberr.log beside the program.
         fprintf(stderr,

@@ -1,9 +1,12 @@
 #include "update/list_import.h"
 
+#include <unistd.h>
+
 #include <vector>
 
 #include "platform/code_page.h"
 #include "platform/local_time.h"
+#include "platform/path_text.h"
 #include "store/core_state.h"
 #include "store/database.h"
 #include "xml/xml_doc.h"
@@ -27,18 +30,26 @@ constexpr const char* kStoredSql = "select 1 from blackmap where md5=?";
 // The mode is taken only when no other connection holds the file, and given back at the end
 // (LeaveManyCommits): a user who may read the database but not write its folder cannot open a
 // file in WAL mode.
-void PrepareForManyCommits(Database& db) {
-    if (!TrySetJournalMode(db, "wal")) return;
+// Returns true when it switched the file to WAL (and so must give the mode back).
+bool PrepareForManyCommits(Database& db) {
+    if (!TrySetJournalMode(db, "wal")) return false;
     Execute(db, "PRAGMA synchronous=NORMAL;", false);
     // Fewer, larger checkpoints (at most 64 MB of log instead of 4 MB): each one waits for the
     // disk, and a page changed by many commits is written back once.
     Execute(db, "PRAGMA wal_autocheckpoint=16000;", false);
     Execute(db, "PRAGMA cache_size=-65536;", false);
     Execute(db, "PRAGMA mmap_size=268435456;", false);
+    return true;
 }
 
+// A reader that opened the file meanwhile (the blacklist reload, the settings) holds it only for
+// moments, so the mode is asked back a few times before the file is left in WAL until the next
+// import; at most half a second, without SQLite's busy wait or a log line.
 void LeaveManyCommits(Database& db) {
-    TrySetJournalMode(db, "delete");
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        if (TrySetJournalMode(db, "delete")) return;
+        usleep(50 * 1000);
+    }
 }
 
 // Codes with which the table refuses one record for itself; any other failure is the database's.
@@ -52,8 +63,8 @@ bool LoadDocument(XmlDoc& doc, int mode, std::u16string&& text) {
         doc.m_strReport.clear();
         return ParseText(doc);
     }
-    // Paths are byte strings in the locale's code page, as the command line hands them over.
-    if (!LoadFile(doc.m_strText, Utf16ToAnsi(text), doc.m_strReport, doc.m_nOptions)) {
+    // The path's own bytes, whatever they are (see PathToUtf16).
+    if (!LoadFile(doc.m_strText, Utf16ToPath(text), doc.m_strReport, doc.m_nOptions)) {
         return false;
     }
     return ParseText(doc);
@@ -93,7 +104,7 @@ int ImportList(CoreState& app, int mode, std::u16string text, ImportOutcome* out
         result.bDbFailed = true;
         return kImportDbFailed;
     }
-    PrepareForManyCommits(db);
+    const bool switchedToWal = PrepareForManyCommits(db);
     result.bParsed = true;
 
     std::vector<std::string> key(1);
@@ -135,7 +146,7 @@ int ImportList(CoreState& app, int mode, std::u16string text, ImportOutcome* out
         }
         result.nRowsAdded += added;  // a refused record is simply not added
     }
-    LeaveManyCommits(db);
+    if (switchedToWal) LeaveManyCommits(db);
     CloseDatabase(db);
 
     if (result.nRowsAdded > 0 || (!result.bDbFailed && !stopped)) app.m_bBlacklistStale.store(1);

@@ -5,6 +5,8 @@
 #include <unistd.h>
 #include <atomic>
 
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "platform/local_time.h"
@@ -318,6 +320,28 @@ TEST_F(ImportTest, EmptyFileBecomesADatabaseAndJournalModeIsGivenBack) {
     outcome = Import(doc);
     EXPECT_EQ(outcome.nRecords, 2);
     EXPECT_EQ(outcome.nRowsAdded, 1);
+    EXPECT_EQ(DbErrLog(), "");
+}
+
+// A reader that holds the file for a moment when the import ends does not leave it in WAL mode.
+TEST_F(ImportTest, JournalModeIsGivenBackAfterABriefReader) {
+    Import(ListOf(1));
+    sqlite3* reader = nullptr;
+    ASSERT_EQ(sqlite3_open("Ravlin.db", &reader), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(reader, "PRAGMA journal_mode=wal;", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(reader, "begin; select count(*) from blackmap;", nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    std::thread release([reader] {  // the reader reads, then closes its connection
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        sqlite3_exec(reader, "commit;", nullptr, nullptr, nullptr);
+        sqlite3_close(reader);
+    });
+    ImportOutcome outcome = Import(ListOf(2));
+    release.join();
+    EXPECT_EQ(outcome.nRowsAdded, 1);
+    EXPECT_EQ(JournalMode(), "delete");
     EXPECT_EQ(DbErrLog(), "");
 }
 
