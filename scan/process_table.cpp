@@ -96,9 +96,11 @@ std::vector<uint32_t> ChainProcessIds(const ProcessTable& table, uint32_t target
     std::set<uint32_t> seen{targetId};
 
     // Up: ancestors nearest first, until the shell, a session leader, a protected process, a
-    // missing parent or a PID already met.
+    // missing parent or a PID already met. A session leader (the target included) is where its
+    // session began: what launched it (a terminal emulator, sshd) belongs to no chain of it.
     auto e = table.find(targetId);
-    while (e != table.end() && e->second.parentProcessId != shellProcessId) {
+    while (e != table.end() && e->second.parentProcessId != shellProcessId &&
+           !IsSessionLeader(e->second)) {
         uint32_t parent = e->second.parentProcessId;
         if (parent == 0 || seen.count(parent) || neverEnded.count(parent)) break;
         e = table.find(parent);
@@ -132,8 +134,13 @@ std::vector<uint32_t> ProcessIdsOfFile(const ProcessTable& table, std::u16string
     std::u16string lowerName = LowerCase(name);
     for (const auto& [pid, e] : table) {
         if (e.hasExited || e.exeName != lowerName) continue;
-        // An unreadable path (another user's process) matches by name alone.
-        if (!e.exePath.empty() && e.exePath != path && !e.exeId.SameFile(fileId)) continue;
+        // An unreadable path (another user's process) matches by name alone, unless what it
+        // runs is known to be another file.
+        if (e.exePath.empty()) {
+            if (e.exeId.known && fileId.known && !e.exeId.SameFile(fileId)) continue;
+        } else if (e.exePath != path && !e.exeId.SameFile(fileId)) {
+            continue;
+        }
         result.push_back(pid);
     }
     return result;

@@ -114,6 +114,12 @@ TEST(ChainProcessIds, Walks) {
          0,
          {1},
          {60, 200}},
+        {"a target leading its own session: nothing above it (the terminal, sshd)",
+         MakeTable({{1, 0}, {10, 1}, {200, 10, 200}, {210, 200, 200}}),
+         200,
+         0,
+         {1},
+         {200, 210}},
         {"the lowest-PID child of each generation, siblings left",
          MakeTable({{200, 1}, {300, 200}, {250, 200}, {260, 250}, {255, 250}}),
          200,
@@ -203,6 +209,11 @@ TEST(ProcessIdsOfFile, TheSameFileByAnotherPathIsMatchedAnotherFileIsNot) {
     EXPECT_EQ(ProcessIdsOfFile(t, u"/bin/evil", u"evil", found), (Ids{10}));
     EXPECT_TRUE(ProcessIdsOfFile(t, u"/bin/evil", u"evil", FileId{}).empty());
     EXPECT_TRUE(ProcessIdsOfFile(t, u"/bin/evil", u"evil", FileId{8, 100, false}).empty());
+    // A path that can't be read matches by name unless the file it runs is known to differ.
+    t[12].exePath.clear();
+    t[11].exePath.clear();
+    t[11].exeId = FileId{};
+    EXPECT_EQ(ProcessIdsOfFile(t, u"/bin/evil", u"evil", found), (Ids{10, 11}));
 }
 
 TEST(Snapshot, HoldsThisProcessAndNoKernelThread) {
@@ -241,6 +252,12 @@ TEST(EndProcesses, NeverSignalsWhatTheTableDoesNotName) {
     // process are refused before any descriptor is opened.
     const uint32_t self = static_cast<uint32_t>(getpid());
     ProcessTable t = MakeTable({{1, 0}, {self, 1}});
+    // This process with its true start time, so only the guard for itself keeps it alive (PID 1
+    // keeps a start time of 0: outside a namespace of its own a test must not depend on its
+    // guard alone).
+    ProcStat st;
+    ASSERT_TRUE(ReadProcStat(self, st));
+    t[self].startTime = st.startTime;
     EXPECT_EQ(EndProcesses(t, Ids{1, self, 999999}), 0);
 }
 
