@@ -524,7 +524,7 @@ TEST(ScanEngine, DeleteOnFindRemovesOnlyTheFileThatWasJudged) {
     ASSERT_EQ(
         symlink(dir.File("outside/target.bin").c_str(), dir.File("tree/top/link.bin").c_str()), 0);
     // Deep, where directories are reached from an ancestor's descriptor: a directory halfway
-    // down is swapped for a link to a copy of the rest of the tree.
+    // down is swapped for a link to another folder.
     std::string deep = dir.File("tree/deep");
     for (int level = 2; level <= 100; ++level) deep += "/d";
     MakeDirs(deep);
@@ -532,7 +532,9 @@ TEST(ScanEngine, DeleteOnFindRemovesOnlyTheFileThatWasJudged) {
     std::string middle = dir.File("tree/deep");
     for (int level = 2; level <= 98; ++level) middle += "/d";  // depth 98
     MakeDirs(dir.File("elsewhere/d/d"));
-    WriteFile(dir.File("elsewhere/d/d/found.bin"), payload);
+    // The very file judged, by another name outside the tree: only the walked directories lead
+    // to the name to delete.
+    ASSERT_EQ(link((deep + "/found.bin").c_str(), dir.File("elsewhere/d/d/found.bin").c_str()), 0);
 
     Scan scan(0);
     scan.blacklist[Utf8ToUtf16(Md5Of(dir.File("tree/top/replaced.bin")))].name = u"listed.bin";
