@@ -19,9 +19,13 @@ int OpenPathAt(int at, const char* name, struct stat& st) {
     return fd;
 }
 
-int ReopenForReading(int pathFd) {
+int ReopenForReading(int pathFd, int procFdDir) {
     // The magic link names the inode the descriptor holds, whatever has become of its name.
     char link[32];
+    if (procFdDir >= 0) {
+        snprintf(link, sizeof link, "%d", pathFd);
+        return openat(procFdDir, link, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    }
     snprintf(link, sizeof link, "/proc/self/fd/%d", pathFd);
     return open(link, O_RDONLY | O_CLOEXEC | O_NOCTTY);
 }

@@ -13,7 +13,9 @@ namespace tovarek {
 int OpenPathAt(int at, const char* name, struct stat& st);
 
 // Reads the file `pathFd` (from OpenPathAt) names: O_RDONLY | O_CLOEXEC | O_NOCTTY. The caller
-// has checked that it is a regular file. The descriptor, or -1 with errno set.
-int ReopenForReading(int pathFd);
+// has checked that it is a regular file. `procFdDir`: an open "/proc/self/fd" to look the
+// descriptor up in, saving the walk down to it for each file; -1 to go by the full path. The
+// descriptor, or -1 with errno set.
+int ReopenForReading(int pathFd, int procFdDir = -1);
 
 }  // namespace tovarek

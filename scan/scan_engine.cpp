@@ -266,6 +266,9 @@ private:
     std::map<dev_t, bool> m_mapFixedDevice;
     std::set<std::pair<dev_t, ino_t>> m_visited;
     std::vector<char> m_direntBuffer;
+    // "/proc/self/fd", where files are reopened for reading (shared by the helpers, whose
+    // descriptors are the process's).
+    int m_procFdDir = -1;
 
     // The window of walked files not yet judged, oldest first. [0, m_nextFree) are taken or
     // done, the rest wait for a fingerprint. Only the walking thread adds or removes entries.
@@ -290,6 +293,7 @@ ScanPipeline::ScanPipeline(ScanJob& job, const ScanOptions& options)
                                                 : FileIdOfPath(options.ownExecutablePath);
     m_isRemovable = options.isRemovable ? options.isRemovable : IsRemovableBlockDevice;
     m_beforeRead = options.beforeRead;
+    m_procFdDir = open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
     std::string mountInfo = options.mountInfo.empty() ? ReadMountInfo() : options.mountInfo;
     for (const MountInfoEntry& e : ParseMountInfo(mountInfo)) {
         // The last mount of a device wins: later lines stack over earlier ones.
@@ -317,6 +321,7 @@ ScanPipeline::~ScanPipeline() {
     }
     m_cvWork.notify_all();
     for (std::thread& t : m_helpers) t.join();
+    if (m_procFdDir >= 0) close(m_procFdDir);
 }
 
 bool ScanPipeline::Checkpoint() {
@@ -499,7 +504,7 @@ void ScanPipeline::Fingerprint(PendingFile& f) {
     if (pathFd < 0) return;
     f.id = FileIdOfStat(st);
     if (S_ISREG(st.st_mode) && MayRead(f.dir->dev, st.st_dev, pathFd)) {
-        int fd = ReopenForReading(pathFd);
+        int fd = ReopenForReading(pathFd, m_procFdDir);
         if (fd >= 0) {
             f.hashed = ComputeFdMd5(fd, f.digest);
             close(fd);
