@@ -141,7 +141,9 @@ int RunScan(int argc, char** argv) {
     }
     // A root the scan refused (a kernel file system such as /proc) was not checked at all.
     for (const std::string& root : outcome.refusedRoots) {
-        fprintf(stderr, "ravlin-cli: scan: %s: not a file system that can be scanned; nothing there was checked\n",
+        fprintf(stderr,
+                "ravlin-cli: scan: %s: not a file system that can be scanned; nothing there was "
+                "checked\n",
                 EscapeName(root).c_str());
     }
     if (!outcome.refusedRoots.empty()) return kExitUsage;
