@@ -113,6 +113,7 @@ int RunScan(int argc, char** argv) {
     const int64_t start = NowSeconds();
     int found = 0;
     std::vector<std::u16string> logLines;
+    ScanOutcome outcome;
     {
         UITdScan worker(app);
         worker.PostScanRequest(roots, &scannedFiles, &findings, &app.m_mapBlacklist, &messages);
@@ -127,12 +128,25 @@ int RunScan(int argc, char** argv) {
                 ++found;
             }
         }
+        outcome = worker.Outcome();
     }
     // The same log the scan page writes, beside the program.
     WriteScanLog(app.m_strModuleDir, start, logLines);
     printf("%s\n", Utf16ToUtf8(BuildScanSummary(static_cast<int64_t>(scannedFiles.Size()), found,
                                                 NowSeconds() - start, true))
                        .c_str());
+    if (outcome.tooDeepSubtrees > 0) {
+        fprintf(stderr, "ravlin-cli: scan: %llu folders lie too deep and were not scanned\n",
+                static_cast<unsigned long long>(outcome.tooDeepSubtrees));
+    }
+    // A root the scan refused (a kernel file system such as /proc) was not checked at all.
+    for (const std::string& root : outcome.refusedRoots) {
+        fprintf(stderr,
+                "ravlin-cli: scan: %s: not a file system that can be scanned; nothing there was "
+                "checked\n",
+                EscapeName(root).c_str());
+    }
+    if (!outcome.refusedRoots.empty()) return kExitUsage;
     return found > 0 ? 1 : 0;
 }
 

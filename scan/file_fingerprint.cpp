@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/regular_file.h"
 #include "scan/md5.h"
 
 namespace tovarek {
@@ -62,27 +63,29 @@ bool ComputeFdMd5(int fd, char digestText[33]) {
 }
 
 bool ComputeFileMd5(const char* path, char digestText[33]) {
-    // Only a regular file is opened: opening a device or FIFO may block or act on it.
+    // Only a regular file is opened for reading: opening a device or FIFO may block or act on
+    // it. The check and the read go through one descriptor, so a name swapped in between can't
+    // slip a device in.
     struct stat st = {};
-    if (stat(path, &st) != 0) return false;
+    int pathFd = OpenPathAt(AT_FDCWD, path, st);
+    if (pathFd < 0) return false;
     if (!S_ISREG(st.st_mode)) {
+        close(pathFd);
         errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         return false;
     }
-    // O_NONBLOCK keeps the open itself from waiting should the name have become a FIFO since.
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return false;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        close(fd);
+    int fd = ReopenForReading(pathFd);
+    int err = errno;
+    close(pathFd);
+    if (fd < 0) {
         errno = err;
         return false;
     }
-    // Regular files never block; clear the flag anyway so reads behave plainly.
-    fcntl(fd, F_SETFL, 0);
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     bool ok = ComputeFdMd5(fd, digestText);
+    err = errno;
     close(fd);
+    errno = err;
     return ok;
 }
 

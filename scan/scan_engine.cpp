@@ -18,6 +18,7 @@
 #include "platform/module_info.h"
 #include "platform/mounts.h"
 #include "platform/path_text.h"
+#include "platform/regular_file.h"
 #include "scan/file_fingerprint.h"
 #include "scan/process_table.h"
 
@@ -114,6 +115,11 @@ constexpr int kMaxHeldDirectories = 96;
 // A directory whose path below its anchor would pass this keeps its own descriptor and becomes the
 // next anchor, so every relative path stays far below PATH_MAX however deep the tree.
 constexpr size_t kMaxRelativeBytes = 2048;
+// How deep the walk goes. Every level holds its entries, its path and a stack frame while the
+// levels below it are walked, so a tree made deep on purpose would otherwise use up the worker's
+// stack and memory. Deeper subtrees are skipped and counted; real trees stay far above this.
+constexpr int kMaxDepth = 1024;
+constexpr size_t kMaxPathBytes = 16384;
 // Files walked ahead of the judgement; bounds memory and open directories.
 constexpr size_t kWindowFiles = 48;
 constexpr size_t kDirentBufferBytes = 32768;
@@ -127,12 +133,17 @@ struct DirRef {
     }
     int fd = -1;  // -1: reached through `anchor`, or by path when there is none
     dev_t dev = 0;
+    ino_t ino = 0;
     std::string path;  // ends in '/'
     std::u16string widePath;
     // The nearest ancestor that holds its descriptor, and this directory's path below it
     // (ending in '/'); set only when fd is -1.
     std::shared_ptr<DirRef> anchor;
     std::string relative;
+    // Set only when fd is -1 and there is an anchor: the directory it was listed in and its name
+    // there, so the way down from the anchor can be checked level by level.
+    std::shared_ptr<DirRef> parent;
+    std::string name;
 };
 
 enum FileState { kPending, kTaken, kDone };
@@ -183,28 +194,6 @@ int StatIn(const DirRef& dir, const std::string& name, struct stat& st) {
     return fstatat(at, located.c_str(), &st, 0);
 }
 
-void Fingerprint(PendingFile& f) {
-    f.hashed = false;
-    struct stat st;
-    if (!f.mayOpen) {
-        // Never opened (a device, FIFO or socket may block or act on an open); its identity
-        // comes from the name alone.
-        if (StatIn(*f.dir, f.name, st) == 0) f.id = FileIdOfStat(st);
-        return;
-    }
-    // O_NONBLOCK: should the entry have turned into a FIFO meanwhile, the open doesn't wait.
-    int fd = OpenIn(*f.dir, f.name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        if (StatIn(*f.dir, f.name, st) == 0) f.id = FileIdOfStat(st);
-        return;
-    }
-    if (fstat(fd, &st) == 0) {
-        f.id = FileIdOfStat(st);
-        if (S_ISREG(st.st_mode)) f.hashed = ComputeFdMd5(fd, f.digest);
-    }
-    close(fd);
-}
-
 struct DirEntry {
     std::string name;
     unsigned char type;
@@ -245,9 +234,13 @@ public:
 private:
     bool Stopped() const { return m_pControl && m_pControl->IsStopped(); }
     bool Checkpoint();
-    bool Admit(int fd, dev_t parentDev, bool isRoot, dev_t& dev);
+    bool Admit(int fd, dev_t parentDev, bool isRoot, DirRef& dir);
     bool IsPseudoDevice(int fd, dev_t dev);
     bool IsFixedDevice(int fd, dev_t dev);
+    bool MayRead(dev_t dirDev, dev_t fileDev, int fd);
+    void Fingerprint(PendingFile& f);
+    int OpenWalkedDirectory(const DirRef& dir, bool& owned);
+    void DeleteIfStillJudged(const PendingFile& f);
     bool WalkDirectory(const std::shared_ptr<DirRef>& dir, int depth);
     bool Push(std::shared_ptr<PendingFile> file);
     void AdvanceOne();
@@ -262,14 +255,20 @@ private:
     std::u16string m_strOwnPathLower;
     FileId m_ownId;
     std::function<bool(uint32_t, uint32_t)> m_isRemovable;
+    std::function<void(const std::string&)> m_beforeRead;
     std::map<dev_t, std::string> m_mapFsTypeOfDevice;
     // Mount points (ending in '/') of file systems the walk never enters from above: skipped
     // before they are opened, so a dead network server can't hold the walk.
     std::set<std::string> m_setForeignMountPoints;
+    // The helpers ask too, for files that links lead to.
+    std::mutex m_deviceMutex;
     std::map<dev_t, bool> m_mapPseudoDevice;
     std::map<dev_t, bool> m_mapFixedDevice;
     std::set<std::pair<dev_t, ino_t>> m_visited;
     std::vector<char> m_direntBuffer;
+    // "/proc/self/fd", where files are reopened for reading (shared by the helpers, whose
+    // descriptors are the process's).
+    int m_procFdDir = -1;
 
     // The window of walked files not yet judged, oldest first. [0, m_nextFree) are taken or
     // done, the rest wait for a fingerprint. Only the walking thread adds or removes entries.
@@ -293,6 +292,8 @@ ScanPipeline::ScanPipeline(ScanJob& job, const ScanOptions& options)
     m_ownId = options.ownExecutablePath.empty() ? OwnExecutableId()
                                                 : FileIdOfPath(options.ownExecutablePath);
     m_isRemovable = options.isRemovable ? options.isRemovable : IsRemovableBlockDevice;
+    m_beforeRead = options.beforeRead;
+    m_procFdDir = open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
     std::string mountInfo = options.mountInfo.empty() ? ReadMountInfo() : options.mountInfo;
     for (const MountInfoEntry& e : ParseMountInfo(mountInfo)) {
         // The last mount of a device wins: later lines stack over earlier ones.
@@ -320,6 +321,7 @@ ScanPipeline::~ScanPipeline() {
     }
     m_cvWork.notify_all();
     for (std::thread& t : m_helpers) t.join();
+    if (m_procFdDir >= 0) close(m_procFdDir);
 }
 
 bool ScanPipeline::Checkpoint() {
@@ -423,13 +425,7 @@ void ScanPipeline::Judge(PendingFile& f) {
     }
     if (match) {
         m_pEnder->EndProcessesOfFile(widePath, wideName, f.id);
-        if (m_job.m_bDeleteOnFind) {
-            // Through the directory the walk opened (or its anchor): the very file judged,
-            // whatever its name's encoding or its path's length.
-            std::string located;
-            int at = Locate(*f.dir, f.name, located);
-            unlinkat(at, located.c_str(), 0);
-        }
+        if (m_job.m_bDeleteOnFind) DeleteIfStillJudged(f);
         int32_t found = m_job.m_findings.Insert({std::move(wideName), std::move(widePath), f.id});
         Post(WM_SCAN_FOUND, static_cast<uintptr_t>(found));
     }
@@ -438,6 +434,7 @@ void ScanPipeline::Judge(PendingFile& f) {
 }
 
 bool ScanPipeline::IsPseudoDevice(int fd, dev_t dev) {
+    std::lock_guard<std::mutex> lock(m_deviceMutex);
     auto cached = m_mapPseudoDevice.find(dev);
     if (cached != m_mapPseudoDevice.end()) return cached->second;
     bool pseudo = false;
@@ -453,6 +450,7 @@ bool ScanPipeline::IsPseudoDevice(int fd, dev_t dev) {
 }
 
 bool ScanPipeline::IsFixedDevice(int fd, dev_t dev) {
+    std::lock_guard<std::mutex> lock(m_deviceMutex);
     auto cached = m_mapFixedDevice.find(dev);
     if (cached != m_mapFixedDevice.end()) return cached->second;
     bool fixed = false;
@@ -470,15 +468,102 @@ bool ScanPipeline::IsFixedDevice(int fd, dev_t dev) {
 
 // A directory is entered once per scan and never when it lies on a pseudo file system; below a
 // root, another file system is entered only when it is a fixed one.
-bool ScanPipeline::Admit(int fd, dev_t parentDev, bool isRoot, dev_t& dev) {
+bool ScanPipeline::Admit(int fd, dev_t parentDev, bool isRoot, DirRef& dir) {
     struct stat st;
     if (fstat(fd, &st) != 0) return false;
-    dev = st.st_dev;
+    dir.dev = st.st_dev;
+    dir.ino = st.st_ino;
     if (isRoot || st.st_dev != parentDev) {
         if (IsPseudoDevice(fd, st.st_dev)) return false;
         if (!isRoot && !IsFixedDevice(fd, st.st_dev)) return false;
     }
     return m_visited.emplace(st.st_dev, st.st_ino).second;
+}
+
+// A file that a link leads onto another file system is read only when that one is a file system
+// the walk would enter: a link must not carry the scan onto a network share or a kernel view.
+bool ScanPipeline::MayRead(dev_t dirDev, dev_t fileDev, int fd) {
+    if (fileDev == dirDev) return true;
+    return !IsPseudoDevice(fd, fileDev) && IsFixedDevice(fd, fileDev);
+}
+
+void ScanPipeline::Fingerprint(PendingFile& f) {
+    f.hashed = false;
+    if (m_beforeRead) m_beforeRead(f.dir->path + f.name);
+    std::string located;
+    int at = Locate(*f.dir, f.name, located);
+    struct stat st;
+    if (!f.mayOpen) {
+        // Never opened (a device, FIFO or socket may block or act on an open); its identity
+        // comes from the name alone.
+        if (fstatat(at, located.c_str(), &st, 0) == 0) f.id = FileIdOfStat(st);
+        return;
+    }
+    // What the name leads to now, whatever it was when listed: only a regular file is read.
+    int pathFd = OpenPathAt(at, located.c_str(), st);
+    if (pathFd < 0) return;
+    f.id = FileIdOfStat(st);
+    if (S_ISREG(st.st_mode) && MayRead(f.dir->dev, st.st_dev, pathFd)) {
+        int fd = ReopenForReading(pathFd, m_procFdDir);
+        if (fd >= 0) {
+            f.hashed = ComputeFdMd5(fd, f.digest);
+            close(fd);
+        }
+    }
+    close(pathFd);
+}
+
+// A descriptor of the directory the walk listed, or -1 when its name no longer leads there. Deep
+// directories gave up their own descriptor: they are opened again level by level from their
+// anchor, each level checked against the directory the walk entered, so a level swapped for a
+// link meanwhile leads nowhere. `owned`: the caller closes the result.
+int ScanPipeline::OpenWalkedDirectory(const DirRef& dir, bool& owned) {
+    owned = false;
+    if (dir.fd >= 0) return dir.fd;
+    if (!dir.anchor) {
+        // A single file judged by its path: only the file's own identity can be checked.
+        owned = true;
+        return open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+    }
+    std::vector<const DirRef*> levels;
+    for (const DirRef* d = &dir; d != dir.anchor.get(); d = d->parent.get()) {
+        if (!d) return -1;
+        levels.push_back(d);
+    }
+    int at = dir.anchor->fd;
+    for (auto it = levels.rbegin(); it != levels.rend(); ++it) {
+        int next = openat(at, (*it)->name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+        if (owned) close(at);
+        owned = true;
+        struct stat st;
+        if (next >= 0 &&
+            (fstat(next, &st) != 0 || st.st_dev != (*it)->dev || st.st_ino != (*it)->ino)) {
+            close(next);
+            next = -1;
+        }
+        if (next < 0) {
+            owned = false;
+            return -1;
+        }
+        at = next;
+    }
+    return at;
+}
+
+// Deletes the judged file only while its directory entry is still the regular file that was
+// fingerprinted: never a file that took its name since, nor what a link (to a file or, on the way
+// down, to a directory) leads to.
+void ScanPipeline::DeleteIfStillJudged(const PendingFile& f) {
+    if (!f.id.known) return;
+    bool owned = false;
+    int dirFd = OpenWalkedDirectory(*f.dir, owned);
+    if (dirFd < 0) return;
+    struct stat st;
+    if (fstatat(dirFd, f.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+        FileIdOfStat(st).SameFile(f.id)) {
+        unlinkat(dirFd, f.name.c_str(), 0);
+    }
+    if (owned) close(dirFd);
 }
 
 bool ScanPipeline::WalkDirectory(const std::shared_ptr<DirRef>& dir, int depth) {
@@ -490,6 +575,7 @@ bool ScanPipeline::WalkDirectory(const std::shared_ptr<DirRef>& dir, int depth) 
     } else {
         dir->anchor.reset();
         dir->relative.clear();
+        dir->parent.reset();
     }
     for (DirEntry& e : entries) {
         if (!Checkpoint()) return false;
@@ -508,19 +594,23 @@ bool ScanPipeline::WalkDirectory(const std::shared_ptr<DirRef>& dir, int depth) 
             std::string childPath = dir->path + e.name + '/';
             // A mount of a kind never entered from above is not even opened.
             if (m_setForeignMountPoints.count(childPath)) continue;
+            if (depth + 1 > kMaxDepth || childPath.size() > kMaxPathBytes) {
+                ++m_job.m_outcome.tooDeepSubtrees;
+                continue;
+            }
             int fd = OpenIn(*dir, e.name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
             if (fd < 0) continue;
-            dev_t dev = 0;
-            if (!Admit(fd, dir->dev, false, dev)) {
+            auto child = std::make_shared<DirRef>();
+            if (!Admit(fd, dir->dev, false, *child)) {
                 close(fd);
                 continue;
             }
-            auto child = std::make_shared<DirRef>();
             child->fd = fd;
-            child->dev = dev;
             child->path = std::move(childPath);
             child->widePath = dir->widePath + ToWide(e.name) + u'/';
             // Where the child is reached from once its own descriptor is closed.
+            child->parent = dir;
+            child->name = e.name;
             if (dir->fd >= 0) {
                 child->anchor = dir;
                 child->relative = e.name + '/';
@@ -546,8 +636,13 @@ void ScanPipeline::ScanRoot(const std::string& root) {
     dir->path = root;
     if (dir->path.back() != '/') dir->path.push_back('/');
     dir->fd = open(dir->path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
-    if (dir->fd < 0) return;
-    if (!Admit(dir->fd, 0, true, dir->dev)) return;
+    struct stat st;
+    if (dir->fd < 0 || fstat(dir->fd, &st) != 0 || IsPseudoDevice(dir->fd, st.st_dev)) {
+        // Nothing below it is checked: the caller must not take this for a clean result.
+        m_job.m_outcome.refusedRoots.push_back(root);
+        return;
+    }
+    if (!Admit(dir->fd, 0, true, *dir)) return;
     dir->widePath = ToWide(dir->path);
     bool finished = WalkDirectory(dir, 0);
     while (finished && !m_window.empty()) {
@@ -569,6 +664,7 @@ void ScanPipeline::CheckOne(const std::string& directory, const std::string& nam
     f.dir = dir;
     f.name = name;
     struct stat st;
+    if (stat(directory.c_str(), &st) == 0) dir->dev = st.st_dev;
     f.mayOpen = stat((directory + name).c_str(), &st) == 0 && S_ISREG(st.st_mode);
     Fingerprint(f);
     Judge(f);

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/file_id.h"
 #include "platform/messages.h"
@@ -91,6 +92,18 @@ struct ScanOptions {
     std::string mountInfo;
     // Tells removable block devices; none: IsRemovableBlockDevice.
     std::function<bool(uint32_t, uint32_t)> isRemovable;
+    // For tests: runs on the fingerprinting thread just before the file at this path (directory
+    // as walked, then the name) is looked at, so a test can swap it.
+    std::function<void(const std::string&)> beforeRead;
+};
+
+// What a scan could not cover, for the caller to tell the user.
+struct ScanOutcome {
+    // Directories not entered because they lie too deep (past the walk's depth or path length
+    // bound); each one's whole subtree goes unchecked.
+    uint64_t tooDeepSubtrees = 0;
+    // Roots not walked at all (as given): they could not be opened or hold a kernel file system.
+    std::vector<std::string> refusedRoots;
 };
 
 class ScanPipeline;
@@ -114,6 +127,8 @@ public:
     NameIndex m_nameIndex;
     MessageSink* m_pNotifyWnd;
     const int m_bDeleteOnFind;
+    // Filled by the walking thread; read it once the walk has returned.
+    ScanOutcome m_outcome;
 
 private:
     friend class ScanPipeline;
@@ -124,7 +139,8 @@ private:
 
 // Walks `directory` (narrow, ending in '/') and checks every file in it and below. Returns when
 // every file met has been judged, or at once when the scan was stopped. A directory that can't
-// be listed is skipped silently.
+// be listed is skipped silently; a root that can't be walked, and subtrees too deep to enter, are
+// counted in the job's outcome.
 void ScanDirectory(ScanJob& job, const std::string& directory);
 
 // Judges one file `directory` + `name` at once (directory ends in '/').

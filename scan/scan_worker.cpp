@@ -1,5 +1,7 @@
 #include "scan/scan_worker.h"
 
+#include <utility>
+
 #include "platform/path_text.h"
 #include "store/app_settings.h"
 #include "store/core_state.h"
@@ -50,6 +52,8 @@ void UITdScan::OnScanRequest() {
             if (m_control.IsStopped()) break;
             ScanDirectory(job, Utf16ToPath(root));
         }
+        // Handed over before the end message, which orders it before the page's read.
+        m_outcome = std::move(job.m_outcome);
     }
     m_control.Post(m_hNotifyWnd, WM_SCAN_DONE, 0, 0);
 }

@@ -36,6 +36,9 @@ public:
     // the request is posted.
     ScanOptions& Options() { return m_options; }
 
+    // What the last scan could not cover. Read it once WM_SCAN_DONE has arrived.
+    const ScanOutcome& Outcome() const { return m_outcome; }
+
 private:
     void Run();
     void OnScanRequest();
@@ -48,6 +51,7 @@ private:
 
     CoreState& m_app;
     ScanOptions m_options;
+    ScanOutcome m_outcome;
     ScanControl m_control;
     MessageQueue m_queue;
     std::thread m_thread;

@@ -148,6 +148,11 @@ TEST(CliScan, NothingCheckedIsNeverACleanResultAndTheListIsNeverChanged) {
     }
     // A root that can't be opened as a directory.
     EXPECT_EQ(RunCommand(Isolated(kCli + " scan " + dir.File("plain-file") + " 2>&1")).exitCode, 2);
+    // A kernel file system named as a root is refused, not reported clean (nothing under it is
+    // read: the root is looked at and left).
+    auto proc = RunCommand(Isolated(kCli + " scan /proc 2>&1"));
+    EXPECT_EQ(proc.exitCode, 2) << proc.out;
+    EXPECT_NE(proc.out.find("/proc/: "), std::string::npos) << proc.out;
     // And the good list still finds.
     EXPECT_EQ(RunCommand(scan).exitCode, 1);
 }

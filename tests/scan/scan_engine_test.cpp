@@ -47,6 +47,7 @@ struct Scan {
     void Run(const std::vector<std::string>& roots, int deleteOnFind = 0) {
         ScanJob job(scanned, findings, blacklist, &sink, deleteOnFind, options);
         for (const std::string& root : roots) ScanDirectory(job, root);
+        outcome = job.m_outcome;
     }
     std::vector<std::string> Found() const { return Paths(findings); }
     std::vector<std::string> Scanned() const { return Paths(scanned); }
@@ -57,6 +58,7 @@ struct Scan {
     RecordingSink sink{scanned, findings};
     RecordingEnder ender;
     ScanOptions options;
+    ScanOutcome outcome;
 };
 
 std::vector<std::string> Sorted(std::vector<std::string> v) {
@@ -448,6 +450,154 @@ TEST(ScanEngine, SpecialFilesAreNeverOpenedAsInotifySees) {
     EXPECT_EQ(opened.count("null.exe"), 0u);
 }
 
+// Names of the files opened in the directory `in` watches (IN_OPEN), drained.
+std::multiset<std::string> OpenedNames(int in) {
+    std::multiset<std::string> opened;
+    alignas(inotify_event) char buffer[8192];
+    for (ssize_t n; (n = read(in, buffer, sizeof buffer)) > 0;) {
+        for (ssize_t off = 0; off < n;) {
+            auto* ev = reinterpret_cast<inotify_event*>(buffer + off);
+            if (ev->len > 0) opened.insert(ev->name);
+            off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+        }
+    }
+    return opened;
+}
+
+// Puts a link to `target` in the place of `path` in one step.
+void SwapForLink(const std::string& target, const std::string& path) {
+    const std::string tmp = path + ".swap";
+    ASSERT_EQ(symlink(target.c_str(), tmp.c_str()), 0);
+    ASSERT_EQ(rename(tmp.c_str(), path.c_str()), 0);
+}
+
+// A regular file when listed, a link to a FIFO or a device by the time it is read: what the name
+// leads to is looked at without opening it, and then never opened.
+TEST(ScanEngine, ANameSwappedForALinkToASpecialFileAfterListingIsNeverOpened) {
+    TempDir dir;
+    MakeDirs(dir.File("specials"));
+    ASSERT_EQ(mkfifo(dir.File("specials/pipe").c_str(), 0644), 0);
+    const bool haveDevice =
+        mknod(dir.File("specials/null").c_str(), S_IFCHR | 0644, makedev(1, 3)) == 0;
+    int in = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(in, 0);
+    ASSERT_GE(inotify_add_watch(in, dir.File("specials").c_str(), IN_OPEN), 0);
+    for (int threads : {0, 2}) {
+        SCOPED_TRACE(threads);
+        const std::string tree = dir.File("tree" + std::to_string(threads));
+        MakeDirs(tree);
+        WriteFile(tree + "/to-pipe.bin", "listed one");
+        WriteFile(tree + "/to-device.bin", "listed two");
+        Scan scan(threads);
+        ListByContent(scan.blacklist, tree + "/to-pipe.bin");
+        ListByContent(scan.blacklist, tree + "/to-device.bin");
+        scan.options.beforeRead = [&](const std::string& path) {
+            const bool pipe = path.find("to-pipe") != std::string::npos;
+            if (pipe || haveDevice) {
+                SwapForLink(dir.File(pipe ? "specials/pipe" : "specials/null"), path);
+            }
+        };
+        scan.Run({tree + "/"});
+        EXPECT_EQ(scan.scanned.Size(), 2u);
+        // The swapped names lead to nothing listed any more.
+        EXPECT_EQ(scan.Found(), haveDevice ? std::vector<std::string>{}
+                                           : std::vector<std::string>{tree + "/to-device.bin"});
+    }
+    std::multiset<std::string> opened = OpenedNames(in);
+    close(in);
+    EXPECT_EQ(opened.count("pipe"), 0u);
+    EXPECT_EQ(opened.count("null"), 0u);
+}
+
+// Deletion on finding removes the file that was judged and nothing else: not a file that took
+// its name meanwhile, not what a link leads to, and not a file that a swapped directory on the
+// way down leads to.
+TEST(ScanEngine, DeleteOnFindRemovesOnlyTheFileThatWasJudged) {
+    TempDir dir;
+    const std::string payload = "evil payload";
+    // Shallow: the found file replaced by another file (a new inode, the same bytes).
+    MakeDirs(dir.File("tree/top"));
+    WriteFile(dir.File("tree/top/replaced.bin"), payload);
+    // A link to a listed file outside the tree.
+    MakeDirs(dir.File("outside"));
+    WriteFile(dir.File("outside/target.bin"), payload);
+    ASSERT_EQ(
+        symlink(dir.File("outside/target.bin").c_str(), dir.File("tree/top/link.bin").c_str()), 0);
+    // Deep, where directories are reached from an ancestor's descriptor: a directory halfway
+    // down is swapped for a link to another folder.
+    std::string deep = dir.File("tree/deep");
+    for (int level = 2; level <= 100; ++level) deep += "/d";
+    MakeDirs(deep);
+    WriteFile(deep + "/found.bin", payload);
+    std::string middle = dir.File("tree/deep");
+    for (int level = 2; level <= 98; ++level) middle += "/d";  // depth 98
+    MakeDirs(dir.File("elsewhere/d/d"));
+    // The very file judged, by another name outside the tree: only the walked directories lead
+    // to the name to delete.
+    ASSERT_EQ(link((deep + "/found.bin").c_str(), dir.File("elsewhere/d/d/found.bin").c_str()), 0);
+
+    Scan scan(0);
+    scan.blacklist[Utf8ToUtf16(Md5Of(dir.File("tree/top/replaced.bin")))].name = u"listed.bin";
+    scan.ender.onCall = [&](const std::string& path) {
+        if (path == dir.File("tree/top/replaced.bin")) {
+            WriteFile(dir.File("new.bin"), payload);
+            ASSERT_EQ(rename(dir.File("new.bin").c_str(), path.c_str()), 0);
+        } else if (path == deep + "/found.bin") {
+            ASSERT_EQ(rename(middle.c_str(), dir.File("moved").c_str()), 0);
+            ASSERT_EQ(symlink(dir.File("elsewhere").c_str(), middle.c_str()), 0);
+        }
+    };
+    scan.Run({dir.File("tree/")}, 1);
+    EXPECT_EQ(Sorted(scan.Found()), Sorted({dir.File("tree/top/replaced.bin"),
+                                            dir.File("tree/top/link.bin"), deep + "/found.bin"}));
+    EXPECT_EQ(test::ReadFile(dir.File("tree/top/replaced.bin")), payload) << "the newcomer stays";
+    EXPECT_TRUE(FileExists(dir.File("outside/target.bin")));
+    struct stat st;
+    EXPECT_EQ(lstat(dir.File("tree/top/link.bin").c_str(), &st), 0) << "a link is not the file";
+    EXPECT_TRUE(FileExists(dir.File("elsewhere/d/d/found.bin"))) << "deleted outside the tree";
+    EXPECT_TRUE(FileExists(dir.File("moved/d/d/found.bin")));
+}
+
+// A tree deeper than the walk goes, in levels or in path length: the walk ends, the part it
+// reaches is checked, and each subtree left out is counted.
+TEST(ScanEngine, SubtreesTooDeepToWalkAreSkippedAndCounted) {
+    TempDir dir;
+    // Builds `levels` directories named `name` below `base`, putting `file` into the levels in
+    // `withFile`.
+    auto build = [](const std::string& base, const std::string& name, int levels,
+                    const std::set<int>& withFile) {
+        int fd = open(base.c_str(), O_RDONLY | O_DIRECTORY);
+        ASSERT_GE(fd, 0);
+        for (int level = 1; level <= levels; ++level) {
+            ASSERT_EQ(mkdirat(fd, name.c_str(), 0755), 0);
+            int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+            close(fd);
+            ASSERT_GE(next, 0);
+            fd = next;
+            if (withFile.count(level)) {
+                std::string fileName = "level" + std::to_string(level) + ".bin";
+                int file = openat(fd, fileName.c_str(), O_WRONLY | O_CREAT, 0644);
+                ASSERT_GE(file, 0);
+                close(file);
+            }
+        }
+        close(fd);
+    };
+    MakeDirs(dir.File("levels"));
+    build(dir.File("levels"), "d", 1500, {10, 1023, 1024, 1025, 1500});
+    MakeDirs(dir.File("long"));
+    const std::string longName(250, 'n');
+    build(dir.File("long"), longName, 80, {50, 80});
+    Scan scan;
+    scan.Run({dir.File("levels/"), dir.File("long/")});
+    std::vector<std::string> names;
+    for (const std::string& p : scan.Scanned()) names.push_back(p.substr(p.rfind('/') + 1));
+    EXPECT_EQ(Sorted(names),
+              Sorted({"level10.bin", "level1023.bin", "level1024.bin", "level50.bin"}));
+    EXPECT_EQ(scan.outcome.tooDeepSubtrees, 2u);
+    EXPECT_TRUE(scan.outcome.refusedRoots.empty());
+}
+
 // Runs `body` in a child process with a private mount namespace and returns what it returned;
 // "SKIP: ..." when no namespace can be made here.
 std::string InPrivateMounts(const std::function<std::string()>& body) {
@@ -532,6 +682,65 @@ TEST(ScanEngine, BelowARootOnlyFixedFileSystemsAreEnteredAndEveryRootIsWalked) {
     EXPECT_EQ(result.substr(result.find(' ') + 1), expected);
     // The roots case is only sharp where the two roots share an inode number, as tmpfs's do.
     EXPECT_EQ(result.substr(0, result.find(' ')), "same-inode");
+}
+
+// A file link is followed onto another file system only when the walk would enter that one: the
+// scan doesn't read network shares, FUSE or RAM disks through a link below a root.
+TEST(ScanEngine, FileLinksAreReadOnlyOnFileSystemsTheWalkWouldEnter) {
+    TempDir dir;
+    MakeDirs(dir.File("root"));
+    MakeDirs(dir.File("other"));
+    std::string result = InPrivateMounts([&]() -> std::string {
+        if (mount("tmpfs", dir.File("other").c_str(), "tmpfs", 0, "size=1m") != 0) {
+            return "SKIP: tmpfs can't be mounted";
+        }
+        WriteFile(dir.File("other/target.bin"), "listed content");
+        if (symlink(dir.File("other/target.bin").c_str(), dir.File("root/link.bin").c_str()) != 0) {
+            return "SKIP: no link";
+        }
+        const std::string otherDev = DevText(dir.File("other"));
+        std::string out;
+        for (const char* type : {"", "ext4", "nfs", "fuse.sshfs", "proc"}) {
+            Scan scan;
+            scan.options.isRemovable = [](uint32_t, uint32_t) { return false; };
+            if (*type) {
+                scan.options.mountInfo =
+                    "40 1 " + otherDev + " / " + dir.File("other") + " rw - " + type + " src rw\n";
+            }
+            ListByContent(scan.blacklist, dir.File("other/target.bin"));
+            scan.Run({dir.File("root/")});
+            out += std::string("[") + type + "]" + std::to_string(scan.scanned.Size()) + "/" +
+                   std::to_string(scan.findings.Size());
+        }
+        // Named as a root, the RAM disk itself is read.
+        Scan named;
+        ListByContent(named.blacklist, dir.File("other/target.bin"));
+        named.Run({dir.File("other/")});
+        out += "[named]" + std::to_string(named.findings.Size());
+        return out;
+    });
+    if (result.rfind("SKIP", 0) == 0) GTEST_SKIP() << result;
+    // Counted every time, read (and so found by content) only where the walk would enter.
+    EXPECT_EQ(result, "[]1/0[ext4]1/1[nfs]1/0[fuse.sshfs]1/0[proc]1/0[named]1");
+}
+
+// A root that is not walked at all is told, never passed over as a clean result.
+TEST(ScanEngine, RootsThatAreNotWalkedAreReported) {
+    TempDir dir;
+    WriteFile(dir.File("f.bin"), "x");
+    const std::string dev = DevText(dir.path());
+    Scan scan;
+    // The test's folder, as the mount table would show a kernel file system.
+    scan.options.mountInfo = "30 1 " + dev + " / /x rw,relatime - proc src rw\n";
+    scan.Run({dir.path() + "/", dir.File("missing/"), dir.path() + "/"});
+    EXPECT_EQ(scan.scanned.Size(), 0u);
+    EXPECT_EQ(scan.outcome.refusedRoots,
+              (std::vector<std::string>{dir.path() + "/", dir.File("missing/"), dir.path() + "/"}));
+    // A root walked already is not refused the second time.
+    Scan twice;
+    twice.Run({dir.path() + "/", dir.path() + "/"});
+    EXPECT_EQ(twice.scanned.Size(), 1u);
+    EXPECT_TRUE(twice.outcome.refusedRoots.empty());
 }
 
 TEST(ScanEngine, EmptyRootListPostsNothing) {
