@@ -76,8 +76,8 @@ constexpr uint32_t kReportLength = 0x10;
 constexpr uint32_t kReportUpdate = 0x20;
 
 // Appends (or with kReportUpdate updates) the entry `<name attr="..."/>`. Values are escaped as
-// attribute text. Does nothing once the report holds 1,000 characters. number2 >= 0 sets
-// "offset2".
+// attribute text; a value longer than 1,000 characters is cut to its first 1,000. Does nothing
+// once the report holds 1,000 characters. number2 >= 0 sets "offset2".
 void AddReportEntry(std::u16string& report, std::u16string_view name,
                     std::optional<std::u16string_view> value, uint32_t flags, long long number = -1,
                     long long number2 = -1);

@@ -178,6 +178,39 @@ TEST(XmlParse, ReportStopsAtThousandCharacters) {
     EXPECT_TRUE(doc.m_index[1].nFlags & kPosDiagnostic);
 }
 
+// A value is cut to the report's own cap before it is escaped: a lone end tag named with 40
+// million quotation marks once made one entry of 240 million characters.
+TEST(XmlReport, LongValuesAreCutBeforeEscaping) {
+    std::u16string report;
+    AddReportEntry(report, u"lone_end_tag", std::u16string(1500, u'a'), 0, 3);
+    EXPECT_EQ(report,
+              u"<lone_end_tag tagname=\"" + std::u16string(1000, u'a') + u"\" offset=\"3\"/>");
+    // The cut never leaves half of a surrogate pair; a pair that ends at the cut stays whole.
+    for (size_t before : {999u, 998u}) {
+        report.clear();
+        std::u16string name = std::u16string(before, u'a') + u"\U0001F600b";
+        AddReportEntry(report, u"x", name, 0);
+        std::u16string kept = before == 999 ? std::u16string(999, u'a') : name.substr(0, 1000);
+        EXPECT_EQ(report, u"<x tagname=\"" + kept + u"\"/>") << before;
+    }
+
+    test::ChildOutcome outcome = test::RunLimited(512u << 20, 20, [] {
+        const size_t kQuotes = 40000000;
+        XmlDoc doc;
+        doc.m_strText.reserve(kQuotes + 8);
+        doc.m_strText = u"<r></";
+        doc.m_strText.append(kQuotes, u'"');
+        doc.m_strText += u'>';
+        if (ParseText(doc)) return 2;
+        std::u16string quotes;
+        for (int i = 0; i < 1000; ++i) quotes += u"&quot;";
+        return doc.m_strReport == u"<lone_end_tag tagname=\"" + quotes + u"\" offset=\"3\"/>" ? 0
+                                                                                              : 3;
+    });
+    EXPECT_EQ(outcome.signal, 0) << outcome.Describe();
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.Describe();
+}
+
 TEST(XmlReport, AttributesByFlagsAndUpdates) {
     std::u16string report;
     AddReportEntry(report, u"read", u"UTF-8", kReportEncoding | kReportLength, 12);
