@@ -99,10 +99,10 @@ TEST(CodePage, LargeInputGrowsTheBuffer) {
 // character outside the BMP, UTF-16 and UTF-32 for ASCII).
 TEST(CodePage, LargeOutputsAreSizedToTheirContent) {
     std::u16string text;
-    for (int i = 0; i < 20000; ++i) text += u"<File>扫描 a\U0001F600</File>\n";
-    std::u16string in936 = text;
-    for (size_t at; (at = in936.find(u"\U0001F600")) != std::u16string::npos;) {
-        in936.replace(at, 2, u"?");
+    std::u16string in936;  // what comes back from 936, which has no form for the emoji
+    for (int i = 0; i < 20000; ++i) {
+        text += u"<File>扫描 a\U0001F600</File>\n";
+        in936 += u"<File>扫描 a?</File>\n";
     }
     auto slackOk = [](const auto& s) { return s.capacity() <= s.size() + s.size() / 8 + 4096; };
     for (int codePage : {936, 54936, 1200, 12000, 65001}) {
