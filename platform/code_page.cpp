@@ -140,34 +140,49 @@ const char* Utf16Native() {
     return std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
 }
 
-// Runs iconv over the whole input. On an invalid or cut sequence it writes `replacement`
-// (already in the target encoding), skips `skipUnit` input bytes and reports a loss.
-void ConvertAll(iconv_t cd, const char* in, size_t inLeft, std::string& out,
+// Gives back a large slack: the output of a conversion is often handed on and kept (a whole
+// list moves into its document), and its first size is only an upper bound.
+template <typename Text>
+void ReleaseSlack(Text& out) {
+    if (out.capacity() - out.size() > out.size() / 8 + 4096) out.shrink_to_fit();
+}
+
+// Runs iconv over the whole input into `out` (bytes or UTF-16 units), first sized for
+// `outUnits` units and grown when that is too little. On an invalid or cut sequence it writes
+// `replacement` (already in the target encoding), skips `skipUnit` input bytes and reports a
+// loss.
+template <typename Text>
+void ConvertAll(iconv_t cd, const char* in, size_t inLeft, size_t outUnits, Text& out,
                 std::string_view replacement, size_t skipUnit, bool* lost,
                 bool nativeUtf16 = false) {
+    constexpr size_t kUnit = sizeof(typename Text::value_type);
+    const size_t replacementUnits = replacement.size() / kUnit;
     out.clear();
-    out.resize(inLeft * 2 + 16);
-    size_t used = 0;
+    out.resize(outUnits);
+    size_t used = 0;  // bytes
     char* src = const_cast<char*>(in);
     for (;;) {
-        char* dst = out.data() + used;
-        size_t dstLeft = out.size() - used;
+        size_t capacity = out.size() * kUnit;
+        char* dst = reinterpret_cast<char*>(out.data()) + used;
+        size_t dstLeft = capacity - used;
         size_t r = iconv(cd, inLeft ? &src : nullptr, &inLeft, &dst, &dstLeft);
-        used = out.size() - dstLeft;
+        used = capacity - dstLeft;
         if (r != static_cast<size_t>(-1)) {
             if (inLeft == 0) break;
             continue;
         }
         if (errno == E2BIG) {
-            out.resize(out.size() * 2);
+            out.resize(out.size() * 2 + 16);
             continue;
         }
         // EILSEQ: replace the offending unit and go on. EINVAL: the input ends inside a
         // sequence, which is one loss, not one per byte.
         bool cutAtEnd = errno == EINVAL;
         if (lost) *lost = true;
-        if (out.size() - used < replacement.size()) out.resize(out.size() * 2 + replacement.size());
-        memcpy(out.data() + used, replacement.data(), replacement.size());
+        if (out.size() * kUnit - used < replacement.size()) {
+            out.resize(out.size() * 2 + replacementUnits);
+        }
+        memcpy(reinterpret_cast<char*>(out.data()) + used, replacement.data(), replacement.size());
         used += replacement.size();
         if (cutAtEnd) break;
         size_t skip = skipUnit < inLeft ? skipUnit : inLeft;
@@ -184,7 +199,8 @@ void ConvertAll(iconv_t cd, const char* in, size_t inLeft, std::string& out,
         iconv(cd, nullptr, nullptr, nullptr, nullptr);  // reset shift state
         if (inLeft == 0) break;
     }
-    out.resize(used);
+    out.resize(used / kUnit);
+    ReleaseSlack(out);
 }
 
 // UTF-8 is the code page of nearly every conversion (paths, SQLite texts, logs), so it has its
@@ -216,7 +232,7 @@ void DecodeUtf8(std::string_view in, std::u16string& out, bool* lost) {
         if (len && k < len && i + k == n) {  // cut by the end of the input
             if (lost) *lost = true;
             out.push_back(0xFFFD);
-            return;
+            break;
         }
         uint32_t cp = 0;
         if (k == len) {
@@ -244,6 +260,7 @@ void DecodeUtf8(std::string_view in, std::u16string& out, bool* lost) {
         }
         i += len;
     }
+    ReleaseSlack(out);
 }
 
 void EncodeUtf8(std::u16string_view in, std::string& out, bool* lost) {
@@ -272,6 +289,7 @@ void EncodeUtf8(std::u16string_view in, std::string& out, bool* lost) {
             if (lost) *lost = true;
         }
     }
+    ReleaseSlack(out);
 }
 
 }  // namespace
@@ -305,15 +323,14 @@ bool CodePageToUtf16(int codePage, std::string_view in, std::u16string& out, boo
     iconv_t cd = iconv_open(Utf16Native(), name);
     if (cd == reinterpret_cast<iconv_t>(-1)) return false;
     static constexpr char16_t kReplacement = u'\uFFFD';
-    std::string bytes;
     size_t unit = codePage == 1200 || codePage == 1201     ? 2
                   : codePage >= 12000 && codePage <= 12001 ? 4
                                                            : 1;
-    ConvertAll(cd, in.data(), in.size(), bytes,
+    // Nearly every code page gives at most one UTF-16 unit per byte; the output grows for one
+    // that gives more.
+    ConvertAll(cd, in.data(), in.size(), in.size() + 8, out,
                std::string_view(reinterpret_cast<const char*>(&kReplacement), 2), unit, lost);
     iconv_close(cd);
-    out.resize(bytes.size() / 2);
-    memcpy(out.data(), bytes.data(), out.size() * 2);
     return true;
 }
 
@@ -327,8 +344,13 @@ bool Utf16ToCodePage(int codePage, std::u16string_view in, std::string& out, boo
     if (!name) return false;
     iconv_t cd = iconv_open(name, Utf16Native());
     if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-    ConvertAll(cd, reinterpret_cast<const char*>(in.data()), in.size() * 2, out, "?", 2, lost,
-               true);
+    // Sized for one byte per ASCII unit and two per other unit, which holds 936 and the other
+    // ASCII-based double-byte code pages exactly enough; the few that need more (GB18030,
+    // UTF-32, EBCDIC) grow the output as they go.
+    size_t outBytes = in.size() + 16;
+    for (char16_t c : in) outBytes += c >= 0x80;
+    ConvertAll(cd, reinterpret_cast<const char*>(in.data()), in.size() * 2, outBytes, out, "?", 2,
+               lost, true);
     iconv_close(cd);
     return true;
 }

@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+
 #include "platform/code_page.h"
 
 #ifndef TOVAREK_LIST_URL
@@ -68,6 +70,16 @@ size_t WriteToString(char* data, size_t size, size_t count, void* body) {
         // An empty body makes the cycle a failure rather than importing a cut-off list.
         std::string().swap(out);
         return 0;
+    }
+    if (out.size() + n > out.capacity()) {
+        // Doubling, but never past the cap: a body just under it would otherwise reserve up to
+        // twice its size. A fresh string takes the size asked for; reserve() on the old one would
+        // double again.
+        size_t want = std::max(out.size() + n, std::min(out.capacity() * 2, kMaxListBytes));
+        std::string grown;
+        grown.reserve(want);
+        grown.append(out);
+        out.swap(grown);
     }
     out.append(data, n);
     return n;

@@ -174,8 +174,11 @@ public:
     explicit Parser(XmlDoc& doc)
         : m_doc(doc), m_index(doc.m_index), m_stack((doc.m_nOptions & kXmlIgnoreCase) != 0) {}
 
-    // Runs the node loop; false when index memory ran out. *first: first element created.
+    // Runs the node loop; false when index memory ran out or the nesting went too deep.
+    // *first: first element created.
     bool Run(uint32_t* first);
+    // The start tag that would have opened one element too many, or -1.
+    long long TooDeepAt() const { return m_nTooDeepAt; }
 
 private:
     void Diagnose() {
@@ -195,6 +198,7 @@ private:
     NodeScanner m_scanner;
     OpenStack m_stack;
     uint32_t m_iParent = 0;
+    long long m_nTooDeepAt = -1;
 };
 
 bool Parser::Run(uint32_t* first) {
@@ -234,6 +238,10 @@ bool Parser::StartTag(const ScannedNode& node, uint32_t* first) {
         Diagnose();
         Report(u"start_tag_too_long", std::nullopt, node.nStart, -1);
         return true;
+    }
+    if (!node.bEmptyElement && m_stack.Depth() >= kMaxOpenElements) {
+        m_nTooDeepAt = node.nStart;
+        return false;
     }
     uint32_t count = m_doc.m_nElemCount;
     if (count == m_index.Capacity()) {
@@ -363,10 +371,12 @@ bool ParseText(XmlDoc& doc) {
         return false;
     }
     doc.m_index[0] = ElementPos{};
+    long long tooDeepAt = -1;
     if (ok && n > 0) {
         uint32_t first = 0;
         Parser parser(doc);
         ok = parser.Run(&first);
+        tooDeepAt = parser.TooDeepAt();
         if (ok) {
             // Piecewise reading appends to the text during the parse.
             doc.m_index[0].nLength = static_cast<int32_t>(doc.m_strText.size());
@@ -385,8 +395,12 @@ bool ParseText(XmlDoc& doc) {
         doc.m_nElemCount = 1;
         doc.m_index[0] = ElementPos{};
         doc.m_index[0].nFlags = kPosDocDiagnostic;
-        AddReportEntry(doc.m_strReport, tooLong ? u"text_too_long" : u"out_of_memory", std::nullopt,
-                       0);
+        if (tooDeepAt >= 0) {
+            AddReportEntry(doc.m_strReport, u"nesting_too_deep", std::nullopt, 0, tooDeepAt);
+        } else {
+            AddReportEntry(doc.m_strReport, tooLong ? u"text_too_long" : u"out_of_memory",
+                           std::nullopt, 0);
+        }
     }
     ResetPositions(doc);
     return IsWellFormed(doc);

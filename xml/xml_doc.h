@@ -51,9 +51,15 @@ public:
     ElementIndex m_index;
 };
 
+// Open elements a parse allows at once: far beyond any real document (a list is three deep), and
+// it keeps hostile nesting from costing memory per level.
+constexpr size_t kMaxOpenElements = 4096;
+
 // Parses m_strText: rebuilds the index, appends diagnostics to the report, resets the positions.
 // Returns IsWellFormed. Never fails on content; when index memory runs out it stops, reports
-// "out_of_memory" and returns false.
+// "out_of_memory" and returns false. A start tag that would open more than kMaxOpenElements
+// stops it the same way, reported as "nesting_too_deep" with the tag's offset. A stopped parse
+// leaves no elements.
 bool ParseText(XmlDoc& doc);
 
 // Replaces the text (or, with no text, empties it and frees the index), empties the report and
@@ -76,8 +82,8 @@ constexpr uint32_t kReportLength = 0x10;
 constexpr uint32_t kReportUpdate = 0x20;
 
 // Appends (or with kReportUpdate updates) the entry `<name attr="..."/>`. Values are escaped as
-// attribute text. Does nothing once the report holds 1,000 characters. number2 >= 0 sets
-// "offset2".
+// attribute text; a value longer than 1,000 characters is cut to its first 1,000. Does nothing
+// once the report holds 1,000 characters. number2 >= 0 sets "offset2".
 void AddReportEntry(std::u16string& report, std::u16string_view name,
                     std::optional<std::u16string_view> value, uint32_t flags, long long number = -1,
                     long long number2 = -1);

@@ -85,11 +85,18 @@ void AddReportEntry(std::u16string& report, std::u16string_view name,
         report += u"/>";
     }
     if (value) {
+        // A name can be as long as the document; the report keeps no more of it than the report
+        // itself may hold, cut before it is escaped (which can grow it sixfold) and never between
+        // the two halves of a surrogate pair.
+        std::u16string_view shown = value->substr(0, kReportCap);
+        if (shown.size() < value->size() && shown.back() >= 0xD800 && shown.back() <= 0xDBFF) {
+            shown.remove_suffix(1);
+        }
         const char16_t* attr = (flags & kReportType)       ? u"type"
                                : (flags & kReportEncoding) ? u"encoding"
                                : (flags & kReportMsg)      ? u"msg"
                                                            : u"tagname";
-        SetAttribute(report, start, close, attr, *value);
+        SetAttribute(report, start, close, attr, shown);
     }
     const char16_t* numberAttr = (flags & kReportN)        ? u"n"
                                  : (flags & kReportCount)  ? u"count"

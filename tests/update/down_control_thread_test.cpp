@@ -228,5 +228,43 @@ TEST_F(WorkerImportTest, DownloadedListReachesTheTable) {
     EXPECT_EQ(map[u"0123456789abcdef0123456789abcdef"].name, u"病毒.exe");
 }
 
+// A list one byte under the size cap goes all the way: fetched, converted to code page 936 and
+// back, parsed and imported, and the whole cycle fits the address space an endless body gets.
+// The conversions once sized their outputs at twice the need and kept the slack when handing
+// them on, and decoded through a second copy: 512 MiB were not enough.
+TEST_F(WorkerImportTest, ListJustUnderTheCapIsImportedWithinBoundedMemory) {
+    HttpTestServer server;
+    CannedResponse list{200, "text/xml",
+                        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<list><File><save>a.exe</save>"
+                        "<md5>44d88612fea8a8f36de82e1278abb02f</md5><size>68</size></File>"};
+    list.tail =
+        "<File><save>b.exe</save><md5>0123456789abcdef0123456789abcdef</md5>"
+        "<size>1</size></File></list>";
+    list.blankPadding = kMaxListBytes - 1 - list.body.size() - list.tail.size();
+    server.Add("/near-cap", list);
+    ASSERT_TRUE(server.Start()) << server.error();
+    std::string url = server.Url("/near-cap");
+    test::ChildOutcome outcome = test::RunLimited(512u << 20, 60, [&] {
+        CoreState app;
+        RecordingSink sink;
+        {
+            DownControlThread worker(app);
+            worker.m_strListUrl = url;
+            worker.m_hNotifyWnd.store(&sink);
+            if (!worker.CreateThread()) return 2;
+            worker.PostThreadMessage(WM_LIST_DOWNLOAD);
+            Message m = sink.Next(60s);
+            if (m.message != WM_LIST_DOWNLOAD_DONE) return 3;
+            if (m.wParam != 0) return 4;
+        }
+        BlacklistMap map;
+        GetBlacklist(app, map);
+        if (map.size() != 2 || map[u"0123456789abcdef0123456789abcdef"].name != u"b.exe") return 5;
+        return 0;
+    });
+    EXPECT_EQ(outcome.signal, 0) << outcome.Describe();
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.Describe();
+}
+
 }  // namespace
 }  // namespace tovarek

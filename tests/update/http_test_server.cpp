@@ -147,14 +147,25 @@ void HttpTestServer::Handle(int fd) {
     std::string length;
     if (r.declaredLength >= 0 || !(r.endless || r.dripMs > 0)) {
         length = "Content-Length: " +
-                 std::to_string(r.declaredLength >= 0 ? r.declaredLength
-                                                      : static_cast<long long>(r.body.size())) +
+                 std::to_string(
+                     r.declaredLength >= 0
+                         ? r.declaredLength
+                         : static_cast<long long>(r.body.size() + r.blankPadding + r.tail.size())) +
                  "\r\n";
     }
     std::string answer = "HTTP/1.0 " + std::to_string(r.status) + " " + ReasonPhrase(r.status) +
                          "\r\nContent-Type: " + r.contentType + "\r\n" + length + r.extraHeaders +
                          "Connection: close\r\n\r\n" + r.body;
     bool open = SendAll(fd, answer);
+    if (r.blankPadding > 0 || !r.tail.empty()) {
+        const std::string blanks(1 << 16, ' ');
+        for (size_t left = r.blankPadding; open && left > 0 && !m_bStop.load();) {
+            size_t n = left < blanks.size() ? left : blanks.size();
+            open = SendAll(fd, n == blanks.size() ? blanks : blanks.substr(0, n));
+            left -= n;
+        }
+        if (open) open = SendAll(fd, r.tail);
+    }
     if (r.endless) {
         const std::string chunk(1 << 16, 'x');
         while (open && !m_bStop.load()) open = SendAll(fd, chunk);

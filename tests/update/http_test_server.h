@@ -21,6 +21,10 @@ struct CannedResponse {
     bool neverAnswer = false;       // accept, read the request, then send nothing
     long long declaredLength = -1;  // Content-Length to claim; -1: the body's own
     std::string extraHeaders = "";  // more header lines, each ending in "\r\n"
+    // Blanks sent after `body`, then `tail`, all counted in the Content-Length: a body near the
+    // size cap without a string of that size in the test process.
+    size_t blankPadding = 0;
+    std::string tail;
     // Hostile bodies, sent after the head and `body` until the client gives up (or the server
     // stops): `endless` as fast as the socket takes it, else one byte every `dripMs` when set.
     bool endless = false;

@@ -82,6 +82,22 @@ TEST(WriteToString, AppendsAndRefusesWhatPassesTheLimit) {
     EXPECT_TRUE(body.empty());
 }
 
+// A body that fills the cap in libcurl-sized pieces never reserves past it (doubling would reach
+// twice the cap), and the last byte the cap allows still fits.
+TEST(WriteToString, GrowsNoFurtherThanTheCap) {
+    std::string body;
+    std::string piece(16384, 'x');
+    // The piece that arrives with the head can have any size.
+    ASSERT_EQ(WriteToString(piece.data(), 1, 1000, &body), 1000u);
+    while (body.size() + piece.size() < kMaxListBytes) {
+        ASSERT_EQ(WriteToString(piece.data(), 1, piece.size(), &body), piece.size());
+    }
+    size_t rest = kMaxListBytes - body.size();
+    EXPECT_EQ(WriteToString(piece.data(), 1, rest, &body), rest);
+    EXPECT_EQ(body.size(), kMaxListBytes);
+    EXPECT_EQ(body.capacity(), kMaxListBytes);
+}
+
 class FetchTest : public ::testing::Test {
 protected:
     void SetUp() override {

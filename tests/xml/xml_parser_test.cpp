@@ -178,6 +178,39 @@ TEST(XmlParse, ReportStopsAtThousandCharacters) {
     EXPECT_TRUE(doc.m_index[1].nFlags & kPosDiagnostic);
 }
 
+// A value is cut to the report's own cap before it is escaped: a lone end tag named with 40
+// million quotation marks once made one entry of 240 million characters.
+TEST(XmlReport, LongValuesAreCutBeforeEscaping) {
+    std::u16string report;
+    AddReportEntry(report, u"lone_end_tag", std::u16string(1500, u'a'), 0, 3);
+    EXPECT_EQ(report,
+              u"<lone_end_tag tagname=\"" + std::u16string(1000, u'a') + u"\" offset=\"3\"/>");
+    // The cut never leaves half of a surrogate pair; a pair that ends at the cut stays whole.
+    for (size_t before : {999u, 998u}) {
+        report.clear();
+        std::u16string name = std::u16string(before, u'a') + u"\U0001F600b";
+        AddReportEntry(report, u"x", name, 0);
+        std::u16string kept = before == 999 ? std::u16string(999, u'a') : name.substr(0, 1000);
+        EXPECT_EQ(report, u"<x tagname=\"" + kept + u"\"/>") << before;
+    }
+
+    test::ChildOutcome outcome = test::RunLimited(512u << 20, 20, [] {
+        const size_t kQuotes = 40000000;
+        XmlDoc doc;
+        doc.m_strText.reserve(kQuotes + 8);
+        doc.m_strText = u"<r></";
+        doc.m_strText.append(kQuotes, u'"');
+        doc.m_strText += u'>';
+        if (ParseText(doc)) return 2;
+        std::u16string quotes;
+        for (int i = 0; i < 1000; ++i) quotes += u"&quot;";
+        return doc.m_strReport == u"<lone_end_tag tagname=\"" + quotes + u"\" offset=\"3\"/>" ? 0
+                                                                                              : 3;
+    });
+    EXPECT_EQ(outcome.signal, 0) << outcome.Describe();
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.Describe();
+}
+
 TEST(XmlReport, AttributesByFlagsAndUpdates) {
     std::u16string report;
     AddReportEntry(report, u"read", u"UTF-8", kReportEncoding | kReportLength, 12);
@@ -218,19 +251,27 @@ TEST(XmlParse, SetDocumentTextRefusedInFileModes) {
     EXPECT_EQ(doc.m_index.Capacity(), 8u);
 }
 
-// The parse must stay linear and iterative however deep the nesting, closed or not.
+// The parse must stay linear and iterative with a million elements, closed or not, nested as
+// deep as the open-element cap allows.
 TEST(XmlParse, MillionLevelsOfNesting) {
     const size_t kDepth = 1000000;
+    const size_t kRun = 4000;  // levels opened at once, under kMaxOpenElements
+    const size_t kRuns = kDepth / kRun;
+    auto runs = [&](std::u16string_view open, std::u16string_view close) {
+        return Repeat(Repeat(open, kRun) + Repeat(close, kRun), kRuns);
+    };
     struct Case {
         const char* what;
         std::u16string text;
         bool wellFormed;
     } cases[] = {
-        {"never closed", Repeat(u"<a>", kDepth), false},
-        {"closed", Repeat(u"<a>", kDepth) + Repeat(u"</a>", kDepth), true},
-        {"lone end tags under deep nesting", Repeat(u"<a>", kDepth) + Repeat(u"</b>", kDepth),
-         false},
-        {"outermost closes all", u"<r>" + Repeat(u"<a><b/>", kDepth) + u"</r>", false},
+        {"never closed", Repeat(u"<a>", kMaxOpenElements), false},
+        {"closed", u"<r>" + runs(u"<a>", u"</a>") + u"</r>", true},
+        {"closed as unended by an outer end tag",
+         u"<r>" + Repeat(u"<g>" + Repeat(u"<a>", kRun) + u"</g>", kRuns) + u"</r>", false},
+        {"lone end tags under deep nesting", Repeat(u"<a>", kRun) + Repeat(u"</b>", kDepth), false},
+        {"outermost closes all",
+         u"<r>" + Repeat(u"<g>" + Repeat(u"<a><b/>", kRun) + u"</g>", kRuns) + u"</r>", false},
     };
     for (Case& c : cases) {
         auto t0 = std::chrono::steady_clock::now();
@@ -240,13 +281,64 @@ TEST(XmlParse, MillionLevelsOfNesting) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         EXPECT_LT(seconds, 60.0) << c.what;  // quadratic would take hours
         EXPECT_LE(doc.m_strReport.size(), 1100u) << c.what;
+        EXPECT_EQ(doc.m_strReport.find(u"nesting_too_deep"), std::u16string::npos) << c.what;
     }
     // Every unclosed level ends up a top-level sibling.
     XmlDoc doc;
     Parse(doc, cases[0].text);
-    EXPECT_EQ(doc.m_nElemCount, kDepth + 1);
-    EXPECT_EQ(doc.m_index[doc.m_index[0].iFirstChild].iPrev, kDepth);
-    EXPECT_EQ(doc.m_index[kDepth].iParent, 0u);
+    EXPECT_EQ(doc.m_nElemCount, kMaxOpenElements + 1);
+    EXPECT_EQ(doc.m_index[doc.m_index[0].iFirstChild].iPrev, kMaxOpenElements);
+    EXPECT_EQ(doc.m_index[kMaxOpenElements].iParent, 0u);
+    // Runs of unended elements closed by an outer end tag become its children.
+    Parse(doc, cases[2].text);
+    const uint32_t last = kDepth + kRuns + 1;
+    const uint32_t lastG = last - kRun;
+    EXPECT_EQ(doc.m_nElemCount, last + 1);
+    EXPECT_EQ(doc.m_index[last].iParent, lastG);
+    EXPECT_EQ(doc.m_index[doc.m_index[lastG].iFirstChild].iPrev, last);
+}
+
+// Nesting deeper than kMaxOpenElements ends the parse: each open level costs memory, and a list
+// near the body cap could open 22 million of them.
+TEST(XmlParse, NestingIsCappedAtTheOpenElementLimit) {
+    const size_t kCap = kMaxOpenElements;
+    struct Case {
+        const char* what;
+        std::u16string text;
+        bool wellFormed;
+        std::u16string report;
+    } cases[] = {
+        {"at the cap", Repeat(u"<a>", kCap) + Repeat(u"</a>", kCap), true, u""},
+        {"an empty element at the cap opens nothing",
+         Repeat(u"<a>", kCap) + u"<b/>" + Repeat(u"</a>", kCap), true, u""},
+        {"the cap again after closing",
+         u"<r>" + Repeat(Repeat(u"<a>", kCap - 1) + Repeat(u"</a>", kCap - 1), 3) + u"</r>", true,
+         u""},
+        {"one over", Repeat(u"<a>", kCap + 1) + Repeat(u"</a>", kCap + 1), false,
+         u"<nesting_too_deep offset=\"12288\"/>"},
+        {"earlier findings stay",
+         u"<r></x>" + Repeat(u"<a>", kCap) + Repeat(u"</a>", kCap) + u"</r>", false,
+         u"<lone_end_tag tagname=\"x\" offset=\"3\"/><nesting_too_deep offset=\"12292\"/>"},
+    };
+    for (const Case& c : cases) {
+        XmlDoc doc;
+        EXPECT_EQ(Parse(doc, c.text), c.wellFormed) << c.what;
+        EXPECT_EQ(U8(doc.m_strReport), U8(c.report)) << c.what;
+        if (!c.wellFormed) EXPECT_EQ(doc.m_nElemCount, 1u) << c.what;
+    }
+
+    // 22 million open elements, the most a list under the body cap can hold, once took 2.5 GB.
+    test::ChildOutcome outcome = test::RunLimited(512u << 20, 20, [] {
+        const size_t kLevels = 22000000;
+        XmlDoc doc;
+        doc.m_strText.reserve(kLevels * 3 + 4);
+        for (size_t i = 0; i < kLevels; ++i) doc.m_strText += u"<a>";
+        doc.m_strText += u"</b>";
+        if (ParseText(doc)) return 2;
+        return doc.m_strReport == u"<nesting_too_deep offset=\"12288\"/>" ? 0 : 3;
+    });
+    EXPECT_EQ(outcome.signal, 0) << outcome.Describe();
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.Describe();
 }
 
 // End tags are matched against open names that go on with '=', '[' or ']' (any prefix that
