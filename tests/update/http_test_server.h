@@ -24,7 +24,7 @@ struct CannedResponse {
     // Blanks sent after `body`, then `tail`, all counted in the Content-Length: a body near the
     // size cap without a string of that size in the test process.
     size_t blankPadding = 0;
-    std::string tail;
+    std::string tail = "";
     // Hostile bodies, sent after the head and `body` until the client gives up (or the server
     // stops): `endless` as fast as the socket takes it, else one byte every `dripMs` when set.
     bool endless = false;

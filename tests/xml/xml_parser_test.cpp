@@ -324,7 +324,9 @@ TEST(XmlParse, NestingIsCappedAtTheOpenElementLimit) {
         XmlDoc doc;
         EXPECT_EQ(Parse(doc, c.text), c.wellFormed) << c.what;
         EXPECT_EQ(U8(doc.m_strReport), U8(c.report)) << c.what;
-        if (!c.wellFormed) EXPECT_EQ(doc.m_nElemCount, 1u) << c.what;
+        if (!c.wellFormed) {
+            EXPECT_EQ(doc.m_nElemCount, 1u) << c.what;
+        }
     }
 
     // 22 million open elements, the most a list under the body cap can hold, once took 2.5 GB.
