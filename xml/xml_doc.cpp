@@ -177,8 +177,10 @@ public:
     // Runs the node loop; false when index memory ran out or the nesting went too deep.
     // *first: first element created.
     bool Run(uint32_t* first);
-    // The start tag that would have opened one element too many, or -1.
-    long long TooDeepAt() const { return m_nTooDeepAt; }
+    // Why a cap stopped the parse ("nesting_too_deep", "too_many_elements"), or null, and the
+    // offset of the start tag that would have gone past it.
+    const char16_t* StopReason() const { return m_pStopReason; }
+    long long StopAt() const { return m_nStopAt; }
 
 private:
     void Diagnose() {
@@ -198,7 +200,8 @@ private:
     NodeScanner m_scanner;
     OpenStack m_stack;
     uint32_t m_iParent = 0;
-    long long m_nTooDeepAt = -1;
+    const char16_t* m_pStopReason = nullptr;
+    long long m_nStopAt = -1;
 };
 
 bool Parser::Run(uint32_t* first) {
@@ -240,14 +243,19 @@ bool Parser::StartTag(const ScannedNode& node, uint32_t* first) {
         return true;
     }
     if (!node.bEmptyElement && m_stack.Depth() >= kMaxOpenElements) {
-        m_nTooDeepAt = node.nStart;
+        m_pStopReason = u"nesting_too_deep";
+        m_nStopAt = node.nStart;
         return false;
     }
-    uint32_t count = m_doc.m_nElemCount;
+    uint32_t count = m_doc.m_nElemCount;  // record 0 is the document's own
+    if (count > kMaxElements) {
+        m_pStopReason = u"too_many_elements";
+        m_nStopAt = node.nStart;
+        return false;
+    }
     if (count == m_index.Capacity()) {
         uint64_t grown = uint64_t{count} + count / 2;
-        if (grown > std::numeric_limits<uint32_t>::max())
-            grown = std::numeric_limits<uint32_t>::max();
+        if (grown > kMaxElements + 1) grown = kMaxElements + 1;
         if (grown == count || !m_index.Reserve(static_cast<uint32_t>(grown))) return false;
     }
     uint32_t idx = count;
@@ -371,12 +379,14 @@ bool ParseText(XmlDoc& doc) {
         return false;
     }
     doc.m_index[0] = ElementPos{};
-    long long tooDeepAt = -1;
+    const char16_t* stopReason = nullptr;
+    long long stopAt = -1;
     if (ok && n > 0) {
         uint32_t first = 0;
         Parser parser(doc);
         ok = parser.Run(&first);
-        tooDeepAt = parser.TooDeepAt();
+        stopReason = parser.StopReason();
+        stopAt = parser.StopAt();
         if (ok) {
             // Piecewise reading appends to the text during the parse.
             doc.m_index[0].nLength = static_cast<int32_t>(doc.m_strText.size());
@@ -395,8 +405,8 @@ bool ParseText(XmlDoc& doc) {
         doc.m_nElemCount = 1;
         doc.m_index[0] = ElementPos{};
         doc.m_index[0].nFlags = kPosDocDiagnostic;
-        if (tooDeepAt >= 0) {
-            AddReportEntry(doc.m_strReport, u"nesting_too_deep", std::nullopt, 0, tooDeepAt);
+        if (stopReason) {
+            AddReportEntry(doc.m_strReport, stopReason, std::nullopt, 0, stopAt);
         } else {
             AddReportEntry(doc.m_strReport, tooLong ? u"text_too_long" : u"out_of_memory",
                            std::nullopt, 0);

@@ -54,12 +54,15 @@ public:
 // Open elements a parse allows at once: far beyond any real document (a list is three deep), and
 // it keeps hostile nesting from costing memory per level.
 constexpr size_t kMaxOpenElements = 4096;
+// Elements a parse indexes at most: ten times what a list under the download's body cap can hold
+// (about two million), and it bounds the index (32 bytes an element) whatever the document.
+constexpr uint32_t kMaxElements = 4u << 20;
 
 // Parses m_strText: rebuilds the index, appends diagnostics to the report, resets the positions.
 // Returns IsWellFormed. Never fails on content; when index memory runs out it stops, reports
 // "out_of_memory" and returns false. A start tag that would open more than kMaxOpenElements
-// stops it the same way, reported as "nesting_too_deep" with the tag's offset. A stopped parse
-// leaves no elements.
+// stops it the same way, reported as "nesting_too_deep" with the tag's offset, and so does one
+// element past kMaxElements ("too_many_elements"). A stopped parse leaves no elements.
 bool ParseText(XmlDoc& doc);
 
 // Replaces the text (or, with no text, empties it and frees the index), empties the report and

@@ -343,6 +343,28 @@ TEST(XmlParse, NestingIsCappedAtTheOpenElementLimit) {
     EXPECT_EQ(outcome.exitCode, 0) << outcome.Describe();
 }
 
+// A flat list of more elements than any real list could hold ends the parse too: the index costs
+// 32 bytes an element, so 16 million "<a/>" under the body cap once took 682 MiB.
+TEST(XmlParse, ElementCountIsCapped) {
+    const std::u16string atCap = u"<r>" + Repeat(u"<a/>", kMaxElements - 1) + u"</r>";
+    XmlDoc doc;
+    EXPECT_TRUE(Parse(doc, atCap));
+    EXPECT_EQ(doc.m_nElemCount, kMaxElements + 1);  // with the document's own record
+    const std::u16string over = u"<r>" + Repeat(u"<a/>", kMaxElements) + u"</r>";
+    EXPECT_FALSE(Parse(doc, over));
+    EXPECT_EQ(doc.m_nElemCount, 1u);
+    EXPECT_EQ(U8(doc.m_strReport),
+              "<too_many_elements offset=\"" + std::to_string(3 + 4 * (kMaxElements - 1)) + "\"/>");
+
+    test::ChildOutcome outcome = test::RunLimited(512u << 20, 20, [] {
+        XmlDoc flat;
+        flat.m_strText = Repeat(u"<a/>", 16u << 20);  // 64 MiB of a list body
+        return ParseText(flat) ? 2 : 0;
+    });
+    EXPECT_EQ(outcome.signal, 0) << outcome.Describe();
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.Describe();
+}
+
 // End tags are matched against open names that go on with '=', '[' or ']' (any prefix that
 // ends before one of them), also when the open elements are too many for the linear search.
 TEST(XmlParse, EndTagsUnderDeepNestingOfOddNames) {
