@@ -14,8 +14,8 @@ namespace {
 
 constexpr const char* kEntryName = "Tovarek.desktop";
 
-// An Exec value is read in two steps (desktop entry specification): first as a string value,
-// whose escapes are \s \n \t \r and \\, then by the Exec quoting, inside which '"', '`', '$'
+// An Exec value is read in two steps (the freedesktop.org desktop entry format): first as a string
+// value, whose escapes are \s \n \t \r and \\, then by the Exec quoting, inside which '"', '`', '$'
 // and '\' take a backslash and '%' is doubled (it starts field codes). Writing applies the
 // two steps in reverse order, so every path is read back exactly.
 std::string QuoteExec(const std::string& program) {
@@ -49,11 +49,21 @@ std::string UnescapeString(const std::string& value) {
         if (value[i] == '\\' && i + 1 < value.size()) {
             char next = value[++i];
             switch (next) {
-                case 's': out.push_back(' '); break;
-                case 'n': out.push_back('\n'); break;
-                case 't': out.push_back('\t'); break;
-                case 'r': out.push_back('\r'); break;
-                case '\\': out.push_back('\\'); break;
+                case 's':
+                    out.push_back(' ');
+                    break;
+                case 'n':
+                    out.push_back('\n');
+                    break;
+                case 't':
+                    out.push_back('\t');
+                    break;
+                case 'r':
+                    out.push_back('\r');
+                    break;
+                case '\\':
+                    out.push_back('\\');
+                    break;
                 default:
                     out.push_back('\\');
                     out.push_back(next);
