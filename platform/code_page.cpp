@@ -10,6 +10,8 @@
 #include <bit>
 #include <cstring>
 
+#include "platform/utf8_sequence.h"
+
 namespace tovarek {
 namespace {
 
@@ -251,13 +253,8 @@ void DecodeUtf8(std::string_view in, std::u16string& out, bool* lost) {
             ++i;
             continue;
         }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
+        char16_t units[2];
+        out.append(units, PutUtf16(cp, units));
         i += len;
     }
     ReleaseSlack(out);
@@ -267,22 +264,11 @@ void EncodeUtf8(std::u16string_view in, std::string& out, bool* lost) {
     out.clear();
     out.reserve(in.size() * 3 / 2 + 8);
     for (size_t i = 0; i < in.size(); ++i) {
-        uint32_t c = in[i];
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0xD800 || c > 0xDFFF) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        char32_t c = in[i];
+        if (c < 0xD800 || c > 0xDFFF) {
+            AppendUtf8(c, out);
         } else if (c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
-            uint32_t cp = 0x10000 + ((c - 0xD800) << 10) + (in[i + 1] - 0xDC00);
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+            AppendUtf8(0x10000 + ((c - 0xD800) << 10) + (in[i + 1] - 0xDC00), out);
             ++i;
         } else {
             out.push_back('?');

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/code_page.h"
+#include "platform/utf8_sequence.h"
 
 namespace tovarek {
 
@@ -43,10 +44,6 @@ const char16_t* GbkTable() {
     return table;
 }
 
-bool IsTrail(unsigned char c) {
-    return (c & 0xC0) == 0x80;
-}
-
 // Widens the ASCII run at `in` into `out`; returns its length. Sixteen bytes are tested at a time
 // so that the copy of a mostly ASCII list runs as wide as the machine goes.
 size_t WidenAscii(const unsigned char* in, size_t n, char16_t* out) {
@@ -64,38 +61,6 @@ size_t WidenAscii(const unsigned char* in, size_t n, char16_t* out) {
         ++i;
     }
     return i;
-}
-
-// One well-formed UTF-8 sequence at `p` (fewer than `n` bytes may follow): its units into `out`,
-// the bytes it took as result; 0 when it is not one (ill-formed, or cut by the end), which the
-// converter then judges.
-size_t DecodeUtf8Sequence(const unsigned char* p, size_t n, char16_t* out, size_t* units) {
-    unsigned char c = p[0];
-    if (c >= 0xC2 && c <= 0xDF) {
-        if (n < 2 || !IsTrail(p[1])) return 0;
-        out[0] = static_cast<char16_t>(((c & 0x1F) << 6) | (p[1] & 0x3F));
-        *units = 1;
-        return 2;
-    }
-    if (c >= 0xE0 && c <= 0xEF) {
-        if (n < 3 || !IsTrail(p[1]) || !IsTrail(p[2])) return 0;
-        if ((c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] > 0x9F)) return 0;
-        out[0] = static_cast<char16_t>(((c & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
-        *units = 1;
-        return 3;
-    }
-    if (c >= 0xF0 && c <= 0xF4) {
-        if (n < 4 || !IsTrail(p[1]) || !IsTrail(p[2]) || !IsTrail(p[3])) return 0;
-        if ((c == 0xF0 && p[1] < 0x90) || (c == 0xF4 && p[1] > 0x8F)) return 0;
-        uint32_t cp =
-            ((c & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3Fu);
-        cp -= 0x10000;
-        out[0] = static_cast<char16_t>(0xD800 + (cp >> 10));
-        out[1] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        *units = 2;
-        return 4;
-    }
-    return 0;
 }
 
 }  // namespace
@@ -151,7 +116,10 @@ size_t CodePageDecoder::Decode(std::string_view in, bool final, std::u16string& 
                 }
             }
         } else {
-            took = DecodeUtf8Sequence(p + i, n - i, block + used, &units);
+            // Ill-formed or cut sequences are left to the converter.
+            char32_t cp = 0;
+            took = DecodeUtf8Sequence(p + i, n - i, &cp);
+            if (took != 0) units = PutUtf16(cp, block + used);
         }
         if (took == 0) break;  // the converter takes it from here: errors, cut sequences
         i += took;
