@@ -235,8 +235,14 @@ private:
     bool Stopped() const { return m_pControl && m_pControl->IsStopped(); }
     bool Checkpoint();
     bool Admit(int fd, dev_t parentDev, bool isRoot, DirRef& dir);
-    bool IsPseudoDevice(int fd, dev_t dev);
-    bool IsFixedDevice(int fd, dev_t dev);
+    // What the file system of `dev` is, judged once a scan (`fd` lies on it, for statfs when the
+    // mount table doesn't name it). Any thread.
+    struct DeviceKind {
+        bool pseudo;  // a kernel view: never walked, not even as a root
+        bool fixed;   // local and disk-backed: entered from above
+    };
+    DeviceKind KindOf(int fd, dev_t dev);
+    bool IsPseudoDevice(int fd, dev_t dev) { return KindOf(fd, dev).pseudo; }
     bool MayRead(dev_t dirDev, dev_t fileDev, int fd);
     void Fingerprint(PendingFile& f);
     int OpenWalkedDirectory(const DirRef& dir, bool& owned);
@@ -262,8 +268,7 @@ private:
     std::set<std::string> m_setForeignMountPoints;
     // The helpers ask too, for files that links lead to.
     std::mutex m_deviceMutex;
-    std::map<dev_t, bool> m_mapPseudoDevice;
-    std::map<dev_t, bool> m_mapFixedDevice;
+    std::map<dev_t, DeviceKind> m_mapDeviceKind;
     std::set<std::pair<dev_t, ino_t>> m_visited;
     std::vector<char> m_direntBuffer;
     // "/proc/self/fd", where files are reopened for reading (shared by the helpers, whose
@@ -433,37 +438,23 @@ void ScanPipeline::Judge(PendingFile& f) {
     sched_yield();
 }
 
-bool ScanPipeline::IsPseudoDevice(int fd, dev_t dev) {
+ScanPipeline::DeviceKind ScanPipeline::KindOf(int fd, dev_t dev) {
     std::lock_guard<std::mutex> lock(m_deviceMutex);
-    auto cached = m_mapPseudoDevice.find(dev);
-    if (cached != m_mapPseudoDevice.end()) return cached->second;
-    bool pseudo = false;
+    auto cached = m_mapDeviceKind.find(dev);
+    if (cached != m_mapDeviceKind.end()) return cached->second;
+    DeviceKind kind{false, false};
     auto known = m_mapFsTypeOfDevice.find(dev);
     if (known != m_mapFsTypeOfDevice.end()) {
-        pseudo = IsPseudoFileSystemType(known->second);
+        kind = {IsPseudoFileSystemType(known->second), IsFixedFileSystemType(known->second)};
     } else {
         struct statfs sfs;
-        pseudo = fstatfs(fd, &sfs) == 0 && IsPseudoFileSystemMagic(sfs.f_type);
+        if (fstatfs(fd, &sfs) == 0) {
+            kind = {IsPseudoFileSystemMagic(sfs.f_type), IsFixedFileSystemMagic(sfs.f_type)};
+        }
     }
-    m_mapPseudoDevice.emplace(dev, pseudo);
-    return pseudo;
-}
-
-bool ScanPipeline::IsFixedDevice(int fd, dev_t dev) {
-    std::lock_guard<std::mutex> lock(m_deviceMutex);
-    auto cached = m_mapFixedDevice.find(dev);
-    if (cached != m_mapFixedDevice.end()) return cached->second;
-    bool fixed = false;
-    auto known = m_mapFsTypeOfDevice.find(dev);
-    if (known != m_mapFsTypeOfDevice.end()) {
-        fixed = IsFixedFileSystemType(known->second);
-    } else {
-        struct statfs sfs;
-        fixed = fstatfs(fd, &sfs) == 0 && IsFixedFileSystemMagic(sfs.f_type);
-    }
-    fixed = fixed && !m_isRemovable(major(dev), minor(dev));
-    m_mapFixedDevice.emplace(dev, fixed);
-    return fixed;
+    kind.fixed = kind.fixed && !m_isRemovable(major(dev), minor(dev));
+    m_mapDeviceKind.emplace(dev, kind);
+    return kind;
 }
 
 // A directory is entered once per scan and never when it lies on a pseudo file system; below a
@@ -474,8 +465,8 @@ bool ScanPipeline::Admit(int fd, dev_t parentDev, bool isRoot, DirRef& dir) {
     dir.dev = st.st_dev;
     dir.ino = st.st_ino;
     if (isRoot || st.st_dev != parentDev) {
-        if (IsPseudoDevice(fd, st.st_dev)) return false;
-        if (!isRoot && !IsFixedDevice(fd, st.st_dev)) return false;
+        const DeviceKind kind = KindOf(fd, st.st_dev);
+        if (kind.pseudo || (!isRoot && !kind.fixed)) return false;
     }
     return m_visited.emplace(st.st_dev, st.st_ino).second;
 }
@@ -484,7 +475,8 @@ bool ScanPipeline::Admit(int fd, dev_t parentDev, bool isRoot, DirRef& dir) {
 // the walk would enter: a link must not carry the scan onto a network share or a kernel view.
 bool ScanPipeline::MayRead(dev_t dirDev, dev_t fileDev, int fd) {
     if (fileDev == dirDev) return true;
-    return !IsPseudoDevice(fd, fileDev) && IsFixedDevice(fd, fileDev);
+    const DeviceKind kind = KindOf(fd, fileDev);
+    return !kind.pseudo && kind.fixed;
 }
 
 void ScanPipeline::Fingerprint(PendingFile& f) {
