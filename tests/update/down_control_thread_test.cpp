@@ -43,6 +43,19 @@ private:
     MessageQueue m_queue;
 };
 
+// One whole cycle of a fresh worker against `url`, started as the window starts it: the wParam
+// of its WM_LIST_DOWNLOAD_DONE, or -1 when the worker did not start or did not answer in time.
+long RunCycle(CoreState& app, const std::string& url) {
+    RecordingSink sink;
+    DownControlThread worker(app);
+    worker.m_strListUrl = url;
+    worker.m_hNotifyWnd.store(&sink);
+    if (!worker.CreateThread()) return -1;
+    worker.PostThreadMessage(WM_LIST_DOWNLOAD);
+    Message m = sink.Next(60s);
+    return m.message == WM_LIST_DOWNLOAD_DONE ? static_cast<long>(m.wParam) : -1;
+}
+
 // Stands in for the import where only the handed-over text matters.
 std::mutex g_importMutex;
 std::vector<std::u16string> g_imported;
@@ -157,15 +170,7 @@ TEST_F(WorkerTest, EndlessBodyFailsTheCycleWithinBoundedMemory) {
     std::string url = m_server.Url("/endless");
     test::ChildOutcome outcome = test::RunLimited(512u << 20, 60, [&] {
         CoreState app;
-        RecordingSink sink;
-        DownControlThread worker(app);
-        worker.m_strListUrl = url;
-        worker.m_hNotifyWnd.store(&sink);
-        if (!worker.CreateThread()) return 2;
-        worker.PostThreadMessage(WM_LIST_DOWNLOAD);
-        Message m = sink.Next(60s);
-        if (m.message != WM_LIST_DOWNLOAD_DONE) return 3;
-        return m.wParam == 1 ? 0 : 4;
+        return RunCycle(app, url) == 1 ? 0 : 3;
     });
     EXPECT_EQ(outcome.signal, 0) << outcome.Describe();
     EXPECT_EQ(outcome.exitCode, 0) << outcome.Describe();
@@ -186,26 +191,11 @@ TEST_F(WorkerImportTest, DownloadedListReachesTheTable) {
 
     CoreState app;
     app.SetListDate(u"暂无更新");
-    RecordingSink sink;
-    {
-        DownControlThread worker(app);
-        worker.m_strListUrl = server.Url("/broken");
-        worker.m_hNotifyWnd.store(&sink);
-        ASSERT_TRUE(worker.CreateThread());
-        worker.PostThreadMessage(WM_LIST_DOWNLOAD);
-        // A body arrived: success as far as the download goes, though nothing is stored.
-        EXPECT_EQ(sink.Next().wParam, 0u);
-        EXPECT_EQ(app.ListDate(), u"暂无更新");
-        EXPECT_EQ(app.m_bBlacklistStale.load(), 0);
-    }
-    {
-        DownControlThread worker(app);
-        worker.m_strListUrl = server.Url("/ravlin/list/curdaylist.xml");
-        worker.m_hNotifyWnd.store(&sink);
-        ASSERT_TRUE(worker.CreateThread());
-        worker.PostThreadMessage(WM_LIST_DOWNLOAD);
-        EXPECT_EQ(sink.Next().wParam, 0u);
-    }
+    // A body arrived: success as far as the download goes, though nothing is stored.
+    EXPECT_EQ(RunCycle(app, server.Url("/broken")), 0);
+    EXPECT_EQ(app.ListDate(), u"暂无更新");
+    EXPECT_EQ(app.m_bBlacklistStale.load(), 0);
+    EXPECT_EQ(RunCycle(app, server.Url("/ravlin/list/curdaylist.xml")), 0);
     EXPECT_NE(app.ListDate(), u"暂无更新");
     EXPECT_EQ(app.m_bBlacklistStale.load(), 1);
     {
@@ -213,12 +203,7 @@ TEST_F(WorkerImportTest, DownloadedListReachesTheTable) {
         sqlite3* holder = nullptr;
         ASSERT_EQ(sqlite3_open("Ravlin.db", &holder), SQLITE_OK);
         ASSERT_EQ(sqlite3_exec(holder, "begin exclusive;", nullptr, nullptr, nullptr), SQLITE_OK);
-        DownControlThread worker(app);
-        worker.m_strListUrl = server.Url("/ravlin/list/curdaylist.xml");
-        worker.m_hNotifyWnd.store(&sink);
-        ASSERT_TRUE(worker.CreateThread());
-        worker.PostThreadMessage(WM_LIST_DOWNLOAD);
-        EXPECT_EQ(sink.Next().wParam, 1u);
+        EXPECT_EQ(RunCycle(app, server.Url("/ravlin/list/curdaylist.xml")), 1);
         sqlite3_close(holder);
     }
     BlacklistMap map;
@@ -246,17 +231,7 @@ TEST_F(WorkerImportTest, ListJustUnderTheCapIsImportedWithinBoundedMemory) {
     std::string url = server.Url("/near-cap");
     test::ChildOutcome outcome = test::RunLimited(512u << 20, 60, [&] {
         CoreState app;
-        RecordingSink sink;
-        {
-            DownControlThread worker(app);
-            worker.m_strListUrl = url;
-            worker.m_hNotifyWnd.store(&sink);
-            if (!worker.CreateThread()) return 2;
-            worker.PostThreadMessage(WM_LIST_DOWNLOAD);
-            Message m = sink.Next(60s);
-            if (m.message != WM_LIST_DOWNLOAD_DONE) return 3;
-            if (m.wParam != 0) return 4;
-        }
+        if (RunCycle(app, url) != 0) return 4;
         BlacklistMap map;
         GetBlacklist(app, map);
         if (map.size() != 2 || map[u"0123456789abcdef0123456789abcdef"].name != u"b.exe") return 5;
