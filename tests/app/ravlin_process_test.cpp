@@ -98,6 +98,19 @@ struct Copy {
     }
 };
 
+// SIGTERM ends a running copy within a second with status 0; prints how long it took.
+void ExpectSigtermEndsWithinASecond(Copy& copy, const char* when) {
+    const auto t0 = Clock::now();
+    kill(copy.pid, SIGTERM);
+    ASSERT_TRUE(copy.WaitExit(5s)) << when;
+    const auto took = Clock::now() - t0;
+    EXPECT_EQ(copy.status, 0) << when << ": " << copy.Err();
+    EXPECT_LT(took, 1s) << when;
+    std::printf("SIGTERM to exit %s: %lld ms\n", when,
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+}
+
 // Whether /proc/locks shows an flock of `pid` on the lock file.
 bool LockHeldBy(pid_t pid) {
     struct stat st;
@@ -208,15 +221,7 @@ TEST(RavlinInside, SecondCopySigtermAndAKilledCopysLock) {
     EXPECT_TRUE(LockHeldBy(first.pid));
 
     // SIGTERM ends the first within a second, with status 0, and frees the lock.
-    const auto t0 = Clock::now();
-    kill(first.pid, SIGTERM);
-    ASSERT_TRUE(first.WaitExit(5s));
-    const auto took = Clock::now() - t0;
-    EXPECT_EQ(first.status, 0) << first.Err();
-    EXPECT_LT(took, 1s);
-    std::printf("SIGTERM to exit: %lld ms\n",
-                static_cast<long long>(
-                    std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    ASSERT_NO_FATAL_FAILURE(ExpectSigtermEndsWithinASecond(first, "while idle"));
     SingleInstance probe;
     EXPECT_EQ(probe.Acquire(), InstanceLock::kAcquired);
     probe.Release();
@@ -261,15 +266,7 @@ TEST(RavlinInside, SigtermInTheMiddleOfAListTransfer) {
     ASSERT_TRUE(WaitFor([&] { return (conn = accept(server, nullptr, nullptr)) >= 0; }, 20s))
         << copy.Err();
     std::this_thread::sleep_for(300ms);
-    const auto t0 = Clock::now();
-    kill(copy.pid, SIGTERM);
-    ASSERT_TRUE(copy.WaitExit(5s));
-    const auto took = Clock::now() - t0;
-    EXPECT_EQ(copy.status, 0) << copy.Err();
-    EXPECT_LT(took, 1s);
-    std::printf("SIGTERM to exit during a transfer: %lld ms\n",
-                static_cast<long long>(
-                    std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    ASSERT_NO_FATAL_FAILURE(ExpectSigtermEndsWithinASecond(copy, "during a transfer"));
     close(conn);
     close(server);
 }
