@@ -417,6 +417,20 @@ TEST(ScanEngine, PseudoFileSystemsAreNeverEnteredAndMissingRootsAreSkipped) {
     }
 }
 
+// Names of the files opened in the directory `in` watches (IN_OPEN), drained.
+std::multiset<std::string> OpenedNames(int in) {
+    std::multiset<std::string> opened;
+    alignas(inotify_event) char buffer[8192];
+    for (ssize_t n; (n = read(in, buffer, sizeof buffer)) > 0;) {
+        for (ssize_t off = 0; off < n;) {
+            auto* ev = reinterpret_cast<inotify_event*>(buffer + off);
+            if (ev->len > 0) opened.insert(ev->name);
+            off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+        }
+    }
+    return opened;
+}
+
 TEST(ScanEngine, SpecialFilesAreNeverOpenedAsInotifySees) {
     TempDir dir;
     ASSERT_EQ(mkfifo(dir.File("pipe.exe").c_str(), 0644), 0);
@@ -433,35 +447,13 @@ TEST(ScanEngine, SpecialFilesAreNeverOpenedAsInotifySees) {
     if (haveDevice) {
         EXPECT_FALSE(ComputeFileMd5(dir.File("null.exe").c_str(), digest));
     }
-    std::multiset<std::string> opened;
-    alignas(inotify_event) char buffer[8192];
-    for (ssize_t n; (n = read(in, buffer, sizeof buffer)) > 0;) {
-        for (ssize_t off = 0; off < n;) {
-            auto* ev = reinterpret_cast<inotify_event*>(buffer + off);
-            if (ev->len > 0) opened.insert(ev->name);
-            off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
-        }
-    }
+    const std::multiset<std::string> opened = OpenedNames(in);
     close(in);
     EXPECT_EQ(scan.scanned.Size(), haveDevice ? 3u : 2u);
     // The regular file was opened (so the watch works); the special files never.
     EXPECT_EQ(opened.count("plain.bin"), 1u);
     EXPECT_EQ(opened.count("pipe.exe"), 0u);
     EXPECT_EQ(opened.count("null.exe"), 0u);
-}
-
-// Names of the files opened in the directory `in` watches (IN_OPEN), drained.
-std::multiset<std::string> OpenedNames(int in) {
-    std::multiset<std::string> opened;
-    alignas(inotify_event) char buffer[8192];
-    for (ssize_t n; (n = read(in, buffer, sizeof buffer)) > 0;) {
-        for (ssize_t off = 0; off < n;) {
-            auto* ev = reinterpret_cast<inotify_event*>(buffer + off);
-            if (ev->len > 0) opened.insert(ev->name);
-            off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
-        }
-    }
-    return opened;
 }
 
 // Puts a link to `target` in the place of `path` in one step.
