@@ -32,10 +32,12 @@ void ScanRecordStore::Clear() {
     m_mapRecords.clear();
 }
 
-void ScanRecordStore::ForEach(
-    const std::function<void(int32_t, const ScanFileRecord&)>& visit) const {
+void ScanRecordStore::ForEach(const std::function<void(int32_t, const ScanFileRecord&)>& visit,
+                              int32_t after) const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (const auto& [sequence, record] : m_mapRecords) visit(sequence, record);
+    for (auto it = m_mapRecords.upper_bound(after); it != m_mapRecords.end(); ++it) {
+        visit(it->first, it->second);
+    }
 }
 
 }  // namespace tovarek

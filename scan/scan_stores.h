@@ -36,9 +36,10 @@ public:
     size_t Erase(int32_t sequence);
     size_t Size() const;
     void Clear();
-    // Calls `visit` for every entry in sequence order, under the lock: `visit` must not call back
-    // into the store.
-    void ForEach(const std::function<void(int32_t, const ScanFileRecord&)>& visit) const;
+    // Calls `visit` for every entry numbered above `after`, in sequence order, under the lock:
+    // `visit` must not call back into the store.
+    void ForEach(const std::function<void(int32_t, const ScanFileRecord&)>& visit,
+                 int32_t after = 0) const;
 
 private:
     mutable std::mutex m_mutex;

@@ -3,7 +3,6 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QPointer>
-#include <set>
 #include <utility>
 #include <vector>
 
@@ -222,6 +221,7 @@ int ScanDlg::StartScan(const ScanRoots& roots) {
     m_findings.Clear();
     m_app.m_lstFindings.clear();
     m_pList->clear();
+    m_nLastShown = 0;
     m_tmStart = NowSeconds();
     m_nScanned = 0;
 
@@ -278,17 +278,18 @@ void ScanDlg::OnScanDone() {
 void ScanDlg::RefreshResults(bool reset) {
     if (reset) {
         m_pList->clear();
+        m_nLastShown = 0;
         m_app.m_lstFindings.clear();
     }
     // A line is a finding's by its sequence number, not by its text: names that are prefixes of
-    // others, differ only in case, or lost their file all keep a line of their own.
-    std::set<int32_t> shown;
-    for (int i = 0; i < m_pList->count(); ++i)
-        shown.insert(m_pList->item(i)->data(Qt::UserRole).toInt());
+    // others, differ only in case, or lost their file all keep a line of their own. Numbers only
+    // grow during a scan, so the findings past the last one shown are the ones without a line.
     std::vector<std::pair<int32_t, ScanFileRecord>> records;
-    m_findings.ForEach([&](int32_t sequence, const ScanFileRecord& record) {
-        if (!shown.count(sequence)) records.emplace_back(sequence, record);
-    });
+    m_findings.ForEach(
+        [&](int32_t sequence, const ScanFileRecord& record) {
+            records.emplace_back(sequence, record);
+        },
+        m_nLastShown);
     for (const auto& [sequence, record] : records) {
         m_app.m_lstFindings.push_back(record.fileName);
         auto* item =
@@ -298,6 +299,7 @@ void ScanDlg::RefreshResults(bool reset) {
         item->setData(Qt::UserRole, sequence);
         m_pList->addItem(item);
         m_pList->setCurrentItem(item);
+        m_nLastShown = sequence;
     }
 }
 

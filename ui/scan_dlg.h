@@ -113,6 +113,7 @@ private:
     int64_t m_nScanned = 0;
     int m_nState = kStateStopped;
     int m_bSelectAll = 0;
+    int32_t m_nLastShown = 0;  // sequence number of the newest finding with a line
     int64_t m_tmStart = 0;
     bool m_bIdleEnabled = true;
     int m_nButtonImage = 0;
