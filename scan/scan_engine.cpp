@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sched.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
@@ -434,8 +433,6 @@ void ScanPipeline::Judge(PendingFile& f) {
         int32_t found = m_job.m_findings.Insert({std::move(wideName), std::move(widePath), f.id});
         Post(WM_SCAN_FOUND, static_cast<uintptr_t>(found));
     }
-    // Let the page's thread, which handles one message per file, keep up.
-    sched_yield();
 }
 
 ScanPipeline::DeviceKind ScanPipeline::KindOf(int fd, dev_t dev) {
