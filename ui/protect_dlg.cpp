@@ -24,10 +24,6 @@ public:
     void PostMessage(unsigned, uintptr_t, intptr_t) override {}
 };
 
-int ImageId(const UiImage* image) {
-    return image ? image->GetId() : 0;
-}
-
 }  // namespace
 
 ProtectDlg::ProtectDlg(CRavlinApp& app, MessageSink* mainWnd, QWidget* parent,
@@ -46,8 +42,8 @@ ProtectDlg::ProtectDlg(CRavlinApp& app, MessageSink* mainWnd, QWidget* parent,
                      [this](QListWidgetItem*) { OnHistoryDblClk(); });
 
     const UiResources* res = m_app.m_pUiRes;
-    const int button = ImageId(res ? res->imgButton : nullptr);
-    const int checkBox = ImageId(res ? res->imgCheckBox : nullptr);
+    const int button = ImageIdOf(res, &UiResources::imgButton);
+    const int checkBox = ImageIdOf(res, &UiResources::imgCheckBox);
     UiFactory* ui = GetSkinUi();
     m_btnStart = ui->CreateRichText();
     m_btnStart->SetText(u"/a,p5=%d,btn_width=60,btn_text='开始保护'/", button);

@@ -34,10 +34,6 @@ constexpr int kUpdateFirstMs = 10;
 constexpr int kUpdatePeriodMs = 3600000;
 constexpr uintptr_t kTrayIconRecordId = 1;  // any fixed value: nothing reads it
 
-int ImageId(UiImage* image) {
-    return image ? image->GetId() : 0;
-}
-
 }  // namespace
 
 CRavlinDlg::CRavlinDlg(CRavlinApp& app, std::string listUrl)
@@ -48,7 +44,7 @@ CRavlinDlg::CRavlinDlg(CRavlinApp& app, std::string listUrl)
     setWindowIcon(LoadResourceIcon(128));
 
     UiResources* res = m_app.m_pUiRes;
-    const int tabImage = ImageId(res ? res->imgTabButton : nullptr);
+    const int tabImage = ImageIdOf(res, &UiResources::imgTabButton);
     m_btnTabScan = GetSkinUi()->CreateRichText();
     m_btnTabScan->SetText(u"/a,p5=%d,btn_width=80,btn_text='扫描'/", tabImage);
     m_btnTabScan->SetClickHandler(1, 0, this, &CRavlinDlg::OnTabClick);
@@ -59,10 +55,10 @@ CRavlinDlg::CRavlinDlg(CRavlinApp& app, std::string listUrl)
     m_btnTabSet->SetText(u"/a,p5=%d,btn_width=80,btn_text='设置'/", tabImage);
     m_btnTabSet->SetClickHandler(1, 2, this, &CRavlinDlg::OnTabClick);
     m_btnMin = GetSkinUi()->CreateRichText();
-    m_btnMin->SetText(u"/a,p5=%d/", ImageId(res ? res->imgMinButton : nullptr));
+    m_btnMin->SetText(u"/a,p5=%d/", ImageIdOf(res, &UiResources::imgMinButton));
     m_btnMin->SetClickHandler(1, 0, this, &CRavlinDlg::OnTitleClick);
     m_btnClose = GetSkinUi()->CreateRichText();
-    m_btnClose->SetText(u"/a,p5=%d/", ImageId(res ? res->imgCloseButton : nullptr));
+    m_btnClose->SetText(u"/a,p5=%d/", ImageIdOf(res, &UiResources::imgCloseButton));
     m_btnClose->SetClickHandler(1, 1, this, &CRavlinDlg::OnTitleClick);
     m_txtVersion = GetSkinUi()->CreateRichText();
     m_txtVersion->SetText(u"当前版本：%s", m_app.m_strVersion);

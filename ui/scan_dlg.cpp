@@ -72,8 +72,8 @@ ScanDlg::~ScanDlg() {
 
 void ScanDlg::CreatePageObjects() {
     const UiResources* res = m_app.m_pUiRes;
-    m_nButtonImage = res && res->imgButton ? res->imgButton->GetId() : 0;
-    const int checkImage = res && res->imgCheckBox ? res->imgCheckBox->GetId() : 0;
+    m_nButtonImage = ImageIdOf(res, &UiResources::imgButton);
+    const int checkImage = ImageIdOf(res, &UiResources::imgCheckBox);
     const int button = m_nButtonImage;
     m_btnQuick = MakeObject(FormatText(u"/a,p5=%d,btn_text='开始快速扫描'/", button));
     m_btnQuick->SetClickHandler(1, 0, this, &ScanDlg::OnUiClick);

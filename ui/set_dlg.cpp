@@ -12,14 +12,6 @@
 #include "ui/ui_resources.h"
 
 namespace tovarek {
-namespace {
-
-int ImageId(const UiImage* image) {
-    return image ? image->GetId() : 0;
-}
-
-}  // namespace
-
 SetDlg::SetDlg(CRavlinApp& app, MessageSink* mainWnd, QWidget* parent)
     : SkinnedWidget(kSkinPage, parent), m_app(app), m_pMainWnd(mainWnd) {
     setObjectName("SetDlg");
@@ -36,8 +28,8 @@ SetDlg::SetDlg(CRavlinApp& app, MessageSink* mainWnd, QWidget* parent)
 
 void SetDlg::CreatePageObjects() {
     const UiResources* res = m_app.m_pUiRes;
-    const int checkBox = ImageId(res ? res->imgCheckBox : nullptr);
-    const int button = ImageId(res ? res->imgButton : nullptr);
+    const int checkBox = ImageIdOf(res, &UiResources::imgCheckBox);
+    const int button = ImageIdOf(res, &UiResources::imgButton);
     static const char16_t* const kOptionMarkup[4] = {
         u"/a,p5=%d/开机自动运行", u"/a,p5=%d/点关闭按钮缩小到托盘", u"/a,p5=%d/自动开始扫描",
         u"/a,p5=%d/扫描到直接删除"};

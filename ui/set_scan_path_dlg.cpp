@@ -32,8 +32,8 @@ SetScanPathDlg::SetScanPathDlg(CRavlinApp& app, QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);  // the back buffer covers every pixel
 
     const UiResources* res = app.m_pUiRes;
-    const int closeId = res && res->imgCloseButton ? res->imgCloseButton->GetId() : 0;
-    const int tabId = res && res->imgTabButton ? res->imgTabButton->GetId() : 0;
+    const int closeId = ImageIdOf(res, &UiResources::imgCloseButton);
+    const int tabId = ImageIdOf(res, &UiResources::imgTabButton);
     m_imgClose = GetSkinUi()->CreateRichText();
     m_imgClose->SetText(u"/a,p5=%d/", closeId);
     m_imgClose->SetClickHandler(1, 0, this, &SetScanPathDlg::OnUiClick);

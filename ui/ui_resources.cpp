@@ -12,9 +12,13 @@ QFont MakeListFont() {
     return font;
 }
 
+int ImageIdOf(const UiResources* res, UiImage* UiResources::*image) {
+    return res && res->*image ? (res->*image)->GetId() : 0;
+}
+
 void LoadUiResources(UiResources& res) {
     UiImage** images[] = {&res.imgMinButton, &res.imgCloseButton, &res.imgCheckBox,
-                         &res.imgTabButton, &res.imgButton};
+                          &res.imgTabButton, &res.imgButton};
     const int ids[] = {133, 132, 131, 134, 134};
     for (UiImage** slot : images) {
         GetSkinUi()->DestroyObject(*slot);

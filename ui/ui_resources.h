@@ -22,6 +22,10 @@ struct UiResources {
 // The 10-point list font: "宋体" where it exists, else the CJK faces a Debian desktop has.
 QFont MakeListFont();
 
+// The markup id ("p5=") of one of the shared images, e.g. ImageIdOf(res, &UiResources::imgButton);
+// 0 (no image) when the resources or the image are missing, as in tests that draw without them.
+int ImageIdOf(const UiResources* res, UiImage* UiResources::*image);
+
 // Creates the five image objects (destroying any already in the slots) and loads their strips.
 void LoadUiResources(UiResources& res);
 
