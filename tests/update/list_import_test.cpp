@@ -64,7 +64,7 @@ protected:
     ImportOutcome Import(std::u16string_view doc) {
         ImportOutcome outcome;
         EXPECT_EQ(ImportList(m_app, kImportText, std::u16string(doc), &outcome), 0);
-        EXPECT_TRUE(outcome.bParsed);
+        EXPECT_TRUE(outcome.bParsedAndOpened);
         EXPECT_EQ(m_app.m_bBlacklistStale.load(), 1);
         EXPECT_NE(m_app.ListDate(), u"暂无更新");
         return outcome;
@@ -187,7 +187,7 @@ TEST_F(ImportTest, DocumentsThatDoNotParseChangeNothing) {
         ImportOutcome outcome;
         outcome.nRecords = 99;
         EXPECT_EQ(ImportList(m_app, kImportText, doc, &outcome), 0);
-        EXPECT_FALSE(outcome.bParsed);
+        EXPECT_FALSE(outcome.bParsedAndOpened);
         EXPECT_EQ(outcome.nRecords, 0);
         ExpectUntouched("unparseable document");
     }
@@ -235,7 +235,7 @@ TEST_F(ImportTest, UnopenableDatabaseRunsNothingAndChangesNothing) {
     ImportOutcome outcome;
     ImportList(m_app, kImportText, u"<list>" + FileRecord(u"a", kMd5A, u"1") + u"</list>",
                &outcome);
-    EXPECT_FALSE(outcome.bParsed);
+    EXPECT_FALSE(outcome.bParsedAndOpened);
     EXPECT_EQ(outcome.nRecords, 0);
     ExpectUntouched("no database");
     EXPECT_NE(DbErrLog().find("Can't open database: "), std::string::npos);
@@ -390,7 +390,7 @@ TEST_F(ImportTest, FileModeReadsTheFileInItsEncoding) {
                         std::string(kMd5BUtf8) + "</md5></File></list>");
     ImportOutcome outcome;
     ImportList(m_app, kImportFile, u"gbk.xml", &outcome);
-    EXPECT_TRUE(outcome.bParsed);
+    EXPECT_TRUE(outcome.bParsedAndOpened);
     ImportList(m_app, kImportFile, u"bom.xml", &outcome);
     EXPECT_EQ(outcome.nRowsAdded, 1);
     std::vector<Row> expected = {{kMd5AUtf8, "病毒", "", "3"}, {kMd5BUtf8, "毒", "", ""}};
@@ -399,7 +399,7 @@ TEST_F(ImportTest, FileModeReadsTheFileInItsEncoding) {
     m_app.m_bBlacklistStale.store(0);
     m_app.SetListDate(u"暂无更新");
     ImportList(m_app, kImportFile, u"no-such-list.xml", &outcome);
-    EXPECT_FALSE(outcome.bParsed);
+    EXPECT_FALSE(outcome.bParsedAndOpened);
     ExpectUntouched("missing file");
 }
 
