@@ -45,6 +45,7 @@ int RunUpdate(int argc, char** argv) {
     const ListCycleReport report = worker.LastReport();
     if (done.wParam != 0) {
         printf("列表更新失败.\n");
+        fflush(stdout);  // the status line first, then why
         fprintf(stderr, "ravlin-cli: update: %s\n", report.strProblem.c_str());
         return 1;
     }
