@@ -19,6 +19,7 @@
 #include "platform/path_text.h"
 #include "platform/regular_file.h"
 #include "scan/file_fingerprint.h"
+#include "scan/package_files.h"
 #include "scan/process_table.h"
 
 namespace tovarek {
@@ -257,6 +258,7 @@ private:
     ScanJob& m_job;
     ScanControl* m_pControl;
     ProcessEnder* m_pEnder;
+    PackageFiles* m_pPackageFiles;
     std::u16string m_strOwnPathLower;
     FileId m_ownId;
     std::function<bool(uint32_t, uint32_t)> m_isRemovable;
@@ -290,6 +292,7 @@ ScanPipeline::ScanPipeline(ScanJob& job, const ScanOptions& options)
     : m_job(job),
       m_pControl(options.pControl),
       m_pEnder(options.pEnder ? options.pEnder : &SystemProcessEnder()),
+      m_pPackageFiles(options.pPackageFiles ? options.pPackageFiles : &SystemPackageFiles()),
       m_direntBuffer(kDirentBufferBytes) {
     std::string own = options.ownExecutablePath.empty() ? ModulePath() : options.ownExecutablePath;
     if (!own.empty()) m_strOwnPathLower = LowerCase(ToWide(own));
@@ -428,9 +431,15 @@ void ScanPipeline::Judge(PendingFile& f) {
         match = false;
     }
     if (match) {
-        m_pEnder->EndProcessesOfFile(widePath, wideName, f.id);
-        if (m_job.m_bDeleteOnFind) DeleteIfStillJudged(f);
-        int32_t found = m_job.m_findings.Insert({std::move(wideName), std::move(widePath), f.id});
+        // Reported, never ended or deleted: the system's own unmodified files.
+        const bool systemFile =
+            f.hashed && m_pPackageFiles->IsUnmodifiedPackageFile(f.id, f.digest);
+        if (!systemFile) {
+            m_pEnder->EndProcessesOfFile(widePath, wideName, f.id);
+            if (m_job.m_bDeleteOnFind) DeleteIfStillJudged(f);
+        }
+        int32_t found = m_job.m_findings.Insert(
+            {std::move(wideName), std::move(widePath), f.id, systemFile});
         Post(WM_SCAN_FOUND, static_cast<uintptr_t>(found));
     }
 }

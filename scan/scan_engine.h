@@ -80,9 +80,14 @@ public:
 };
 ProcessEnder& SystemProcessEnder();
 
+class PackageFiles;
+
 struct ScanOptions {
     ScanControl* pControl = nullptr;  // none: the scan can't be paused or stopped
     ProcessEnder* pEnder = nullptr;   // none: SystemProcessEnder()
+    // The installed packages' records; none: SystemPackageFiles(). A finding that is an
+    // unmodified package file is reported as a system file and neither ended nor deleted.
+    PackageFiles* pPackageFiles = nullptr;
     // Threads that fingerprint ahead of the walk; -1 picks one per extra core.
     int hashThreads = -1;
     // The program's own executable, never a finding (by path in any letter case, or as the same

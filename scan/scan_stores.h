@@ -19,6 +19,8 @@ struct ScanFileRecord {
     // Of a finding: the file the scan judged, so that a later deletion can tell it from a file put
     // at the same path since. Unknown for the records of scanned files.
     FileId fileId;
+    // Of a finding: an unmodified file of an installed package, left as it was.
+    bool bSystemFile = false;
 };
 
 class ScanRecordStore {

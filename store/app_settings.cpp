@@ -25,9 +25,8 @@ void AppSettings::LoadSettings() {
     CloseDatabase(db);
 }
 
-bool AppSettings::SeedDefaultScanDir() {
+void AppSettings::SeedDefaultScanDir() {
     defaultScanDirs.push_back(u"/opt/");
-    return true;
 }
 
 int AppSettings::SaveSettings(int autoRunValue, int closeToTrayValue, int autoScanValue,

@@ -22,8 +22,8 @@ public:
     AppSettings& operator=(const AppSettings&) = delete;
 
     void LoadSettings();
-    // Appends the default scan directory "/opt/". Returns true.
-    bool SeedDefaultScanDir();
+    // Appends the default scan directory "/opt/".
+    void SeedDefaultScanDir();
     // Stores the four values, rewrites the autostart entry and the three setini rows. Returns 0.
     int SaveSettings(int autoRun, int closeToTray, int autoScan, int deleteOnFind);
 

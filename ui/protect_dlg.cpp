@@ -151,8 +151,11 @@ void ProtectDlg::DeleteSelected() {
         if (!entry.exePath.empty() && entry.exeId.known) {
             const std::string path =
                 !entry.exePathBytes.empty() ? entry.exePathBytes : Utf16ToPath(entry.exePath);
-            DeleteFileIfSame(path, static_cast<dev_t>(entry.exeId.device),
-                             static_cast<ino_t>(entry.exeId.inode));
+            // Never a file of the system itself, whatever the list said when it was ended.
+            if (!m_watch.Packages().IsUnmodifiedPackageFileAt(path, entry.exeId)) {
+                DeleteFileIfSame(path, static_cast<dev_t>(entry.exeId.device),
+                                 static_cast<ino_t>(entry.exeId.inode));
+            }
         }
         m_watch.EraseHistory(line);
         delete m_pHistoryList->takeItem(i);

@@ -12,6 +12,7 @@
 #include "platform/path_text.h"
 #include "platform/same_file_delete.h"
 #include "scan/canonical_root.h"
+#include "scan/package_files.h"
 #include "scan/process_table.h"
 #include "scan/scan_log.h"
 #include "scan/scan_message_gate.h"
@@ -229,6 +230,7 @@ int ScanDlg::StartScan(const ScanRoots& roots) {
     m_pGate = std::make_unique<ScanMessageGate>(this, m_nActiveTag);
     m_pWorker = std::make_unique<UITdScan>(m_app);
     m_pWorker->Options().pEnder = Hooks().pEnder;
+    m_pWorker->Options().pPackageFiles = Hooks().pPackageFiles;
     m_pWorker->PostScanRequest(CanonicalScanRoots(roots), &m_scannedFiles, &m_findings,
                                &m_blacklist, m_pGate.get());
     m_nState = kStateScanning;
@@ -293,7 +295,7 @@ void ScanDlg::RefreshResults(bool reset) {
     for (const auto& [sequence, record] : records) {
         m_app.m_lstFindings.push_back(record.fileName);
         auto* item =
-            new QListWidgetItem(QString::fromStdU16String(ScanResultLine(record.filePath)));
+            new QListWidgetItem(QString::fromStdU16String(ScanResultLine(record.filePath, record.bSystemFile)));
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Unchecked);
         item->setData(Qt::UserRole, sequence);
@@ -305,6 +307,8 @@ void ScanDlg::RefreshResults(bool reset) {
 
 void ScanDlg::DeleteSelected() {
     ProcessEnder* ender = Hooks().pEnder;
+    PackageFiles& packages =
+        Hooks().pPackageFiles ? *Hooks().pPackageFiles : SystemPackageFiles();
     ProcessTable table;
     uint32_t shellProcessId = 0;
     // One snapshot serves every file of this deletion.
@@ -320,6 +324,9 @@ void ScanDlg::DeleteSelected() {
         // copy) is not it, and neither are the processes running that one. Without a recorded
         // identity nothing is known about the file, so it stays as well. The line goes either way.
         const FileId& found = record.fileId;
+        // A system file is left, and so is its line: it was not handled. Asked again, as the
+        // file may have become one since the scan.
+        if (record.bSystemFile || packages.IsUnmodifiedPackageFileAt(path, found)) continue;
         if (found.SameFile(FileIdOfPath(path))) {
             // Whatever path a process runs it by, the same file ends with it.
             if (ender) {
