@@ -14,13 +14,8 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"md5", RunMd5},
-    {"ps", RunPs},
-    {"watch", RunWatch},
-    {"scan", RunScan},
-    {"import", RunImport},
-    {"update", RunUpdate},
-    {"xml-check", RunXmlCheck},
+    {"md5", RunMd5},       {"ps", RunPs},         {"watch", RunWatch},        {"scan", RunScan},
+    {"import", RunImport}, {"update", RunUpdate}, {"xml-check", RunXmlCheck},
 };
 
 const char kUsage[] =
@@ -28,7 +23,8 @@ const char kUsage[] =
     "\n"
     "commands:\n"
     "  md5 FILE...              print the MD5 fingerprint of each file, as md5sum does\n"
-    "  ps                       list the running processes (pid, parent, name, path) and the shell\n"
+    "  ps                       list the running processes (pid, parent, name, path) and the "
+    "shell\n"
     "  watch --once             one protection pass; prints its history lines (exit 1 if any)\n"
     "  watch --passes N         N passes in one process, each timed on stderr\n"
     "  (scan and watch take --dpkg-root DIR first: dpkg's records under DIR, as dpkg --root)\n"

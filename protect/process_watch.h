@@ -61,9 +61,7 @@ public:
     void EndChain(const ProcessTable& table, uint32_t processId, uint32_t shellProcessId) override;
     std::set<uint32_t> ProtectedProcessIds() override;
     void EndPass() override;
-    PackageFiles& Packages() override {
-        return m_pPackages ? *m_pPackages : SystemPackageFiles();
-    }
+    PackageFiles& Packages() override { return m_pPackages ? *m_pPackages : SystemPackageFiles(); }
     const ExeFingerprintCache& cache() const { return m_cache; }
 
 private:

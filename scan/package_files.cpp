@@ -142,8 +142,7 @@ bool PackageFiles::RecordLeadsTo(const Record& record, const FileId& id, const c
     path += line.substr(pathStart);
     // Whatever links the recorded path passes through: the file it leads to now.
     struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-           FileIdOfStat(st).SameFile(id);
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && FileIdOfStat(st).SameFile(id);
 }
 
 bool PackageFiles::IsUnmodifiedPackageFile(const FileId& id, const char* digest) {

@@ -438,8 +438,8 @@ void ScanPipeline::Judge(PendingFile& f) {
             m_pEnder->EndProcessesOfFile(widePath, wideName, f.id);
             if (m_job.m_bDeleteOnFind) DeleteIfStillJudged(f);
         }
-        int32_t found = m_job.m_findings.Insert(
-            {std::move(wideName), std::move(widePath), f.id, systemFile});
+        int32_t found =
+            m_job.m_findings.Insert({std::move(wideName), std::move(widePath), f.id, systemFile});
         Post(WM_SCAN_FOUND, static_cast<uintptr_t>(found));
     }
 }

@@ -40,7 +40,8 @@ int WriteScanLog(const std::u16string& moduleDir, int64_t startTime,
         // The file name as the bytes the file system holds, whatever the code page; the page's
         // own marks in the code page.
         std::u16string_view mark;
-        for (std::u16string_view m : {std::u16string_view(kVanishedMark), std::u16string_view(kSystemFileMark)}) {
+        for (std::u16string_view m :
+             {std::u16string_view(kVanishedMark), std::u16string_view(kSystemFileMark)}) {
             if (safe.size() >= m.size() && safe.compare(safe.size() - m.size(), m.size(), m) == 0) {
                 mark = m;
             }

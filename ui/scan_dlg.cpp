@@ -294,8 +294,8 @@ void ScanDlg::RefreshResults(bool reset) {
         m_nLastShown);
     for (const auto& [sequence, record] : records) {
         m_app.m_lstFindings.push_back(record.fileName);
-        auto* item =
-            new QListWidgetItem(QString::fromStdU16String(ScanResultLine(record.filePath, record.bSystemFile)));
+        auto* item = new QListWidgetItem(
+            QString::fromStdU16String(ScanResultLine(record.filePath, record.bSystemFile)));
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Unchecked);
         item->setData(Qt::UserRole, sequence);
@@ -307,8 +307,7 @@ void ScanDlg::RefreshResults(bool reset) {
 
 void ScanDlg::DeleteSelected() {
     ProcessEnder* ender = Hooks().pEnder;
-    PackageFiles& packages =
-        Hooks().pPackageFiles ? *Hooks().pPackageFiles : SystemPackageFiles();
+    PackageFiles& packages = Hooks().pPackageFiles ? *Hooks().pPackageFiles : SystemPackageFiles();
     ProcessTable table;
     uint32_t shellProcessId = 0;
     // One snapshot serves every file of this deletion.

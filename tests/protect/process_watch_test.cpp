@@ -179,9 +179,9 @@ TEST_F(WatchTest, RecordsEveryMatchFirstThenEndsInAscendingPid) {
         "fit:" + stamp + "process_watch_test",
     };
     EXPECT_EQ(m_events.log, expected);
-    EXPECT_EQ(m_app.m_lstInterceptions, (std::list<std::u16string>{u"x.bin", u"named.exe",
-                                                                    u"process_watch_test",
-                                                                    u"upper.bin2"}));
+    EXPECT_EQ(
+        m_app.m_lstInterceptions,
+        (std::list<std::u16string>{u"x.bin", u"named.exe", u"process_watch_test", u"upper.bin2"}));
     EXPECT_EQ(Log("2026-01-01"),
               "[2026-01-01 13:04:59]/opt/a/x.bin\r\n"
               "[2026-01-01 13:04:59]/opt/a/named.exe\r\n"

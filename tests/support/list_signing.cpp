@@ -59,9 +59,9 @@ std::string ListComment(uint64_t serial, int64_t expiresIn) {
     return "tovarek-list serial=" + std::to_string(serial) + " expires=" + stamp;
 }
 
-bool SignListFile(const std::string& path, const std::string& comment,
-                  const std::string& secretKey, bool legacy) {
-    std::vector<std::string> args{"-S", "-s", secretKey, "-m", path, "-x", path + ".minisig",
+bool SignListFile(const std::string& path, const std::string& comment, const std::string& secretKey,
+                  bool legacy) {
+    std::vector<std::string> args{"-S", "-s",   secretKey, "-m", path, "-x", path + ".minisig",
                                   "-t", comment};
     if (legacy) args.push_back("-l");
     return RunMinisign(args);

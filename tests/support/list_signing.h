@@ -25,8 +25,7 @@ bool SignListFile(const std::string& path, const std::string& comment,
 
 // The .minisig text for `bytes` (signed through a file of its own); empty when signing failed.
 std::string SignListBytes(const std::string& bytes, const std::string& comment,
-                          const std::string& secretKey = BuildListSecretKey(),
-                          bool legacy = false);
+                          const std::string& secretKey = BuildListSecretKey(), bool legacy = false);
 
 // A new key pair in `dir`: the secret key's path and the public key's base64 line.
 bool MakeListKeyPair(const std::string& dir, std::string& secretKey, std::string& publicKey);

@@ -88,8 +88,7 @@ TEST_F(CliUpdate, OneCycleAgainstALoopbackServer) {
     auto r = RunCommand(kCli + " update " + server.Url("/ravlin/list/curdaylist.xml"));
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out.rfind("列表更新日期：20", 0), 0u) << r.out;
-    EXPECT_EQ(RunCommand(kCli + " import " + sample).out,
-              "0 rows added (3 records, 3 refused)\n");
+    EXPECT_EQ(RunCommand(kCli + " import " + sample).out, "0 rows added (3 records, 3 refused)\n");
 
     // Refused: the cycle fails as a failed download does, with the reason on standard error.
     r = RunCommand(kCli + " update " + server.Url("/unsigned.xml") + " 2>&1");
@@ -125,12 +124,13 @@ TEST_F(CliUpdate, UnusableBodiesExitOne) {
     const std::string random = "\x8f\x01\xfe\x17garbage\x99";
     const std::string cut("<list><File>\0</File></list>", 27);
     server.Add("/random", test::CannedResponse{200, "text/xml", random});
-    server.Add("/random.minisig", test::CannedResponse{200, "text/plain",
-                                                       test::SignListBytes(random,
-                                                                           test::ListComment(1))});
+    server.Add(
+        "/random.minisig",
+        test::CannedResponse{200, "text/plain", test::SignListBytes(random, test::ListComment(1))});
     server.Add("/cut", test::CannedResponse{200, "text/xml", cut});
-    server.Add("/cut.minisig",
-               test::CannedResponse{200, "text/plain", test::SignListBytes(cut, test::ListComment(1))});
+    server.Add(
+        "/cut.minisig",
+        test::CannedResponse{200, "text/plain", test::SignListBytes(cut, test::ListComment(1))});
     ASSERT_TRUE(server.Start()) << server.error();
     test::TempDir dir(true);
     const std::string kCli = test::CopyProgramInto(RAVLIN_CLI, dir.path());

@@ -312,8 +312,7 @@ TEST_F(WorkerImportTest, UnchangedListIsAskedForConditionally) {
     EXPECT_EQ(report.kind, ListCycleReport::kNotModified);
     const std::string head = server.LastRequestHead("/l.xml");
     EXPECT_NE(head.find("If-None-Match: \"v1\"\r\n"), std::string::npos) << head;
-    EXPECT_NE(head.find("If-Modified-Since: Tue, 01 Dec 2026 00:00:00 GMT\r\n"),
-              std::string::npos)
+    EXPECT_NE(head.find("If-Modified-Since: Tue, 01 Dec 2026 00:00:00 GMT\r\n"), std::string::npos)
         << head;
     EXPECT_EQ(server.Hits("/l.xml.minisig"), 1);
     EXPECT_EQ(app.m_bBlacklistStale.load(), 0);  // nothing new for the index
@@ -353,8 +352,8 @@ TEST_F(WorkerImportTest, RefusedListsFailTheCycleAndImportNothing) {
         EXPECT_EQ(report.kind, ListCycleReport::kRefused) << c.path;
         EXPECT_EQ(report.refusal, c.refusal) << c.path;
         EXPECT_EQ(app.m_bBlacklistStale.load(), 0) << c.path;
-        EXPECT_NE(DbErrLog().find("list refused (" + server.Url(c.path) + "): " +
-                                  ListRefusalText(c.refusal) + "\r\n"),
+        EXPECT_NE(DbErrLog().find("list refused (" + server.Url(c.path) +
+                                  "): " + ListRefusalText(c.refusal) + "\r\n"),
                   std::string::npos)
             << DbErrLog();
     }

@@ -41,7 +41,8 @@ TEST(ListTrust, SignatureMatrix) {
                                                     Key(test::BuildListPublicKey())};
 
     const std::string good = test::SignListBytes(kList, kComment);
-    const std::string legacy = test::SignListBytes(kList, kComment, test::BuildListSecretKey(), true);
+    const std::string legacy =
+        test::SignListBytes(kList, kComment, test::BuildListSecretKey(), true);
     const std::string byOther = test::SignListBytes(kList, kComment, otherSecret);
     const std::string noSerial =
         test::SignListBytes(kList, "tovarek-list expires=2030-01-01T00:00:00Z");
@@ -66,26 +67,24 @@ TEST(ListTrust, SignatureMatrix) {
         {"a second trusted key", kList, byOther, &rolledOver, 99, 0, ListRefusal::kNone},
         {"changed list", kList + " ", good, &buildOnly, std::nullopt, 0,
          ListRefusal::kSignatureInvalid},
-        {"changed list, legacy", Replace(kList, "a.exe", "b.exe"), legacy, &buildOnly,
-         std::nullopt, 0, ListRefusal::kSignatureInvalid},
+        {"changed list, legacy", Replace(kList, "a.exe", "b.exe"), legacy, &buildOnly, std::nullopt,
+         0, ListRefusal::kSignatureInvalid},
         {"changed comment", kList, Replace(good, "serial=100", "serial=900"), &buildOnly,
          std::nullopt, 0, ListRefusal::kCommentInvalid},
-        {"unknown key", kList, byOther, &buildOnly, std::nullopt, 0,
-         ListRefusal::kKeyNotTrusted},
+        {"unknown key", kList, byOther, &buildOnly, std::nullopt, 0, ListRefusal::kKeyNotTrusted},
         {"lower serial", kList, good, &buildOnly, 101, 0, ListRefusal::kSerialLower},
         {"expired", kList, good, &buildOnly, std::nullopt, kExpiry, ListRefusal::kExpired},
         {"missing", kList, std::nullopt, &buildOnly, std::nullopt, 0,
          ListRefusal::kSignatureMissing},
-        {"oversized", kList, good + std::string(kMaxSignatureBytes, '\n'), &buildOnly,
-         std::nullopt, 0, ListRefusal::kSignatureTooLarge},
+        {"oversized", kList, good + std::string(kMaxSignatureBytes, '\n'), &buildOnly, std::nullopt,
+         0, ListRefusal::kSignatureTooLarge},
         {"cut short", kList, good.substr(0, good.size() / 2), &buildOnly, std::nullopt, 0,
          ListRefusal::kSignatureMalformed},
         {"a fifth line", kList, good + "x\n", &buildOnly, std::nullopt, 0,
          ListRefusal::kSignatureMalformed},
         {"unknown algorithm", kList, Replace(good, "\nRU", "\nRV"), &buildOnly, std::nullopt, 0,
          ListRefusal::kSignatureMalformed},
-        {"no serial", kList, noSerial, &buildOnly, std::nullopt, 0,
-         ListRefusal::kCommentMalformed},
+        {"no serial", kList, noSerial, &buildOnly, std::nullopt, 0, ListRefusal::kCommentMalformed},
         {"impossible expiry", kList, badStamp, &buildOnly, std::nullopt, 0,
          ListRefusal::kCommentMalformed},
     };
@@ -111,8 +110,7 @@ TEST(ListTrust, TermsOfTheTrustedComment) {
         bool ok;
         uint64_t serial;
     } cases[] = {
-        {"tovarek-list serial=18446744073709551615 expires=2026-12-09T00:00:00Z", true,
-         UINT64_MAX},
+        {"tovarek-list serial=18446744073709551615 expires=2026-12-09T00:00:00Z", true, UINT64_MAX},
         {"expires=2026-12-09T00:00:00Z\tserial=7 other=words", true, 7},
         {"serial=18446744073709551616 expires=2026-12-09T00:00:00Z", false, 0},
         {"serial=1 serial=2 expires=2026-12-09T00:00:00Z", false, 0},
