@@ -6,6 +6,7 @@
 #include <QTimerEvent>
 
 #include "app/ravlin_app.h"
+#include "ui/desktop_notice.h"
 #include "ui/skin/skin_ui.h"
 #include "ui/ui_resources.h"
 
@@ -74,11 +75,8 @@ void PopupDlg::PlacePopup(int offset) {
 }
 
 void PopupDlg::ShowNotice(int kind, std::list<std::u16string> names) {
-    if (kind == 0) {
-        m_txtHeading->SetMarkup(QString::fromUtf8("扫描到危险文件："));
-    } else if (kind == 1) {
-        m_txtHeading->SetMarkup(QString::fromUtf8("拦截到危险文件："));
-    }
+    const QString heading = NoticeHeading(kind);
+    if (!heading.isEmpty()) m_txtHeading->SetMarkup(heading);
     m_lstNoticeNames = std::move(names);
     PostMessage(WM_POPUP_START, 0, 0);
 }
