@@ -51,7 +51,7 @@ NotifyArgs BuildNotifyArgs(const NoticeLook& look, uint replacesId, const QStrin
         args.appIcon = QString::fromLatin1(kNoticeIconName);
         args.hints.insert(QStringLiteral("desktop-entry"), QString::fromLatin1(kDesktopEntryName));
     } else if (!look.iconFile.isEmpty()) {
-        args.appIcon = QUrl::fromLocalFile(look.iconFile).toString();
+        args.appIcon = QUrl::fromLocalFile(look.iconFile).toString(QUrl::FullyEncoded);
     }
     return args;
 }

@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QWindow>
 #include <memory>
 #include <vector>
 
@@ -254,6 +255,29 @@ TEST_F(MainWindowTest, MessageTable) {
         emit w.TrayIcon()->activated(reason);
         DeliverPostedMessages(&w);
         EXPECT_EQ(w.IsHiddenToTray(), 0) << reason;
+    }
+}
+
+TEST_F(MainWindowTest, RestoredFromTheTaskBarAfterACloseWithNoTrayIsNoLongerHidden) {
+    CRavlinDlg& w = Make();
+    w.show();
+    m_settings->closeToTray = 1;
+    m_app.m_lstInterceptions = {u"evil"};
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
+    for (int round = 0; round < 2; ++round) {
+        w.OnTitleClick(1);
+        QApplication::processEvents();
+        ASSERT_TRUE(w.isMinimized());
+        ASSERT_EQ(w.IsHiddenToTray(), 1);
+        // The task bar restores it through the window system, as a user's click would.
+        w.windowHandle()->setWindowStates(Qt::WindowNoState);
+        EXPECT_TRUE(test::WaitUntil([&] { return !w.isMinimized(); }));
+        EXPECT_EQ(w.IsHiddenToTray(), 0) << round;
+        // In plain sight a notice shows nothing.
+        w.PostMessage(WM_SHOW_NOTICE, 1, 0);
+        DeliverPostedMessages(&w);
+        DeliverPostedMessages(w.Popup());
+        EXPECT_FALSE(w.Popup()->isVisible()) << round;
     }
 }
 
