@@ -10,7 +10,7 @@ class QWidget;
 namespace tovarek {
 
 // Shows a modal chooser of existing folders titled `title`; empty text when cancelled. This runs
-// a nested event loop: the caller checks CRavlinApp::m_bExiting afterwards.
+// a nested event loop: the caller checks UiState::m_bExiting afterwards.
 QString ChooseFolder(QWidget* owner, const QString& title);
 
 // Tests: every chooser goes to `answer` instead of the screen; an empty function restores it.

@@ -12,7 +12,7 @@
 #include <QTimerEvent>
 #include <QWindow>
 
-#include "app/ravlin_app.h"
+#include "ui/ui_state.h"
 #include "res/artwork.h"
 #include "store/app_settings.h"
 #include "ui/message_box.h"
@@ -36,7 +36,7 @@ constexpr uintptr_t kTrayIconRecordId = 1;  // any fixed value: nothing reads it
 
 }  // namespace
 
-CRavlinDlg::CRavlinDlg(CRavlinApp& app, std::string listUrl)
+CRavlinDlg::CRavlinDlg(UiState& app, std::string listUrl)
     : SkinnedWidget(kSkinMain, nullptr), m_app(app) {
     setObjectName("CRavlinDlg");
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);

@@ -17,7 +17,7 @@ class QSystemTrayIcon;
 
 namespace tovarek {
 
-class CRavlinApp;
+class UiState;
 class DownControlThread;
 class PopupDlg;
 class ProtectDlg;
@@ -36,7 +36,7 @@ public:
     // Set-up: UI objects, tray icon (130), pages in the order scan, protection, settings, the
     // hidden pop-up, size 600x400 centred on the primary screen's work area, the download worker
     // (fetching from `listUrl`), update timer 0 in 10 ms, and the updater beside the program.
-    explicit CRavlinDlg(CRavlinApp& app, std::string listUrl = kListUrl);
+    explicit CRavlinDlg(UiState& app, std::string listUrl = kListUrl);
     // Ends what EndDialog would, if it has not run.
     ~CRavlinDlg() override;
 
@@ -86,7 +86,7 @@ private:
     void SetTrayIcon(int id);
     void StopWorkers();
 
-    CRavlinApp& m_app;
+    UiState& m_app;
     UiRichText* m_btnTabScan = nullptr;
     UiRichText* m_btnTabProtect = nullptr;
     UiRichText* m_btnTabSet = nullptr;

@@ -22,6 +22,13 @@ namespace {
 
 using test::FileExists;
 
+// The autorun switch as the next start would read it.
+int StoredAutoRun() {
+    AppSettings settings;
+    settings.LoadSettings();
+    return settings.autoRun;
+}
+
 struct Box {
     QString text;
     QString caption;
@@ -78,6 +85,7 @@ TEST_F(SetPageTest, ShowsTheStoredSwitchesAndDirectoriesWhereDesigned) {
     }
     ASSERT_TRUE(WriteAutostartEntry(ModulePath()));
     AppSettings settings;
+    settings.LoadSettings();
     settings.SeedDefaultScanDir();
     settings.defaultScanDirs.push_back(u"/srv/");
     env.app.m_pSettings = &settings;
@@ -122,6 +130,7 @@ TEST_F(SetPageTest, ShowsTheStoredSwitchesAndDirectoriesWhereDesigned) {
 
 TEST_F(SetPageTest, SwitchesReachTheDatabaseAndAutostartOnlyThroughApply) {
     AppSettings settings;
+    settings.LoadSettings();
     env.app.m_pSettings = &settings;
     SetDlg page(env.app, &env.mainWnd, nullptr);
     test::ShowAndPaint(page, 600, 400);
@@ -151,6 +160,7 @@ TEST_F(SetPageTest, SwitchesReachTheDatabaseAndAutostartOnlyThroughApply) {
     EXPECT_EQ(program, ModulePath());
     {
         AppSettings reloaded;  // the next start sees the same
+        reloaded.LoadSettings();
         EXPECT_EQ(reloaded.autoRun, 1);
         EXPECT_EQ(reloaded.closeToTray, 1);
         EXPECT_EQ(reloaded.autoScan, 0);
@@ -160,13 +170,14 @@ TEST_F(SetPageTest, SwitchesReachTheDatabaseAndAutostartOnlyThroughApply) {
     test::ClickObject(page, page.optionBox(0));
     test::ClickObject(page, page.applyButton());
     EXPECT_FALSE(FileExists(Entry()));
-    EXPECT_EQ(AppSettings().autoRun, 0);
+    EXPECT_EQ(StoredAutoRun(), 0);
     EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(SetPageTest, MissingAutostartFolderStillStoresTheOtherSwitches) {
     ASSERT_EQ(rmdir(env.AutostartFolder().c_str()), 0);
     AppSettings settings;
+    settings.LoadSettings();
     env.app.m_pSettings = &settings;
     SetDlg page(env.app, &env.mainWnd, nullptr);
     test::ShowAndPaint(page, 600, 400);
@@ -174,7 +185,7 @@ TEST_F(SetPageTest, MissingAutostartFolderStillStoresTheOtherSwitches) {
     EXPECT_FALSE(FileExists(env.AutostartFolder()));
     EXPECT_EQ(test::PageEnv::SettingRow(1), "1");
     EXPECT_EQ(test::PageEnv::SettingRow(3), "1");
-    EXPECT_EQ(AppSettings().autoRun, 0);
+    EXPECT_EQ(StoredAutoRun(), 0);
     EXPECT_TRUE(boxes.empty());
 }
 
@@ -202,6 +213,7 @@ TEST_F(SetPageTest, ReadOnlyAutostartFolderStillStoresTheOtherSwitches) {
     if (!MakeReadOnly(env.AutostartFolder(), why))
         GTEST_SKIP() << "cannot make a folder read-only for this user: " << why;
     AppSettings settings;
+    settings.LoadSettings();
     env.app.m_pSettings = &settings;
     SetDlg page(env.app, &env.mainWnd, nullptr);
     test::ShowAndPaint(page, 600, 400);
@@ -217,6 +229,7 @@ TEST_F(SetPageTest, ReadOnlyAutostartFolderStillStoresTheOtherSwitches) {
 
 TEST_F(SetPageTest, AddingFoldersKeepsOneSlashAndRefusesNoChoice) {
     AppSettings settings;
+    settings.LoadSettings();
     env.app.m_pSettings = &settings;
     SetDlg page(env.app, &env.mainWnd, nullptr);
     test::ShowAndPaint(page, 600, 400);

@@ -170,6 +170,7 @@ protected:
                       0);
         }
         m_settings = std::make_unique<AppSettings>();
+        m_settings->LoadSettings();
         InitAppState(m_app, m_settings.get());
         m_app.m_pUiRes = res;
         m_strQuickRoot = m_dir.File("quick/");
