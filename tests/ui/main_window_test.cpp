@@ -19,6 +19,7 @@
 #include "app/ravlin_app.h"
 #include "store/app_settings.h"
 #include "tests/support/temp_dir.h"
+#include "tests/ui/test_ui_env.h"
 #include "tests/ui/window_test_support.h"
 #include "ui/message_box.h"
 #include "ui/popup_dlg.h"
@@ -44,6 +45,7 @@ struct BoxCall {
 
 class MainWindowTest : public ::testing::Test {
 protected:
+    test::TestUiEnv m_env;
     void SetUp() override {
         m_dir = std::make_unique<test::TempDir>(true);  // Ravlin.db of its own
         m_settings = std::make_unique<AppSettings>();
@@ -54,16 +56,13 @@ protected:
         m_res.fntText = MakeListFont();
         LoadUiResources(m_res);
         m_app.m_pUiRes = &m_res;
-        SetMessageBoxHookForTest([this](QWidget*, const QString& text, const QString& caption,
-                                        QMessageBox::StandardButtons buttons) {
+        m_env.messageBox = [this](QWidget*, const QString& text, const QString& caption,
+                                  QMessageBox::StandardButtons buttons) {
             m_boxes.push_back({text, caption, buttons});
             return m_fnAnswer ? m_fnAnswer() : QMessageBox::Ok;
-        });
+        };
     }
-    void TearDown() override {
-        m_dlg.reset();
-        SetMessageBoxHookForTest({});
-    }
+    void TearDown() override { m_dlg.reset(); }
     CRavlinDlg& Make() {
         m_dlg = std::make_unique<CRavlinDlg>(m_app, kRefusedUrl);
         return *m_dlg;

@@ -12,6 +12,7 @@
 #include "platform/module_info.h"
 #include "store/app_settings.h"
 #include "tests/ui/page_env.h"
+#include "tests/ui/test_ui_env.h"
 #include "ui/folder_chooser.h"
 #include "ui/message_box.h"
 #include "ui/scan_dir_list.h"
@@ -36,21 +37,18 @@ struct Box {
 
 class SetPageTest : public ::testing::Test {
 protected:
+    test::TestUiEnv m_env;
     void SetUp() override {
-        SetMessageBoxHookForTest([this](QWidget*, const QString& text, const QString& caption,
-                                        QMessageBox::StandardButtons) {
+        m_env.messageBox = [this](QWidget*, const QString& text, const QString& caption,
+                                  QMessageBox::StandardButtons) {
             boxes.push_back({text, caption});
             return QMessageBox::Ok;
-        });
-        SetFolderChooserForTest([this](QWidget*, const QString& title) {
+        };
+        m_env.chooseFolder = [this](QWidget*, const QString& title) {
             titles << title;
             if (chooserEndsProgram) env.app.m_bExiting = 1;
             return choice;
-        });
-    }
-    void TearDown() override {
-        SetMessageBoxHookForTest(nullptr);
-        SetFolderChooserForTest(nullptr);
+        };
     }
 
     std::string Entry() const { return env.AutostartFolder() + "/Tovarek.desktop"; }
