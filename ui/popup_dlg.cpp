@@ -5,8 +5,8 @@
 #include <QScreen>
 #include <QTimerEvent>
 
-#include "app/ravlin_app.h"
 #include "ui/desktop_notice.h"
+#include "ui/ui_state.h"
 #include "ui/skin/skin_ui.h"
 #include "ui/ui_resources.h"
 
@@ -22,7 +22,7 @@ constexpr int kLingerMs = 10000;
 
 }  // namespace
 
-PopupDlg::PopupDlg(CRavlinApp& app, MessageSink* owner)
+PopupDlg::PopupDlg(UiState& app, MessageSink* owner)
     : SkinnedWidget(kSkinPage, nullptr), m_app(app), m_pOwner(owner) {
     setObjectName("PopupDlg");
     // A notice must not steal the focus from whatever the user is typing into, and must sit

@@ -13,7 +13,7 @@
 #include <QTimerEvent>
 #include <QWindow>
 
-#include "app/ravlin_app.h"
+#include "ui/ui_state.h"
 #include "res/artwork.h"
 #include "store/app_settings.h"
 #include "ui/desktop_notifier.h"
@@ -49,7 +49,7 @@ DesktopRoute DesktopRoute::ForThisRun(const std::u16string& moduleDir) {
     return route;
 }
 
-CRavlinDlg::CRavlinDlg(CRavlinApp& app, std::string listUrl, std::optional<DesktopRoute> route)
+CRavlinDlg::CRavlinDlg(UiState& app, std::string listUrl, std::optional<DesktopRoute> route)
     : SkinnedWidget(kSkinMain, nullptr), m_app(app) {
     setObjectName("CRavlinDlg");
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);

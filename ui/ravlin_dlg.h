@@ -21,8 +21,8 @@ class QSystemTrayIcon;
 
 namespace tovarek {
 
-class CRavlinApp;
 class DesktopNotifier;
+class UiState;
 class DownControlThread;
 class PopupDlg;
 class ProtectDlg;
@@ -54,7 +54,7 @@ public:
     // hidden pop-up, size 600x400 centred on the primary screen's work area, the download worker
     // (fetching from `listUrl`), update timer 0 in 10 ms, and the updater beside the program.
     // Without a route, DesktopRoute::ForThisRun.
-    explicit CRavlinDlg(CRavlinApp& app, std::string listUrl = kListUrl,
+    explicit CRavlinDlg(UiState& app, std::string listUrl = kListUrl,
                         std::optional<DesktopRoute> route = std::nullopt);
     // Ends what EndDialog would, if it has not run.
     ~CRavlinDlg() override;
@@ -109,7 +109,7 @@ private:
     void SetTrayIcon(int id);
     void StopWorkers();
 
-    CRavlinApp& m_app;
+    UiState& m_app;
     UiRichText* m_btnTabScan = nullptr;
     UiRichText* m_btnTabProtect = nullptr;
     UiRichText* m_btnTabSet = nullptr;

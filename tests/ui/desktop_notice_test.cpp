@@ -263,7 +263,7 @@ TEST_F(WaylandWindowTest, HiddenNoticesGoToTheServerAndThePopUpOnlyWhereNoneTake
     EXPECT_TRUE(test::WaitUntil([&] { return CallsWithSummary(kInterceptHeading) == 1; }));
     EXPECT_EQ(m_server.calls.back().body, "evil\nworse");
     test::WaitUntil([] { return false; }, 200);
-    DeliverPostedMessages(w.Popup());
+    test::DeliverPostedMessages(w.Popup());
     EXPECT_FALSE(w.Popup()->isVisible());
 
     // No server takes it: the designed pop-up instead.
@@ -271,7 +271,7 @@ TEST_F(WaylandWindowTest, HiddenNoticesGoToTheServerAndThePopUpOnlyWhereNoneTake
     m_app.m_lstFindings = {u"/opt/a.bin"};
     w.PostMessage(WM_SHOW_NOTICE, 0, 0);
     EXPECT_TRUE(test::WaitUntil([&] {
-        DeliverPostedMessages(w.Popup());
+        test::DeliverPostedMessages(w.Popup());
         return w.Popup()->isVisible();
     }));
     EXPECT_EQ(w.Popup()->Heading()->GetText(), kScanHeading);
