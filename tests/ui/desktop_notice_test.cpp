@@ -288,6 +288,17 @@ TEST_F(WaylandWindowTest, HiddenNoticesGoToTheServerAndThePopUpOnlyWhereNoneTake
     EXPECT_EQ(w.IsHiddenToTray(), 1);
     test::WaitUntil([] { return false; }, 200);
     EXPECT_EQ(CallsWithSummary(runningOn), 1);
+
+    // A refusal that comes back after the window did: no pop-up over the window in sight.
+    m_server.failNotify = true;
+    w.PostMessage(WM_SHOW_NOTICE, 0, 0);
+    test::DeliverPostedMessages(&w);
+    w.PostMessage(WM_SHOW_NOTICE, 2, 0);
+    test::DeliverPostedMessages(&w);
+    ASSERT_EQ(w.IsHiddenToTray(), 0);
+    test::WaitUntil([] { return false; }, 300);
+    test::DeliverPostedMessages(w.Popup());
+    EXPECT_FALSE(w.Popup()->isVisible());
 }
 
 TEST_F(WaylandWindowTest, BackWhenActivatedAfterBeingInactive) {
