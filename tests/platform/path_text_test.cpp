@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/code_page.h"
+#include "tests/support/test_env.h"
 
 namespace tovarek {
 namespace {
@@ -46,13 +47,13 @@ TEST(PathText, OutputTextKeepsEscapedBytesInAnyCodePage) {
     // The lowest and the highest byte that is never UTF-8 on its own.
     for (const char* own : {"\xFF", "\x80"}) {
         const std::u16string text = PathToUtf16(std::string("/opt/") + own + "\xE6\x89\xAB");
-        SetAnsiCodePageForTest(kCodePageUtf8);
+        test::ScopedTestEnv testEnv;
+        testEnv.codePage = kCodePageUtf8;
         EXPECT_EQ(Utf16ToAnsiPath(text), std::string("/opt/") + own + "\xE6\x89\xAB");
-        SetAnsiCodePageForTest(kCodePageGbk);
+        testEnv.codePage = kCodePageGbk;
         // The name's own byte, not '?' nor what the code page makes of U+0080.
         EXPECT_EQ(Utf16ToAnsiPath(text), std::string("/opt/") + own + "\xC9\xA8");
     }
-    SetAnsiCodePageForTest(0);
 }
 
 }  // namespace
