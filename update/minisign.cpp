@@ -62,8 +62,8 @@ bool DecodeBase64(std::string_view text, std::string& out) {
         int pad = 0;
         for (int k = 0; k < 4; ++k) {
             char c = text[i + k];
-            // '=' only at the very end: one in the last place, or two in the last two.
-            if (c == '=' && last && k >= 2 && (k == 3 || text[i + 3] == '=')) {
+            // '=' only in the last one or two places; a character after one is refused below.
+            if (c == '=' && last && k >= 2) {
                 v[k] = 0;
                 ++pad;
                 continue;
