@@ -317,6 +317,20 @@ TEST_F(WorkerImportTest, UnchangedListIsAskedForConditionally) {
     EXPECT_EQ(server.Hits("/l.xml.minisig"), 1);
     EXPECT_EQ(app.m_bBlacklistStale.load(), 0);  // nothing new for the index
     EXPECT_NE(app.ListDate(), u"before");
+    // Validators that could end a request header are not kept, so they are never sent back.
+    CannedResponse odd{200, "text/xml", list};
+    odd.extraHeaders =
+        "ETag: \"v\x7f\" \"2\"\r\nLast-Modified: Wed, 02 Dec 2026\x01 00:00:00 GMT\r\n";
+    AddSigned(server, "/odd.xml", odd, 8);
+    ASSERT_EQ(RunCycle(app, server.Url("/odd.xml"), &report), 0);
+    EXPECT_EQ(report.kind, ListCycleReport::kImported);
+    Database db;
+    OpenDatabase(db);
+    ListState state;
+    ASSERT_EQ(ReadListState(db, state), 0);
+    EXPECT_EQ(state.lastSerial, 8u);
+    EXPECT_EQ(state.strEtag, "");
+    EXPECT_EQ(state.strLastModified, "");
 }
 
 // A list that may not be taken fails the cycle as a failed download does, imports nothing and
