@@ -17,6 +17,7 @@
 
 #include "platform/file_id.h"
 #include "platform/messages.h"
+#include "scan/quarantine.h"
 #include "scan/scan_stores.h"
 #include "store/blacklist.h"
 
@@ -83,6 +84,9 @@ ProcessEnder& SystemProcessEnder();
 struct ScanOptions {
     ScanControl* pControl = nullptr;  // none: the scan can't be paused or stopped
     ProcessEnder* pEnder = nullptr;   // none: SystemProcessEnder()
+    // Where delete-on-find puts found files; its folder is never walked. None: the program's own
+    // (DefaultQuarantineDir()).
+    const Quarantine* pQuarantine = nullptr;
     // Threads that fingerprint ahead of the walk; -1 picks one per extra core.
     int hashThreads = -1;
     // The program's own executable, never a finding (by path in any letter case, or as the same
