@@ -81,8 +81,9 @@ int Purge(const Quarantine& quarantine, int argc, char** argv) {
         long long days = 0;
         const bool all = strcmp(argv[0], "--all") == 0;
         if (all ? argc != 1 : (argc != 2 || !ParseDays(argv[1], days))) {
-            return Usage("quarantine purge: --older-than takes one whole number of days; --all "
-                         "takes nothing");
+            return Usage(
+                "quarantine purge: --older-than takes one whole number of days; --all "
+                "takes nothing");
         }
         purged = all ? quarantine.PurgeAll()
                      : quarantine.PurgeOlderThan(quarantine.Now() - days * 86400);

@@ -53,9 +53,9 @@ void PrintPath(const std::u16string& path) {
 
 // scan [--delete] PATH...: the scan worker over the given directories with the list of
 // ./Ravlin.db; --delete moves found files into the quarantine. Exit 0 nothing found, 1 something
-// found, 2 error (a found file that --delete could not move counts as one). A clean result must mean that
-// something was checked: a list that can't be read or is empty, or a root that can't be opened,
-// is an error, never "nothing found".
+// found, 2 error (a found file that --delete could not move counts as one). A clean result must
+// mean that something was checked: a list that can't be read or is empty, or a root that can't be
+// opened, is an error, never "nothing found".
 int RunScan(int argc, char** argv) {
     int deleteOnFind = 0;
     ScanRoots roots;
@@ -134,9 +134,11 @@ int RunScan(int argc, char** argv) {
                 // Not deleted either: the file stays where it is, and the user must know why.
                 if (record.quarantine.Failed()) {
                     ++kept;
-                    fprintf(stderr, "ravlin-cli: scan: %s: not moved into the quarantine, left in place: %s\n",
-                            EscapeName(Utf16ToPath(record.filePath)).c_str(),
-                            QuarantineFailureText(record.quarantine).c_str());
+                    fprintf(
+                        stderr,
+                        "ravlin-cli: scan: %s: not moved into the quarantine, left in place: %s\n",
+                        EscapeName(Utf16ToPath(record.filePath)).c_str(),
+                        QuarantineFailureText(record.quarantine).c_str());
                 }
             }
         }

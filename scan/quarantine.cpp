@@ -110,9 +110,8 @@ Pass DigestFile(int fd, int out, Digests& digests, int& error) {
         if (n == 0) break;
         Md5Update(md5, buffer.data(), static_cast<size_t>(n));
         sha.Update(buffer.data(), static_cast<size_t>(n));
-        if (out >= 0 &&
-            !WriteAll(out, reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(n),
-                      error)) {
+        if (out >= 0 && !WriteAll(out, reinterpret_cast<const char*>(buffer.data()),
+                                  static_cast<size_t>(n), error)) {
             return Pass::kWriteFailed;
         }
         offset += static_cast<uint64_t>(n);
@@ -144,8 +143,8 @@ QuarantineStatus StoreStatus(int error) {
 // durably: a temporary file made exclusively, synced, renamed, and the folder synced.
 bool WriteDurably(int folderFd, const std::string& name, const std::string& text, int& error) {
     const std::string temp = name + kPartSuffix;
-    Fd fd(openat(folderFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                 0600));
+    Fd fd(
+        openat(folderFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (fd.get() < 0) {
         error = errno;
         return false;
@@ -307,8 +306,7 @@ int Quarantine::OpenFolder(bool create, int& error) const {
 }
 
 QuarantineResult Quarantine::MoveIn(const std::string& pathBytes, const FileId& judged,
-                                    const std::string& listedEntry,
-                                    QuarantineOrigin origin) const {
+                                    const std::string& listedEntry, QuarantineOrigin origin) const {
     std::string folder, name;
     SplitPath(pathBytes, folder, name);
     Fd dirFd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -318,8 +316,7 @@ QuarantineResult Quarantine::MoveIn(const std::string& pathBytes, const FileId& 
 
 QuarantineResult Quarantine::MoveIn(int dirFd, const std::string& name,
                                     const std::string& pathBytes, const FileId& judged,
-                                    const std::string& listedEntry,
-                                    QuarantineOrigin origin) const {
+                                    const std::string& listedEntry, QuarantineOrigin origin) const {
     QuarantineResult result;
     struct stat st;
     if (!judged.known || name.empty() || name.find('/') != std::string::npos ||
@@ -338,8 +335,7 @@ QuarantineResult Quarantine::MoveIn(int dirFd, const std::string& name,
         if (errno != ENOENT && errno != ELOOP) result.status = QuarantineStatus::kUnreadable;
         return result;
     }
-    if (fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        !FileIdOfStat(st).SameFile(judged)) {
+    if (fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || !FileIdOfStat(st).SameFile(judged)) {
         return result;
     }
 
@@ -539,7 +535,8 @@ std::vector<std::string> Quarantine::PurgeOlderThan(int64_t cutoff) const {
         if (name.size() < 16 || !IsQuarantineId(name.substr(0, 16))) continue;
         const std::string rest = name.substr(16);
         const bool part = rest == kPartSuffix || rest == std::string(kRecordSuffix) + kPartSuffix;
-        const bool lone = (rest == kRecordSuffix && !IsStoredFile(folder.get(), name.substr(0, 16)));
+        const bool lone =
+            (rest == kRecordSuffix && !IsStoredFile(folder.get(), name.substr(0, 16)));
         if (!part && !lone) continue;
         struct stat st;
         if (fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -592,10 +589,13 @@ RestoreResult Quarantine::Restore(const std::string& id, const std::string& toPa
         return result;
     }
     // Nothing is written over, not even a dangling link.
-    if (fstatat(targetFd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT) {
-        result.error = errno == ENOENT ? 0 : errno;
-        result.status = result.error == 0 ? RestoreStatus::kExists : RestoreStatus::kFailed;
-        if (result.status == RestoreStatus::kExists) result.error = EEXIST;
+    if (fstatat(targetFd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        result.status = RestoreStatus::kExists;
+        result.error = EEXIST;
+        return result;
+    }
+    if (errno != ENOENT) {
+        result.error = errno;
         return result;
     }
 

@@ -124,9 +124,9 @@ bool ParseQuarantineRecord(std::string_view text, QuarantineRecord& out) {
         if (space == std::string_view::npos) return false;
         if (!fields.emplace(line.substr(0, space), line.substr(space + 1)).second) return false;
     }
-    static const std::vector<std::string_view> kKeys = {
-        "path", "owner", "group", "mode",   "size", "mtime",  "atime",
-        "md5",  "sha256", "entry", "time", "origin"};
+    static const std::vector<std::string_view> kKeys = {"path",   "owner", "group", "mode",
+                                                        "size",   "mtime", "atime", "md5",
+                                                        "sha256", "entry", "time",  "origin"};
     if (first || fields.size() != kKeys.size()) return false;
     for (std::string_view key : kKeys) {
         if (!fields.count(key)) return false;

@@ -17,8 +17,7 @@ bool ScanRecordStore::Find(int32_t sequence, ScanFileRecord& out) const {
     return true;
 }
 
-bool ScanRecordStore::Update(int32_t sequence,
-                             const std::function<void(ScanFileRecord&)>& change) {
+bool ScanRecordStore::Update(int32_t sequence, const std::function<void(ScanFileRecord&)>& change) {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_mapRecords.find(sequence);
     if (it == m_mapRecords.end()) return false;

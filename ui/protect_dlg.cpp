@@ -6,8 +6,8 @@
 #include <QStyle>
 
 #include "app/ravlin_app.h"
-#include "platform/path_text.h"
 #include "platform/code_page.h"
+#include "platform/path_text.h"
 #include "scan/quarantine.h"
 #include "ui/show_in_folder.h"
 #include "ui/skin/skin_ui.h"
@@ -154,9 +154,8 @@ void ProtectDlg::DeleteSelected() {
         if (!entry.exePath.empty() && entry.exeId.known) {
             const std::string path =
                 !entry.exePathBytes.empty() ? entry.exePathBytes : Utf16ToPath(entry.exePath);
-            const QuarantineResult moved =
-                quarantine.MoveIn(path, entry.exeId, Utf16ToUtf8(entry.listedEntry),
-                                  QuarantineOrigin::kProtectPage);
+            const QuarantineResult moved = quarantine.MoveIn(
+                path, entry.exeId, Utf16ToUtf8(entry.listedEntry), QuarantineOrigin::kProtectPage);
             if (moved.Failed()) {
                 ++i;
                 continue;

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "app/ravlin_app.h"
+#include "platform/code_page.h"
 #include "platform/file_id.h"
 #include "platform/local_time.h"
 #include "platform/path_text.h"
-#include "platform/code_page.h"
 #include "scan/canonical_root.h"
 #include "scan/process_table.h"
 #include "scan/quarantine.h"
