@@ -519,7 +519,8 @@ std::vector<std::string> Quarantine::PurgeOlderThan(int64_t cutoff) const {
     for (const QuarantineRecord& item : items) {
         if (item.time < cutoff && Purge(item.id)) purged.push_back(item.id);
     }
-    // What a crash left of a move: temporary files and records without bytes.
+    // What a crash left of a move, and what no record can explain: temporary files, records
+    // without bytes or that can't be read, bytes without a readable record.
     int error = 0;
     Fd folder(OpenFolder(false, error));
     int listFd = folder.get() >= 0 ? dup(folder.get()) : -1;
@@ -533,13 +534,15 @@ std::vector<std::string> Quarantine::PurgeOlderThan(int64_t cutoff) const {
     while (struct dirent* e = readdir(dir)) {
         const std::string name = e->d_name;
         if (name.size() < 16 || !IsQuarantineId(name.substr(0, 16))) continue;
+        const std::string id = name.substr(0, 16);
         const std::string rest = name.substr(16);
-        const bool part = rest == kPartSuffix || rest == std::string(kRecordSuffix) + kPartSuffix;
-        const bool lone =
-            (rest == kRecordSuffix && !IsStoredFile(folder.get(), name.substr(0, 16)));
-        if (!part && !lone) continue;
+        bool leftover = rest == kPartSuffix || rest == std::string(kRecordSuffix) + kPartSuffix;
+        if (rest.empty() || rest == kRecordSuffix) {
+            QuarantineRecord record;
+            leftover = !IsStoredFile(folder.get(), id) || ReadRecord(folder.get(), id, record) != 0;
+        }
         struct stat st;
-        if (fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        if (leftover && fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
             st.st_ctim.tv_sec < leftoverCutoff) {
             leftovers.push_back(name);
         }
