@@ -265,8 +265,8 @@ TEST(CliQuarantine, ScanDeleteMovesInAndListRestoreAndPurgeAnswerForEachItem) {
     EXPECT_EQ(purged.exitCode, 1) << "the restored item is gone already";
     EXPECT_EQ(purged.out, other + "\n");
     EXPECT_EQ(RunCommand(kCli + " quarantine list").out, "");
-    for (const char* bad :
-         {"", " bogus", " purge --older-than x", " purge", " restore", " restore a b", " list x"}) {
+    for (const char* bad : {"", " bogus", " purge --older-than x", " purge", " restore",
+                            " restore a b", " restore a --to", " list x"}) {
         EXPECT_EQ(RunCommand(kCli + " quarantine" + bad + err).exitCode, 2) << bad;
     }
 }
