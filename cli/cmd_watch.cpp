@@ -52,6 +52,7 @@ int RunWatch(int argc, char** argv) {
     }
     CoreState app;
     AppSettings settings;
+    settings.LoadSettings();
     InitCoreState(app, &settings);
     PrintingHistory history;
     LinuxProcessControl control;

@@ -5,7 +5,7 @@
 #include <QPainter>
 #include <QStyle>
 
-#include "app/ravlin_app.h"
+#include "ui/ui_state.h"
 #include "platform/code_page.h"
 #include "platform/path_text.h"
 #include "scan/quarantine.h"
@@ -27,7 +27,7 @@ public:
 
 }  // namespace
 
-ProtectDlg::ProtectDlg(CRavlinApp& app, MessageSink* mainWnd, QWidget* parent,
+ProtectDlg::ProtectDlg(UiState& app, MessageSink* mainWnd, QWidget* parent,
                        ProcessControl* control, ProcessWatch::Clock clock)
     : SkinnedWidget(kSkinPage, parent),
       m_app(app),

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/ravlin_app.h"
+#include "ui/ui_state.h"
 #include "platform/code_page.h"
 #include "platform/file_id.h"
 #include "platform/local_time.h"
@@ -47,7 +47,7 @@ void ScanDlg::SetTestHooks(TestHooks hooks) {
     Hooks() = std::move(hooks);
 }
 
-ScanDlg::ScanDlg(CRavlinApp& app, MessageSink* mainWnd, QWidget* parent)
+ScanDlg::ScanDlg(UiState& app, MessageSink* mainWnd, QWidget* parent)
     : SkinnedWidget(kSkinPage, parent), m_app(app), m_pMainWnd(mainWnd) {
     setObjectName("ScanDlg");
     m_pList = new QListWidget(this);
@@ -181,7 +181,7 @@ void ScanDlg::OnUiClick(int index) {
 void ScanDlg::OnCustomScan() {
     // The dialog runs a nested event loop: the program may decide to end meanwhile, and this
     // page may be gone when it returns, so only locals are trusted afterwards.
-    CRavlinApp& app = m_app;
+    UiState& app = m_app;
     QPointer<ScanDlg> self(this);
     app.m_bDialogOpen = 1;
     QPointer<SetScanPathDlg> dlg = new SetScanPathDlg(app, window());
