@@ -17,6 +17,7 @@
 #include "platform/path_text.h"
 #include "scan/canonical_root.h"
 #include "scan/package_files.h"
+#include "scan/quarantine_result.h"
 #include "scan/scan_log.h"
 #include "scan/scan_summary.h"
 #include "scan/scan_worker.h"
@@ -53,9 +54,10 @@ void PrintFinding(const ScanFileRecord& record) {
 }  // namespace
 
 // scan [--delete] PATH...: the scan worker over the given directories with the list of
-// ./Ravlin.db. Exit 0 nothing found, 1 something found, 2 error. A clean result must mean that
-// something was checked: a list that can't be read or is empty, or a root that can't be opened,
-// is an error, never "nothing found".
+// ./Ravlin.db; --delete moves found files into the quarantine. Exit 0 nothing found, 1 something
+// found, 2 error (a found file that --delete could not move counts as one). A clean result must
+// mean that something was checked: a list that can't be read or is empty, or a root that can't be
+// opened, is an error, never "nothing found".
 int RunScan(int argc, char** argv) {
     int deleteOnFind = 0;
     ScanRoots roots;
@@ -122,6 +124,8 @@ int RunScan(int argc, char** argv) {
     const int64_t start = NowSeconds();
     int found = 0;
     std::vector<std::u16string> logLines;
+    std::vector<std::u16string> logNotes;
+    int kept = 0;
     ScanOutcome outcome;
     {
         UITdScan worker(app);
@@ -135,13 +139,23 @@ int RunScan(int argc, char** argv) {
                 findings.Find(static_cast<int32_t>(m.wParam), record)) {
                 PrintFinding(record);
                 logLines.push_back(ScanResultLine(record.filePath, record.bSystemFile));
+                logNotes.push_back(QuarantineFailureNote(record.quarantine.status));
                 ++found;
+                // Not deleted either: the file stays where it is, and the user must know why.
+                if (record.quarantine.Failed()) {
+                    ++kept;
+                    fprintf(
+                        stderr,
+                        "ravlin-cli: scan: %s: not moved into the quarantine, left in place: %s\n",
+                        EscapeName(Utf16ToPath(record.filePath)).c_str(),
+                        QuarantineFailureText(record.quarantine).c_str());
+                }
             }
         }
         outcome = worker.Outcome();
     }
     // The same log the scan page writes, beside the program.
-    WriteScanLog(app.m_strModuleDir, start, logLines);
+    WriteScanLog(app.m_strModuleDir, start, logLines, logNotes);
     printf("%s\n", Utf16ToUtf8(BuildScanSummary(static_cast<int64_t>(scannedFiles.Size()), found,
                                                 NowSeconds() - start, true))
                        .c_str());
@@ -156,7 +170,7 @@ int RunScan(int argc, char** argv) {
                 "checked\n",
                 EscapeName(root).c_str());
     }
-    if (!outcome.refusedRoots.empty()) return kExitUsage;
+    if (!outcome.refusedRoots.empty() || kept > 0) return kExitUsage;
     return found > 0 ? 1 : 0;
 }
 

@@ -14,8 +14,14 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"md5", RunMd5},       {"ps", RunPs},         {"watch", RunWatch},        {"scan", RunScan},
-    {"import", RunImport}, {"update", RunUpdate}, {"xml-check", RunXmlCheck},
+    {"md5", RunMd5},
+    {"ps", RunPs},
+    {"watch", RunWatch},
+    {"scan", RunScan},
+    {"import", RunImport},
+    {"update", RunUpdate},
+    {"xml-check", RunXmlCheck},
+    {"quarantine", RunQuarantine},
 };
 
 const char kUsage[] =
@@ -30,14 +36,21 @@ const char kUsage[] =
     "  (scan and watch take --dpkg-root DIR first: dpkg's records under DIR, as dpkg --root)\n"
     "  scan [--delete] PATH...  scan directories with the list of ./Ravlin.db; one line per\n"
     "                           finding, then a summary (exit 1 if anything was found);\n"
-    "                           unmodified files of installed packages are never touched\n"
+    "                           unmodified files of installed packages are never touched;\n"
+    "                           --delete moves found files into ./quarantine/\n"
     "  import [--unsigned] FILE import a daily list file into ./Ravlin.db; prints the rows added.\n"
     "                           FILE.minisig must sign it with a trusted key; --unsigned takes\n"
     "                           a list you vouch for, unchecked\n"
     "  update [URL]             one list download and import cycle into ./Ravlin.db; prints the\n"
     "                           outcome and the list date (exit 1 if nothing usable arrived)\n"
     "  xml-check FILE           parse an XML file; prints the report and \"well-formed\" or\n"
-    "                           \"not well-formed\" (exit 1)\n";
+    "                           \"not well-formed\" (exit 1)\n"
+    "  quarantine list          the files in ./quarantine/: id, time, size, matched entry, path\n"
+    "  quarantine restore ID [--to PATH]\n"
+    "                           put a file back (at PATH, or into PATH if it is a folder) with\n"
+    "                           its mode and times; never over an existing file (exit 1)\n"
+    "  quarantine purge ID...   delete files from the quarantine for good; also\n"
+    "                           purge --older-than DAYS, purge --all\n";
 
 }  // namespace
 

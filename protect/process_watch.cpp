@@ -81,9 +81,17 @@ void ProcessWatch::RunProtectionPass() {
         // Never a target: matching it would log it every 3 seconds and end nothing.
         if (protectedIds.count(pid) || entry.exeId.SameFile(ownFile)) continue;
         char digest[33];
+        std::u16string listed;
+        bool matches = false;
         const bool hashed = m_pControl->Fingerprint(entry, digest);
-        bool matches = hashed && list.byMd5.count(WidenAscii(digest, 32)) != 0;
-        if (!matches) matches = list.names.count(LowerCase(entry.exeName)) != 0;
+        if (hashed) {
+            listed = WidenAscii(digest, 32);
+            matches = list.byMd5.count(listed) != 0;
+        }
+        if (!matches) {
+            listed = LowerCase(entry.exeName);
+            matches = list.names.count(listed) != 0;
+        }
         if (!matches) continue;
         // Never end ourselves, whatever the list says.
         if (!entry.exePath.empty() && LowerCase(entry.exePath) == ownPath) continue;
@@ -104,6 +112,7 @@ void ProcessWatch::RunProtectionPass() {
         if (m_pSink) m_pSink->AddHistoryLine(line);
         ProcessEntry kept = entry;
         kept.spareText = line;
+        kept.listedEntry = std::move(listed);
         m_mapHistory[line] = std::move(kept);  // an equal earlier line's file is not this one
         WriteInterceptLog(m_app, entry.exePath, m_clock());
     }

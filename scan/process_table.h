@@ -26,6 +26,8 @@ struct ProcessEntry {
     std::string exePathBytes;  // exePath as the kernel gave it (not necessarily valid UTF-8)
     bool hasExited = false;    // a zombie: already ended, only its parent's wait is pending
     FileId exeId;  // the file the process runs (/proc/<pid>/exe), whatever path names it
+    // Set by the process watch: the list entry that matched (fingerprint, or the listed name).
+    std::u16string listedEntry;
 };
 
 // Ascending process ID; PID 0 and kernel threads are never in it.

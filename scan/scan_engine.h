@@ -17,6 +17,7 @@
 
 #include "platform/file_id.h"
 #include "platform/messages.h"
+#include "scan/quarantine.h"
 #include "scan/scan_stores.h"
 #include "store/blacklist.h"
 
@@ -88,6 +89,9 @@ struct ScanOptions {
     // The installed packages' records; none: SystemPackageFiles(). A finding that is an
     // unmodified package file is reported as a system file and neither ended nor deleted.
     PackageFiles* pPackageFiles = nullptr;
+    // Where delete-on-find puts found files; its folder is never walked. None: the program's own
+    // (DefaultQuarantineDir()).
+    const Quarantine* pQuarantine = nullptr;
     // Threads that fingerprint ahead of the walk; -1 picks one per extra core.
     int hashThreads = -1;
     // The program's own executable, never a finding (by path in any letter case, or as the same

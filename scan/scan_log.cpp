@@ -29,10 +29,12 @@ std::string ScanLogPath(const std::u16string& moduleDir, int64_t startTime) {
 }
 
 int WriteScanLog(const std::u16string& moduleDir, int64_t startTime,
-                 const std::vector<std::u16string>& lines) {
+                 const std::vector<std::u16string>& lines,
+                 const std::vector<std::u16string>& notes) {
     if (lines.empty()) return 0;
     std::string text;
-    for (const std::u16string& line : lines) {
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::u16string& line = lines[i];
         std::u16string safe = line;
         for (char16_t& c : safe) {
             if (c == u'\n' || c == u'\r') c = u'?';
@@ -48,6 +50,7 @@ int WriteScanLog(const std::u16string& moduleDir, int64_t startTime,
         }
         text += Utf16ToPath(std::u16string_view(safe).substr(0, safe.size() - mark.size()));
         text += Utf16ToAnsi(mark);
+        if (i < notes.size()) text += Utf16ToAnsi(notes[i]);
         text += "\r\n";
     }
     std::string dir = Utf16ToPath(moduleDir) + "log/";

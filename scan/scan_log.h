@@ -21,8 +21,10 @@ std::string ScanLogPath(const std::u16string& moduleDir, int64_t startTime);
 // file system holds; no header. The file is created or truncated; "log/" is created when
 // missing. No lines: nothing is written and no folder is made. A line break inside a line is
 // written as '?', so a file name can't forge a line. Returns 0 when written (or nothing to
-// write), -1 when the file could not be created or written.
+// write), -1 when the file could not be created or written. `notes`, when given, holds one text
+// per line (most empty) written right after it in the code page: why a found file stayed.
 int WriteScanLog(const std::u16string& moduleDir, int64_t startTime,
-                 const std::vector<std::u16string>& lines);
+                 const std::vector<std::u16string>& lines,
+                 const std::vector<std::u16string>& notes = {});
 
 }  // namespace tovarek

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -171,6 +172,103 @@ TEST(CliScan, NamesThatAreNotUtf8AreOpenedAndPrintedByTheirBytes) {
     EXPECT_NE(r.out.find(root + "/a\xFF.bin\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find(root + "/a\xFE.bin"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("共扫描2个文件,危险文件1个"), std::string::npos) << r.out;
+}
+
+// Lines of `text`, split at line feeds (the last one ending the text).
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t pos = 0, end; (end = text.find('\n', pos)) != std::string::npos; pos = end + 1)
+        lines.push_back(text.substr(pos, end - pos));
+    return lines;
+}
+
+TEST(CliQuarantine, ScanDeleteMovesInAndListRestoreAndPurgeAnswerForEachItem) {
+    if (!CanUnsharePid()) GTEST_SKIP() << "unshare --pid --fork --mount-proc is refused here";
+    test::TempDir dir(true);
+    const std::string kCli = test::CopyProgramInto(RAVLIN_CLI, dir.path());
+    ASSERT_EQ(mkdir(dir.File("tree").c_str(), 0755), 0);
+    const std::string payload = dir.File("tree/pay\\load\n.bin");
+    test::WriteFile(payload, "abc");
+    test::WriteFile(dir.File("tree/NAMED.EXE"), "anything");
+    MakeList({{"900150983cd24fb0d6963f7d28e17f72", "other.name"},
+              {"00000000000000000000000000000000", "named.exe"}});
+    const std::string err = " 2>" + dir.File("err.txt");
+
+    // No quarantine can be made (a file holds its name): nothing is deleted, and both the
+    // command and the scan log say why.
+    test::WriteFile(dir.File("quarantine"), "in the way");
+    auto blocked = RunCommand(Isolated(kCli + " scan --delete " + dir.File("tree") + err));
+    EXPECT_EQ(blocked.exitCode, 2);
+    EXPECT_TRUE(test::FileExists(payload));
+    EXPECT_TRUE(test::FileExists(dir.File("tree/NAMED.EXE")));
+    EXPECT_NE(test::ReadFile(dir.File("err.txt"))
+                  .find(dir.File("tree/NAMED.EXE") +
+                        ": not moved into the quarantine, left in place: cannot write to the "
+                        "quarantine folder"),
+              std::string::npos)
+        << test::ReadFile(dir.File("err.txt"));
+    EXPECT_NE(ScanLogs(dir).find(dir.File("tree/NAMED.EXE") + "(未隔离：无法写入隔离区)\r\n"),
+              std::string::npos)
+        << ScanLogs(dir);
+    ASSERT_EQ(unlink(dir.File("quarantine").c_str()), 0);
+
+    auto moving = RunCommand(Isolated(kCli + " scan --delete " + dir.File("tree")));
+    EXPECT_EQ(moving.exitCode, 1);
+    EXPECT_FALSE(test::FileExists(payload));
+    EXPECT_FALSE(test::FileExists(dir.File("tree/NAMED.EXE")));
+
+    // One line per item: id, time, size, matched entry, path (escaped as scan prints it).
+    auto list = RunCommand(kCli + " quarantine list");
+    EXPECT_EQ(list.exitCode, 0);
+    std::map<std::string, std::string> idOfPath;
+    for (const std::string& line : SplitLines(list.out)) {
+        std::vector<std::string> fields;
+        for (size_t pos = 0, tab;; pos = tab + 1) {
+            tab = fields.size() < 4 ? line.find('\t', pos) : std::string::npos;
+            fields.push_back(line.substr(pos, tab == std::string::npos ? tab : tab - pos));
+            if (tab == std::string::npos) break;
+        }
+        ASSERT_EQ(fields.size(), 5u) << line;
+        EXPECT_EQ(fields[0].size(), 16u) << line;
+        EXPECT_EQ(fields[1].size(), 19u) << line;  // 2026-01-01 13:00:00
+        idOfPath[fields[4]] = fields[0];
+        if (fields[4] == dir.File("tree/NAMED.EXE")) {
+            EXPECT_EQ(fields[2] + " " + fields[3], "8 named.exe");
+        } else {
+            EXPECT_EQ(fields[4], dir.File("tree/pay\\\\load\\n.bin"));
+            EXPECT_EQ(fields[2] + " " + fields[3], "3 900150983cd24fb0d6963f7d28e17f72");
+        }
+    }
+    ASSERT_EQ(idOfPath.size(), 2u) << list.out;
+    const std::string named = idOfPath[dir.File("tree/NAMED.EXE")];
+
+    test::WriteFile(dir.File("tree/NAMED.EXE"), "newcomer");
+    auto refused = RunCommand(kCli + " quarantine restore " + named + err);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(test::ReadFile(dir.File("err.txt")).find("a file already exists there"),
+              std::string::npos);
+    EXPECT_EQ(test::ReadFile(dir.File("tree/NAMED.EXE")), "newcomer");
+    auto noFolder = RunCommand(kCli + " quarantine restore " + named + " --to " +
+                               dir.File("missing/NAMED.EXE") + err);
+    EXPECT_EQ(noFolder.exitCode, 1);
+    EXPECT_NE(test::ReadFile(dir.File("err.txt")).find("the folder does not exist"),
+              std::string::npos);
+    ASSERT_EQ(unlink(dir.File("tree/NAMED.EXE").c_str()), 0);
+    auto restored = RunCommand(kCli + " quarantine restore " + named);
+    EXPECT_EQ(restored.exitCode, 0);
+    EXPECT_EQ(restored.out, dir.File("tree/NAMED.EXE") + "\n");
+    EXPECT_EQ(test::ReadFile(dir.File("tree/NAMED.EXE")), "anything");
+
+    const std::string other = idOfPath[dir.File("tree/pay\\\\load\\n.bin")];
+    EXPECT_EQ(RunCommand(kCli + " quarantine purge --older-than 1").out, "") << "not a day old";
+    auto purged = RunCommand(kCli + " quarantine purge " + other + " " + named + err);
+    EXPECT_EQ(purged.exitCode, 1) << "the restored item is gone already";
+    EXPECT_EQ(purged.out, other + "\n");
+    EXPECT_EQ(RunCommand(kCli + " quarantine list").out, "");
+    for (const char* bad : {"", " bogus", " purge --older-than x", " purge", " restore",
+                            " restore a b", " restore a --to", " list x"}) {
+        EXPECT_EQ(RunCommand(kCli + " quarantine" + bad + err).exitCode, 2) << bad;
+    }
 }
 
 TEST(CliPs, ListsThisTestWithItsParent) {

@@ -27,6 +27,7 @@
 #include "platform/module_info.h"
 #include "scan/file_fingerprint.h"
 #include "scan/package_files.h"
+#include "scan/quarantine.h"
 #include "scan/scan_log.h"
 #include "store/app_settings.h"
 #include "store/database.h"
@@ -555,6 +556,34 @@ TEST_F(ScanPageTest, SystemFilesAreShownAndNeverDeleted) {
     EXPECT_EQ(m_ender.Calls().size(), endedBefore + 1);
     EXPECT_EQ(page.ResultList()->count(), 2) << "the lines of what was left stay";
     EXPECT_NE(Log().find(tool + "(系统文件，未处理)\r\n"), std::string::npos) << Log();
+}
+
+TEST_F(ScanPageTest, AFileThatCannotBeQuarantinedKeepsItsLineAndTheLogSaysWhy) {
+    const std::string found = Put("quick/evil.exe");
+    List({{"00000000000000000000000000000001", "evil.exe"}});
+    ScanDlg& page = Page();
+    page.OnUiClick(0);
+    ASSERT_TRUE(WaitFinished());
+    ASSERT_EQ(page.ResultList()->count(), 1);
+    // A file holds the quarantine's name: nothing can be moved in, so nothing is deleted.
+    test::WriteFile(m_dir.File("quarantine"), "in the way");
+    page.ResultList()->item(0)->setCheckState(Qt::Checked);
+    page.OnUiClick(5);
+    EXPECT_EQ(Lines(page.ResultList()), std::vector<std::string>{found});
+    EXPECT_TRUE(test::FileExists(found));
+    EXPECT_EQ(Log(), found + "(未隔离：无法写入隔离区)\r\n");
+
+    ASSERT_EQ(unlink(m_dir.File("quarantine").c_str()), 0);
+    page.ResultList()->item(0)->setCheckState(Qt::Checked);
+    page.OnUiClick(5);
+    EXPECT_EQ(page.ResultList()->count(), 0);
+    EXPECT_FALSE(test::FileExists(found));
+    std::vector<QuarantineRecord> items;
+    ASSERT_EQ(Quarantine(m_dir.File("quarantine")).List(items), 0);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].pathBytes, found);
+    EXPECT_EQ(items[0].listedEntry, "evil.exe");
+    EXPECT_EQ(items[0].origin, QuarantineOrigin::kScanPage);
 }
 
 TEST_F(ScanPageTest, CleanScanWritesNoLogAndEmptyRootsAreRefused) {
