@@ -12,6 +12,8 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
 
+#include <utility>
+
 namespace tovarek::md5_lanes_detail {
 namespace {
 
@@ -58,24 +60,41 @@ TOVAREK_AVX512 void Transpose16(const __m512i r[16], __m512i w[16]) {
     }
 }
 
-// One step on every register: a = b + ((a + f(b, c, d) + X[j] + T[i]) <<< s). vpternlogd does
-// f in one instruction: F = b ? c : d (0xCA), G = d ? b : c (0xE4), H = b ^ c ^ d (0x96),
-// I = c ^ (b | ~d) (0x39).
-#define STEP512(fn, a, b, c, d, j, i, s)                                                    \
-    for (size_t g = 0; g < G; ++g) {                                                        \
-        a[g] = _mm512_add_epi32(a[g], _mm512_add_epi32(w[g][j], _mm512_set1_epi32(kT[i]))); \
-        a[g] = _mm512_add_epi32(a[g], _mm512_ternarylogic_epi32(b[g], c[g], d[g], fn));     \
-        a[g] = _mm512_add_epi32(_mm512_rol_epi32(a[g], s), b[g]);                           \
+// The word each step adds (RFC 1321, 3.4: rounds take X[k] in the orders k = i, 1 + 5i, 5 + 3i
+// and 7i, modulo 16) and the shift amounts of each round.
+constexpr int WordOfStep(int i) {
+    return i < 16 ? i : i < 32 ? (1 + 5 * i) % 16 : i < 48 ? (5 + 3 * i) % 16 : (7 * i) % 16;
+}
+constexpr int kShift[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
+
+// Step I on every register: a = b + ((a + f(b, c, d) + X[k] + T[I]) <<< s), with (a, b, c, d)
+// the state words turned one place further each step. vpternlogd does f in one instruction:
+// F = b ? c : d (0xCA), G = d ? b : c (0xE4), H = b ^ c ^ d (0x96), I = c ^ (b | ~d) (0x39).
+template <int I, size_t G>
+TOVAREK_AVX512 void Step512(__m512i (&s)[4][G], const __m512i (&w)[G][16]) {
+    constexpr int kRound = I / 16;
+    constexpr int kFn = kRound == 0 ? 0xCA : kRound == 1 ? 0xE4 : kRound == 2 ? 0x96 : 0x39;
+    constexpr int a = (64 - I) % 4, b = (65 - I) % 4, c = (66 - I) % 4, d = (67 - I) % 4;
+    for (size_t g = 0; g < G; ++g) {
+        __m512i x = _mm512_add_epi32(w[g][WordOfStep(I)], _mm512_set1_epi32(kT[I]));
+        x = _mm512_add_epi32(s[a][g], x);
+        x = _mm512_add_epi32(x, _mm512_ternarylogic_epi32(s[b][g], s[c][g], s[d][g], kFn));
+        s[a][g] = _mm512_add_epi32(_mm512_rol_epi32(x, kShift[kRound][I % 4]), s[b][g]);
     }
+}
+
+template <size_t G, int... I>
+TOVAREK_AVX512 void Steps512(__m512i (&s)[4][G], const __m512i (&w)[G][16],
+                             std::integer_sequence<int, I...>) {
+    (Step512<I, G>(s, w), ...);
+}
 
 template <size_t G>
 __attribute__((target("avx512f"))) void Kernel512(Work& work, size_t blocks) {
-    __m512i a[G], b[G], c[G], d[G];
-    for (size_t g = 0; g < G; ++g) {
-        a[g] = _mm512_load_si512(work.a + 16 * g);
-        b[g] = _mm512_load_si512(work.b + 16 * g);
-        c[g] = _mm512_load_si512(work.c + 16 * g);
-        d[g] = _mm512_load_si512(work.d + 16 * g);
+    uint32_t* const words[4] = {work.a, work.b, work.c, work.d};
+    __m512i s[4][G];
+    for (int k = 0; k < 4; ++k) {
+        for (size_t g = 0; g < G; ++g) s[k][g] = _mm512_load_si512(words[k] + 16 * g);
     }
     for (size_t block = 0; block < blocks; ++block) {
         __m512i w[G][16];
@@ -86,139 +105,19 @@ __attribute__((target("avx512f"))) void Kernel512(Work& work, size_t blocks) {
             }
             Transpose16(rows, w[g]);
         }
-        __m512i sa[G], sb[G], sc[G], sd[G];
-        for (size_t g = 0; g < G; ++g) {
-            sa[g] = a[g];
-            sb[g] = b[g];
-            sc[g] = c[g];
-            sd[g] = d[g];
+        __m512i before[4][G];
+        for (int k = 0; k < 4; ++k) {
+            for (size_t g = 0; g < G; ++g) before[k][g] = s[k][g];
         }
-        STEP512(0xCA, a, b, c, d, 0, 0, 7)
-        STEP512(0xCA, d, a, b, c, 1, 1, 12) STEP512(0xCA, c, d, a, b, 2, 2, 17) STEP512(
-            0xCA, b, c, d, a, 3, 3, 22) STEP512(0xCA, a, b, c, d, 4, 4,
-                                                7) STEP512(0xCA, d, a, b, c, 5, 5,
-                                                           12) STEP512(0xCA, c, d, a, b, 6, 6, 17)
-            STEP512(0xCA, b, c, d, a, 7, 7, 22) STEP512(0xCA, a, b, c, d, 8, 8, 7) STEP512(0xCA, d, a, b, c, 9, 9, 12) STEP512(
-                0xCA, c, d,
-                a, b, 10, 10, 17) STEP512(0xCA, b, c, d, a, 11, 11, 22)
-                STEP512(0xCA, a, b, c, d, 12, 12, 7) STEP512(0xCA, d, a, b, c, 13, 13, 12) STEP512(
-                    0xCA, c, d,
-                    a, b, 14, 14, 17) STEP512(0xCA, b, c, d, a, 15, 15, 22)
-
-                    STEP512(
-                        0xE4, a, b,
-                        c, d, 1, 16, 5) STEP512(0xE4, d, a, b, c, 6, 17, 9)
-                        STEP512(0xE4, c, d, a, b, 11, 18, 14) STEP512(0xE4, b, c, d, a, 0, 19, 20) STEP512(
-                            0xE4, a, b,
-                            c, d, 5, 20,
-                            5) STEP512(0xE4, d, a, b, c, 10, 21,
-                                       9) STEP512(0xE4, c, d, a, b, 15, 22, 14)
-                            STEP512(0xE4, b, c, d, a, 4, 23, 20) STEP512(
-                                0xE4, a, b,
-                                c, d, 9, 24,
-                                5) STEP512(0xE4, d, a, b, c, 14, 25,
-                                           9) STEP512(0xE4, c, d, a, b, 3, 26, 14)
-                                STEP512(0xE4, b, c, d, a, 8, 27, 20) STEP512(
-                                    0xE4, a, b,
-                                    c, d, 13, 28, 5) STEP512(0xE4, d, a, b, c, 2, 29, 9)
-                                    STEP512(0xE4, c, d, a, b, 7, 30, 14) STEP512(
-                                        0xE4, b, c,
-                                        d, a, 12, 31, 20)
-
-                                        STEP512(
-                                            0x96, a, b,
-                                            c, d, 5, 32, 4) STEP512(0x96, d, a, b, c, 8, 33, 11)
-                                            STEP512(0x96, c, d, a, b, 11, 34, 16) STEP512(
-                                                0x96, b, c,
-                                                d, a, 14, 35,
-                                                23) STEP512(0x96, a, b, c, d, 1, 36, 4)
-                                                STEP512(0x96, d, a, b, c, 4, 37, 11) STEP512(
-                                                    0x96, c, d,
-                                                    a, b, 7, 38,
-                                                    16) STEP512(0x96, b, c, d, a, 10, 39, 23)
-                                                    STEP512(0x96, a, b, c, d, 13, 40, 4) STEP512(
-                                                        0x96, d, a,
-                                                        b, c, 0, 41,
-                                                        11) STEP512(0x96, c, d, a, b, 3, 42, 16)
-                                                        STEP512(0x96, b, c, d, a, 6, 43, 23) STEP512(
-                                                            0x96, a, b,
-                                                            c, d, 9, 44,
-                                                            4) STEP512(0x96, d, a, b, c, 12, 45, 11)
-                                                            STEP512(
-                                                                0x96, c, d,
-                                                                a, b, 15, 46,
-                                                                16) STEP512(0x96, b, c, d, a, 2, 47, 23)
-
-                                                                STEP512(
-                                                                    0x39, a, b,
-                                                                    c, d, 0, 48,
-                                                                    6) STEP512(0x39, d, a, b, c, 7, 49, 10)
-                                                                    STEP512(0x39, c, d, a, b, 14, 50, 15) STEP512(
-                                                                        0x39, b, c,
-                                                                        d, a, 5, 51,
-                                                                        21) STEP512(0x39, a, b, c, d, 12, 52, 6)
-                                                                        STEP512(0x39, d, a, b, c, 3, 53, 10) STEP512(
-                                                                            0x39, c, d,
-                                                                            a, b, 10, 54,
-                                                                            15) STEP512(0x39, b, c, d, a, 1, 55, 21)
-                                                                            STEP512(0x39, a, b, c, d, 8, 56, 6) STEP512(
-                                                                                0x39, d, a,
-                                                                                b, c, 15, 57,
-                                                                                10) STEP512(0x39, c, d, a, b, 6, 58, 15)
-                                                                                STEP512(
-                                                                                    0x39, b, c,
-                                                                                    d, a, 13, 59,
-                                                                                    21)
-                                                                                    STEP512(
-                                                                                        0x39, a, b,
-                                                                                        c, d, 4, 60,
-                                                                                        6)
-                                                                                        STEP512(
-                                                                                            0x39, d,
-                                                                                            a, b, c,
-                                                                                            11,
-                                                                                            61,
-                                                                                            10)
-                                                                                            STEP512(
-                                                                                                0x39,
-                                                                                                c,
-                                                                                                d,
-                                                                                                a,
-                                                                                                b,
-                                                                                                2,
-                                                                                                62,
-                                                                                                15)
-                                                                                                STEP512(
-                                                                                                    0x39,
-                                                                                                    b,
-                                                                                                    c,
-                                                                                                    d,
-                                                                                                    a,
-                                                                                                    9,
-                                                                                                    63,
-                                                                                                    21)
-
-                                                                                                    for (
-                                                                                                        size_t g =
-                                                                                                            0;
-                                                                                                        g <
-                                                                                                        G;
-                                                                                                        ++g) {
-            a[g] = _mm512_add_epi32(a[g], sa[g]);
-            b[g] = _mm512_add_epi32(b[g], sb[g]);
-            c[g] = _mm512_add_epi32(c[g], sc[g]);
-            d[g] = _mm512_add_epi32(d[g], sd[g]);
+        Steps512<G>(s, w, std::make_integer_sequence<int, 64>());
+        for (int k = 0; k < 4; ++k) {
+            for (size_t g = 0; g < G; ++g) s[k][g] = _mm512_add_epi32(s[k][g], before[k][g]);
         }
     }
-    for (size_t g = 0; g < G; ++g) {
-        _mm512_store_si512(work.a + 16 * g, a[g]);
-        _mm512_store_si512(work.b + 16 * g, b[g]);
-        _mm512_store_si512(work.c + 16 * g, c[g]);
-        _mm512_store_si512(work.d + 16 * g, d[g]);
+    for (int k = 0; k < 4; ++k) {
+        for (size_t g = 0; g < G; ++g) _mm512_store_si512(words[k] + 16 * g, s[k][g]);
     }
 }
-
-#undef STEP512
 
 // ---- AVX2: 8 lanes a register ----
 
@@ -242,37 +141,49 @@ TOVAREK_AVX2 void Transpose8(const __m256i r[8], __m256i w[8]) {
     }
 }
 
-TOVAREK_AVX2 __m256i Rol256(__m256i x, int s) {
-    return _mm256_or_si256(_mm256_slli_epi32(x, s), _mm256_srli_epi32(x, 32 - s));
-}
-TOVAREK_AVX2 __m256i F256(__m256i x, __m256i y, __m256i z) {
-    return _mm256_xor_si256(z, _mm256_and_si256(x, _mm256_xor_si256(y, z)));
-}
-TOVAREK_AVX2 __m256i G256(__m256i x, __m256i y, __m256i z) {
-    return _mm256_xor_si256(y, _mm256_and_si256(z, _mm256_xor_si256(x, y)));
-}
-TOVAREK_AVX2 __m256i H256(__m256i x, __m256i y, __m256i z) {
-    return _mm256_xor_si256(_mm256_xor_si256(x, y), z);
-}
-TOVAREK_AVX2 __m256i I256(__m256i x, __m256i y, __m256i z) {
-    return _mm256_xor_si256(y, _mm256_or_si256(x, _mm256_xor_si256(z, _mm256_set1_epi32(-1))));
+// The round functions as RFC 1321 writes them, F and G with one operation less.
+TOVAREK_AVX2 __m256i Round256(int round, __m256i x, __m256i y, __m256i z) {
+    switch (round) {
+        case 0:  // F = z ^ (x & (y ^ z))
+            return _mm256_xor_si256(z, _mm256_and_si256(x, _mm256_xor_si256(y, z)));
+        case 1:  // G = y ^ (z & (x ^ y))
+            return _mm256_xor_si256(y, _mm256_and_si256(z, _mm256_xor_si256(x, y)));
+        case 2:  // H
+            return _mm256_xor_si256(_mm256_xor_si256(x, y), z);
+        default:  // I = y ^ (x | ~z)
+            return _mm256_xor_si256(y,
+                                    _mm256_or_si256(x, _mm256_xor_si256(z, _mm256_set1_epi32(-1))));
+    }
 }
 
-#define STEP256(fn, a, b, c, d, j, i, s)                                                    \
-    for (size_t g = 0; g < G; ++g) {                                                        \
-        a[g] = _mm256_add_epi32(a[g], _mm256_add_epi32(w[g][j], _mm256_set1_epi32(kT[i]))); \
-        a[g] = _mm256_add_epi32(a[g], fn(b[g], c[g], d[g]));                                \
-        a[g] = _mm256_add_epi32(Rol256(a[g], s), b[g]);                                     \
+template <int I, size_t G>
+TOVAREK_AVX2 void Step256(__m256i (&s)[4][G], const __m256i (&w)[G][16]) {
+    constexpr int kRound = I / 16;
+    constexpr int kS = kShift[kRound][I % 4];
+    constexpr int a = (64 - I) % 4, b = (65 - I) % 4, c = (66 - I) % 4, d = (67 - I) % 4;
+    for (size_t g = 0; g < G; ++g) {
+        __m256i x = _mm256_add_epi32(w[g][WordOfStep(I)], _mm256_set1_epi32(kT[I]));
+        x = _mm256_add_epi32(s[a][g], x);
+        x = _mm256_add_epi32(x, Round256(kRound, s[b][g], s[c][g], s[d][g]));
+        x = _mm256_or_si256(_mm256_slli_epi32(x, kS), _mm256_srli_epi32(x, 32 - kS));
+        s[a][g] = _mm256_add_epi32(x, s[b][g]);
     }
+}
+
+template <size_t G, int... I>
+TOVAREK_AVX2 void Steps256(__m256i (&s)[4][G], const __m256i (&w)[G][16],
+                           std::integer_sequence<int, I...>) {
+    (Step256<I, G>(s, w), ...);
+}
 
 template <size_t G>
 __attribute__((target("avx2"))) void Kernel256(Work& work, size_t blocks) {
-    __m256i a[G], b[G], c[G], d[G];
-    for (size_t g = 0; g < G; ++g) {
-        a[g] = _mm256_load_si256(reinterpret_cast<const __m256i*>(work.a + 8 * g));
-        b[g] = _mm256_load_si256(reinterpret_cast<const __m256i*>(work.b + 8 * g));
-        c[g] = _mm256_load_si256(reinterpret_cast<const __m256i*>(work.c + 8 * g));
-        d[g] = _mm256_load_si256(reinterpret_cast<const __m256i*>(work.d + 8 * g));
+    uint32_t* const words[4] = {work.a, work.b, work.c, work.d};
+    __m256i s[4][G];
+    for (int k = 0; k < 4; ++k) {
+        for (size_t g = 0; g < G; ++g) {
+            s[k][g] = _mm256_load_si256(reinterpret_cast<const __m256i*>(words[k] + 8 * g));
+        }
     }
     for (size_t block = 0; block < blocks; ++block) {
         __m256i w[G][16];
@@ -286,139 +197,21 @@ __attribute__((target("avx2"))) void Kernel256(Work& work, size_t blocks) {
             Transpose8(lo, w[g]);
             Transpose8(hi, w[g] + 8);
         }
-        __m256i sa[G], sb[G], sc[G], sd[G];
-        for (size_t g = 0; g < G; ++g) {
-            sa[g] = a[g];
-            sb[g] = b[g];
-            sc[g] = c[g];
-            sd[g] = d[g];
+        __m256i before[4][G];
+        for (int k = 0; k < 4; ++k) {
+            for (size_t g = 0; g < G; ++g) before[k][g] = s[k][g];
         }
-        STEP256(F256, a, b, c, d, 0, 0, 7)
-        STEP256(F256, d, a, b, c, 1, 1, 12) STEP256(F256, c, d, a, b, 2, 2, 17) STEP256(
-            F256, b, c, d, a, 3, 3, 22) STEP256(F256, a, b, c, d, 4, 4,
-                                                7) STEP256(F256, d, a, b, c, 5, 5,
-                                                           12) STEP256(F256, c, d, a, b, 6, 6, 17)
-            STEP256(F256, b, c, d, a, 7, 7, 22) STEP256(F256, a, b, c, d, 8, 8, 7) STEP256(F256, d, a, b, c, 9, 9, 12) STEP256(
-                F256, c, d,
-                a, b, 10, 10, 17) STEP256(F256, b, c, d, a, 11, 11, 22)
-                STEP256(F256, a, b, c, d, 12, 12, 7) STEP256(F256, d, a, b, c, 13, 13, 12) STEP256(
-                    F256, c, d,
-                    a, b, 14, 14, 17) STEP256(F256, b, c, d, a, 15, 15, 22)
-
-                    STEP256(
-                        G256, a, b,
-                        c, d, 1, 16, 5) STEP256(G256, d, a, b, c, 6, 17, 9)
-                        STEP256(G256, c, d, a, b, 11, 18, 14) STEP256(G256, b, c, d, a, 0, 19, 20) STEP256(
-                            G256, a, b,
-                            c, d, 5, 20,
-                            5) STEP256(G256, d, a, b, c, 10, 21,
-                                       9) STEP256(G256, c, d, a, b, 15, 22, 14)
-                            STEP256(G256, b, c, d, a, 4, 23, 20) STEP256(
-                                G256, a, b,
-                                c, d, 9, 24,
-                                5) STEP256(G256, d, a, b, c, 14, 25,
-                                           9) STEP256(G256, c, d, a, b, 3, 26, 14)
-                                STEP256(G256, b, c, d, a, 8, 27, 20) STEP256(
-                                    G256, a, b,
-                                    c, d, 13, 28, 5) STEP256(G256, d, a, b, c, 2, 29, 9)
-                                    STEP256(G256, c, d, a, b, 7, 30, 14) STEP256(
-                                        G256, b, c,
-                                        d, a, 12, 31, 20)
-
-                                        STEP256(
-                                            H256, a, b,
-                                            c, d, 5, 32, 4) STEP256(H256, d, a, b, c, 8, 33, 11)
-                                            STEP256(H256, c, d, a, b, 11, 34, 16) STEP256(
-                                                H256, b, c,
-                                                d, a, 14, 35,
-                                                23) STEP256(H256, a, b, c, d, 1, 36, 4)
-                                                STEP256(H256, d, a, b, c, 4, 37, 11) STEP256(
-                                                    H256, c, d,
-                                                    a, b, 7, 38,
-                                                    16) STEP256(H256, b, c, d, a, 10, 39, 23)
-                                                    STEP256(H256, a, b, c, d, 13, 40, 4) STEP256(
-                                                        H256, d, a,
-                                                        b, c, 0, 41,
-                                                        11) STEP256(H256, c, d, a, b, 3, 42, 16)
-                                                        STEP256(H256, b, c, d, a, 6, 43, 23) STEP256(
-                                                            H256, a, b,
-                                                            c, d, 9, 44,
-                                                            4) STEP256(H256, d, a, b, c, 12, 45, 11)
-                                                            STEP256(
-                                                                H256, c, d,
-                                                                a, b, 15, 46,
-                                                                16) STEP256(H256, b, c, d, a, 2, 47, 23)
-
-                                                                STEP256(
-                                                                    I256, a, b,
-                                                                    c, d, 0, 48,
-                                                                    6) STEP256(I256, d, a, b, c, 7, 49, 10)
-                                                                    STEP256(I256, c, d, a, b, 14, 50, 15) STEP256(
-                                                                        I256, b, c,
-                                                                        d, a, 5, 51,
-                                                                        21) STEP256(I256, a, b, c, d, 12, 52, 6)
-                                                                        STEP256(I256, d, a, b, c, 3, 53, 10) STEP256(
-                                                                            I256, c, d,
-                                                                            a, b, 10, 54,
-                                                                            15) STEP256(I256, b, c, d, a, 1, 55, 21)
-                                                                            STEP256(I256, a, b, c, d, 8, 56, 6) STEP256(
-                                                                                I256, d, a,
-                                                                                b, c, 15, 57,
-                                                                                10) STEP256(I256, c, d, a, b, 6, 58, 15)
-                                                                                STEP256(
-                                                                                    I256, b, c,
-                                                                                    d, a, 13, 59,
-                                                                                    21)
-                                                                                    STEP256(
-                                                                                        I256, a, b,
-                                                                                        c, d, 4, 60,
-                                                                                        6)
-                                                                                        STEP256(
-                                                                                            I256, d,
-                                                                                            a, b, c,
-                                                                                            11,
-                                                                                            61,
-                                                                                            10)
-                                                                                            STEP256(
-                                                                                                I256,
-                                                                                                c,
-                                                                                                d,
-                                                                                                a,
-                                                                                                b,
-                                                                                                2,
-                                                                                                62,
-                                                                                                15)
-                                                                                                STEP256(
-                                                                                                    I256,
-                                                                                                    b,
-                                                                                                    c,
-                                                                                                    d,
-                                                                                                    a,
-                                                                                                    9,
-                                                                                                    63,
-                                                                                                    21)
-
-                                                                                                    for (
-                                                                                                        size_t g =
-                                                                                                            0;
-                                                                                                        g <
-                                                                                                        G;
-                                                                                                        ++g) {
-            a[g] = _mm256_add_epi32(a[g], sa[g]);
-            b[g] = _mm256_add_epi32(b[g], sb[g]);
-            c[g] = _mm256_add_epi32(c[g], sc[g]);
-            d[g] = _mm256_add_epi32(d[g], sd[g]);
+        Steps256<G>(s, w, std::make_integer_sequence<int, 64>());
+        for (int k = 0; k < 4; ++k) {
+            for (size_t g = 0; g < G; ++g) s[k][g] = _mm256_add_epi32(s[k][g], before[k][g]);
         }
     }
-    for (size_t g = 0; g < G; ++g) {
-        _mm256_store_si256(reinterpret_cast<__m256i*>(work.a + 8 * g), a[g]);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(work.b + 8 * g), b[g]);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(work.c + 8 * g), c[g]);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(work.d + 8 * g), d[g]);
+    for (int k = 0; k < 4; ++k) {
+        for (size_t g = 0; g < G; ++g) {
+            _mm256_store_si256(reinterpret_cast<__m256i*>(words[k] + 8 * g), s[k][g]);
+        }
     }
 }
-
-#undef STEP256
 
 }  // namespace
 
