@@ -16,6 +16,7 @@
 #include "platform/messages.h"
 #include "platform/path_text.h"
 #include "scan/canonical_root.h"
+#include "scan/fingerprint_cache.h"
 #include "scan/scan_log.h"
 #include "scan/scan_summary.h"
 #include "scan/scan_worker.h"
@@ -106,6 +107,11 @@ int RunScan(int argc, char** argv) {
         fprintf(stderr, "ravlin-cli: scan: the list in Ravlin.db is empty; nothing was scanned\n");
         return kExitUsage;
     }
+
+    // Files unchanged since an earlier scan are not read again; the worker saves what it read.
+    FingerprintCache fingerprints;
+    fingerprints.Load(kFingerprintCacheFileName);
+    app.m_pFingerprintCache = &fingerprints;
 
     ScannedFileStore scannedFiles;
     FindingStore findings;

@@ -50,6 +50,8 @@ public:
 // /proc, fingerprints through /proc/<pid>/exe reused while the file is unchanged, pidfds.
 class LinuxProcessControl : public ProcessControl {
 public:
+    // `shared`: the program's fingerprint cache, shared with the scan (may be null).
+    explicit LinuxProcessControl(FingerprintCache* shared = nullptr) : m_cache(shared) {}
     int Snapshot(ProcessTable& table, uint32_t& shellProcessId) override;
     bool Fingerprint(const ProcessEntry& entry, char digestText[33]) override;
     void EndChain(const ProcessTable& table, uint32_t processId, uint32_t shellProcessId) override;

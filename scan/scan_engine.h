@@ -17,6 +17,7 @@
 
 #include "platform/file_id.h"
 #include "platform/messages.h"
+#include "scan/md5_lanes.h"
 #include "scan/scan_stores.h"
 #include "store/blacklist.h"
 
@@ -80,11 +81,19 @@ public:
 };
 ProcessEnder& SystemProcessEnder();
 
+class FingerprintCache;
+
 struct ScanOptions {
     ScanControl* pControl = nullptr;  // none: the scan can't be paused or stopped
     ProcessEnder* pEnder = nullptr;   // none: SystemProcessEnder()
-    // Threads that fingerprint ahead of the walk; -1 picks one per extra core.
+    // Threads that fingerprint ahead of the walk, many files at once each; -1 picks one per
+    // core. 0: the walking thread fingerprints each file, one stream, just before judging it.
     int hashThreads = -1;
+    // How the fingerprinting threads hash (for tests and benchmarks; the CPU's widest default).
+    Md5LanePath md5Path = BestMd5LanePath();
+    // Fingerprints kept between scans, for files on fixed local file systems whose change time
+    // can be trusted; none: every file is read.
+    FingerprintCache* pFingerprintCache = nullptr;
     // The program's own executable, never a finding (by path in any letter case, or as the same
     // file); empty: the running one.
     std::string ownExecutablePath;
