@@ -29,6 +29,7 @@ namespace tovarek {
 
 NameIndex BuildNameIndex(const BlacklistMap& blacklist) {
     NameIndex index;
+    index.reserve(blacklist.size());
     for (const auto& [md5, entry] : blacklist) index[LowerCase(entry.name)] = entry;
     return index;
 }
@@ -124,9 +125,11 @@ constexpr size_t kMaxRelativeBytes = 2048;
 constexpr int kMaxDepth = 1024;
 constexpr size_t kMaxPathBytes = 16384;
 // Files walked ahead of the judgement; bounds memory and open directories. With fingerprinting
-// threads, enough to keep each of their lanes fed a few files ahead.
+// threads, enough to keep every lane fed while one lane still reads a large file that is next
+// to be judged; and at most so many directories, whose descriptors the files keep open.
 constexpr size_t kWindowFiles = 48;
-constexpr size_t kWindowFilesPerLane = 4;
+constexpr size_t kWindowFilesPerLane = 16;
+constexpr size_t kWindowDirectories = 128;
 constexpr size_t kDirentBufferBytes = 32768;
 
 struct DirRef {
@@ -149,6 +152,7 @@ struct DirRef {
     // there, so the way down from the anchor can be checked level by level.
     std::shared_ptr<DirRef> parent;
     std::string name;
+    size_t filesInWindow = 0;  // walking thread only
 };
 
 enum FileState { kPending, kTaken, kDone };
@@ -284,6 +288,7 @@ private:
     Md5LanePath m_md5Path;
     FingerprintCache* m_pCache;
     size_t m_nWindowFiles = kWindowFiles;
+    size_t m_nWindowDirectories = 0;  // directories the window's files are in; walking thread
     std::map<dev_t, std::string> m_mapFsTypeOfDevice;
     // Mount points (ending in '/') of file systems the walk never enters from above: skipped
     // before they are opened, so a dead network server can't hold the walk.
@@ -452,6 +457,7 @@ void ScanPipeline::AdvanceOne() {
         std::shared_ptr<PendingFile> front = m_window.front();
         if (front->state == kDone) {
             m_window.pop_front();
+            if (--front->dir->filesInWindow == 0) --m_nWindowDirectories;
             --m_nextFree;
             lock.unlock();
             Judge(*front);
@@ -475,10 +481,11 @@ void ScanPipeline::AdvanceOne() {
 bool ScanPipeline::Push(std::shared_ptr<PendingFile> file) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (file->dir->filesInWindow++ == 0) ++m_nWindowDirectories;
         m_window.push_back(std::move(file));
     }
     if (!m_helpers.empty()) m_cvWork.notify_one();
-    while (m_window.size() >= m_nWindowFiles) {
+    while (m_window.size() >= m_nWindowFiles || m_nWindowDirectories > kWindowDirectories) {
         if (!Checkpoint()) return false;
         AdvanceOne();
     }
@@ -488,8 +495,10 @@ bool ScanPipeline::Push(std::shared_ptr<PendingFile> file) {
 void ScanPipeline::Discard() {
     std::lock_guard<std::mutex> lock(m_mutex);
     // A helper still reading one of these holds its own reference.
+    for (const std::shared_ptr<PendingFile>& f : m_window) f->dir->filesInWindow = 0;
     m_window.clear();
     m_nextFree = 0;
+    m_nWindowDirectories = 0;
 }
 
 void ScanPipeline::Post(unsigned message, uintptr_t wParam) {
@@ -508,7 +517,10 @@ void ScanPipeline::Judge(PendingFile& f) {
     Post(WM_SCAN_PROGRESS, static_cast<uintptr_t>(scanned));
 
     bool match = false;
-    if (f.hashed) match = m_job.m_blacklist.count(std::u16string(f.digest, f.digest + 32)) != 0;
+    if (f.hashed) {
+        const std::u16string digest(f.digest, f.digest + 32);
+        match = m_job.m_setFingerprints.count(digest) != 0;
+    }
     if (!match && !m_job.m_nameIndex.empty()) {
         match = m_job.m_nameIndex.count(LowerCase(wideName)) != 0;
     }
@@ -790,6 +802,8 @@ ScanJob::ScanJob(ScannedFileStore& scannedFiles, FindingStore& findings,
       m_nameIndex(BuildNameIndex(blacklist)),
       m_pNotifyWnd(notifyWnd),
       m_bDeleteOnFind(deleteOnFind) {
+    m_setFingerprints.reserve(blacklist.size());
+    for (const auto& [md5, entry] : blacklist) m_setFingerprints.insert(md5);
     m_pPipeline = std::make_unique<ScanPipeline>(*this, options);
 }
 

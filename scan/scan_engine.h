@@ -13,6 +13,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/file_id.h"
@@ -23,8 +26,9 @@
 
 namespace tovarek {
 
-// Lower-cased listed file name -> the entry (the last one in fingerprint order wins).
-using NameIndex = std::map<std::u16string, BlacklistEntry>;
+// Lower-cased listed file name -> the entry (the last one in fingerprint order wins). Hashed:
+// every file a scan meets is looked up in it, so a lookup must not walk a 100,000-node tree.
+using NameIndex = std::unordered_map<std::u16string, BlacklistEntry>;
 NameIndex BuildNameIndex(const BlacklistMap& blacklist);
 
 // Ordered list of root directories, each ending in '/'.
@@ -134,6 +138,8 @@ public:
     FindingStore& m_findings;
     const BlacklistMap& m_blacklist;
     NameIndex m_nameIndex;
+    // The blacklist's fingerprints, hashed for the same reason (views of its keys).
+    std::unordered_set<std::u16string_view> m_setFingerprints;
     MessageSink* m_pNotifyWnd;
     const int m_bDeleteOnFind;
     // Filled by the walking thread; read it once the walk has returned.
