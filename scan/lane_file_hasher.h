@@ -35,7 +35,7 @@ public:
 
 class LaneFileHasher {
 public:
-    static constexpr size_t kDefaultChunkBytes = 128 * 1024;
+    static constexpr size_t kDefaultChunkBytes = 64 * 1024;
 
     // `chunkBytes` is rounded up to whole 64-byte blocks.
     explicit LaneFileHasher(Md5LanePath path = BestMd5LanePath(),

@@ -130,6 +130,7 @@ constexpr size_t kMaxPathBytes = 16384;
 constexpr size_t kWindowFiles = 48;
 constexpr size_t kWindowFilesPerLane = 16;
 constexpr size_t kWindowDirectories = 128;
+constexpr size_t kMaxFilesInLanes = 512;
 constexpr size_t kDirentBufferBytes = 32768;
 
 struct DirRef {
@@ -341,14 +342,18 @@ ScanPipeline::ScanPipeline(ScanJob& job, const ScanOptions& options)
         }
     }
     int helpers = options.hashThreads;
+    const size_t lanes = Md5Lanes(m_md5Path).LaneCount();
     if (helpers < 0) {
-        // The walking thread mostly waits for them: one fingerprinting thread per core.
+        // The walking thread mostly waits for them: one fingerprinting thread per core, but no
+        // more than keep kMaxFilesInLanes open at once, far below the usual limit of 1024
+        // descriptors (a file that can't be opened would be judged by its name alone).
         unsigned cores = std::thread::hardware_concurrency();
-        helpers = cores > 1 ? static_cast<int>(cores) : 1;
+        helpers =
+            std::clamp(static_cast<int>(cores), 1, static_cast<int>(kMaxFilesInLanes / lanes));
     }
     if (helpers > 0) {
-        m_nWindowFiles = std::max(kWindowFiles, kWindowFilesPerLane * static_cast<size_t>(helpers) *
-                                                    Md5Lanes(m_md5Path).LaneCount());
+        m_nWindowFiles =
+            std::max(kWindowFiles, kWindowFilesPerLane * static_cast<size_t>(helpers) * lanes);
     }
     for (int i = 0; i < helpers; ++i) m_helpers.emplace_back([this] { HelperLoop(); });
 }
@@ -511,6 +516,7 @@ void ScanPipeline::Post(unsigned message, uintptr_t wParam) {
 
 void ScanPipeline::Judge(PendingFile& f) {
     if (f.abandoned) return;
+    m_job.IndexesBuilt();
     std::u16string wideName = ToWide(f.name);
     std::u16string widePath = f.dir->widePath + wideName;
     int32_t scanned = m_job.m_scannedFiles.Insert({wideName, widePath, {}});
@@ -799,15 +805,26 @@ ScanJob::ScanJob(ScannedFileStore& scannedFiles, FindingStore& findings,
     : m_scannedFiles(scannedFiles),
       m_findings(findings),
       m_blacklist(blacklist),
-      m_nameIndex(BuildNameIndex(blacklist)),
       m_pNotifyWnd(notifyWnd),
       m_bDeleteOnFind(deleteOnFind) {
-    m_setFingerprints.reserve(blacklist.size());
-    for (const auto& [md5, entry] : blacklist) m_setFingerprints.insert(md5);
+    // A large list takes a while to index; the walk and the reads need no index, only the
+    // judgement does.
+    m_indexBuilder = std::thread([this] {
+        m_nameIndex = BuildNameIndex(m_blacklist);
+        m_setFingerprints.reserve(m_blacklist.size());
+        for (const auto& [md5, entry] : m_blacklist) m_setFingerprints.insert(md5);
+    });
     m_pPipeline = std::make_unique<ScanPipeline>(*this, options);
 }
 
-ScanJob::~ScanJob() = default;
+ScanJob::~ScanJob() {
+    m_pPipeline.reset();
+    IndexesBuilt();
+}
+
+void ScanJob::IndexesBuilt() {
+    if (m_indexBuilder.joinable()) m_indexBuilder.join();
+}
 
 void ScanDirectory(ScanJob& job, const std::string& directory) {
     job.m_pPipeline->ScanRoot(directory);

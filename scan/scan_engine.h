@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -137,6 +138,7 @@ public:
     ScannedFileStore& m_scannedFiles;
     FindingStore& m_findings;
     const BlacklistMap& m_blacklist;
+    // Built on a thread of its own while the walk begins; read them only after IndexesBuilt().
     NameIndex m_nameIndex;
     // The blacklist's fingerprints, hashed for the same reason (views of its keys).
     std::unordered_set<std::u16string_view> m_setFingerprints;
@@ -145,10 +147,14 @@ public:
     // Filled by the walking thread; read it once the walk has returned.
     ScanOutcome m_outcome;
 
+    // Waits until the two indexes are built (at once after the first call).
+    void IndexesBuilt();
+
 private:
     friend class ScanPipeline;
     friend void ScanDirectory(ScanJob&, const std::string&);
     friend void CheckFile(ScanJob&, const std::string&, const std::string&);
+    std::thread m_indexBuilder;
     std::unique_ptr<ScanPipeline> m_pPipeline;
 };
 
