@@ -83,13 +83,15 @@ int InitInstance(int& argc, char** argv) {
     }
 
     CRavlinApp app;
-    app.m_strModuleDir = ReadModuleInfo(app);
+    AppSettings settings;
+    InitAppState(app, &settings);
     UiResources res;
     res.moduleDir = app.m_strModuleDir;
     res.fntText = MakeListFont();
     LoadUiResources(res);
-    AppSettings settings;  // loads the record from Ravlin.db and the autostart entry
-    InitAppState(app, &settings);
+    // A record that cannot be read leaves the switches off, as a new database would have them;
+    // the failure itself is in dberr.log.
+    settings.LoadSettings();
     // Beside Ravlin.db; shared by the scans and the protection passes, saved after each scan.
     FingerprintCache fingerprints;
     fingerprints.Load(kFingerprintCacheFileName);

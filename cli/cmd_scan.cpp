@@ -89,7 +89,7 @@ int RunScan(int argc, char** argv) {
     }
 
     CoreState app;
-    AppSettings settings{AppSettings::Unloaded{}};
+    AppSettings settings;  // never loaded: the scan must not open the database for writing
     InitCoreState(app, &settings);
     settings.deleteOnFind.store(deleteOnFind);
     // The index itself serves as the scan's list: nothing else touches it in this process. Read

@@ -53,6 +53,7 @@ int RunWatch(int argc, char** argv) {
     }
     CoreState app;
     AppSettings settings;
+    settings.LoadSettings();
     InitCoreState(app, &settings);
     PrintingHistory history;
     // Shared with the scans, as in the program: an executable a scan read is not read again.

@@ -10,12 +10,11 @@
 #include <bit>
 #include <cstring>
 
+#include "platform/env.h"
 #include "platform/utf8_sequence.h"
 
 namespace tovarek {
 namespace {
-
-std::atomic<int> g_testCodePage{0};
 
 struct CodePageName {
     int codePage;
@@ -285,14 +284,12 @@ void EncodeUtf8(std::u16string_view in, std::string& out, bool* lost) {
 }  // namespace
 
 int AnsiCodePage() {
-    int forced = g_testCodePage.load(std::memory_order_relaxed);
-    if (forced != 0) return forced;
-    static const int codePage = CodePageOfEnvironment();
-    return codePage;
+    return CurrentEnv().AnsiCodePage();
 }
 
-void SetAnsiCodePageForTest(int codePage) {
-    g_testCodePage.store(codePage);
+int Env::AnsiCodePage() const {
+    static const int codePage = CodePageOfEnvironment();
+    return codePage;
 }
 
 const char* IconvNameOfCodePage(int codePage) {

@@ -12,10 +12,8 @@ constexpr int kCodePageGbk = 936;
 
 // The code page of the locale's character set (from the environment, as setlocale(LC_ALL, "")
 // would pick it): UTF-8 -> 65001, GBK -> 936, GB18030 -> 54936, ...; plain ASCII -> 65001.
+// CurrentEnv() answers it, so a test can pretend another locale.
 int AnsiCodePage();
-
-// Tests pretend another locale; 0 restores the real answer.
-void SetAnsiCodePageForTest(int codePage);
 
 // The iconv name of a code page, or nullptr when iconv has no counterpart for it.
 const char* IconvNameOfCodePage(int codePage);

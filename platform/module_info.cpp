@@ -6,15 +6,9 @@
 
 #include <string_view>
 
+#include "platform/env.h"
+
 namespace tovarek {
-namespace {
-
-std::string& ModuleDirOverride() {
-    static std::string dir;
-    return dir;
-}
-
-}  // namespace
 
 std::string ModulePath() {
     char buf[PATH_MAX];
@@ -30,14 +24,13 @@ std::string ModulePath() {
 }
 
 std::string ModuleDir() {
-    if (!ModuleDirOverride().empty()) return ModuleDirOverride();
+    return CurrentEnv().ModuleDir();
+}
+
+std::string Env::ModuleDir() const {
     std::string path = ModulePath();
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
-}
-
-void SetModuleDirForTest(const std::string& dir) {
-    ModuleDirOverride() = dir.empty() || dir.back() == '/' ? dir : dir + "/";
 }
 
 std::string VersionText() {

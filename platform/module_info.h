@@ -1,5 +1,5 @@
 // Where the running executable lives and which version it is.
-// Thread-safe after the first call; the test override must be set before any other thread starts.
+// Thread-safe.
 #pragma once
 
 #include <string>
@@ -10,11 +10,9 @@ namespace tovarek {
 // " (deleted)" marker); empty if it can't be read. The one answer to "the program's own path".
 std::string ModulePath();
 
-// Directory of the executable, ending in '/'. Logs go to ModuleDir() + "log/".
+// Directory of the executable, ending in '/', as CurrentEnv() answers it (tests point it at a
+// folder they own). Logs go to ModuleDir() + "log/".
 std::string ModuleDir();
-
-// Tests point the module directory at a folder they own; an empty text restores the real one.
-void SetModuleDirForTest(const std::string& dir);
 
 // The project version compiled into the binary as "%d.%d.%d.%d " (note the trailing blank).
 std::string VersionText();

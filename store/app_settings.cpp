@@ -10,19 +10,32 @@
 
 namespace tovarek {
 
-AppSettings::AppSettings() {
-    LoadSettings();
+namespace {
+
+// The stored switch `settype` into `value`; false when it could not be read.
+bool LoadSwitch(Database& db, int settype, int& value) {
+    QueryTable table;
+    int rows = 0;
+    int columns = 0;
+    const bool read = Query(db, BuildSettingSql(0, settype, 0), table, rows, columns) == 0;
+    value = read && table.size() >= 2 && atoi(table[1][0].c_str()) == 1;
+    return read && table.size() >= 2;
 }
 
-void AppSettings::LoadSettings() {
+}  // namespace
+
+bool AppSettings::LoadSettings() {
     defaultScanDirs.clear();
     autoRun = AutoRunEntry(0);
     Database db;
     OpenDatabase(db);
-    closeToTray = ReadSetting(db, 1);
-    autoScan = ReadSetting(db, 2);
-    deleteOnFind.store(ReadSetting(db, 3));
+    int deleteValue = 0;
+    bool read = LoadSwitch(db, 1, closeToTray);
+    read &= LoadSwitch(db, 2, autoScan);
+    read &= LoadSwitch(db, 3, deleteValue);
+    deleteOnFind.store(deleteValue);
     CloseDatabase(db);
+    return read;
 }
 
 bool AppSettings::SeedDefaultScanDir() {
@@ -47,12 +60,9 @@ int AppSettings::SaveSettings(int autoRunValue, int closeToTrayValue, int autoSc
 }
 
 bool ReadSetting(Database& db, int settype) {
-    QueryTable table;
-    int rows = 0;
-    int columns = 0;
-    if (Query(db, BuildSettingSql(0, settype, 0), table, rows, columns) != 0) return false;
-    if (table.size() < 2) return false;
-    return atoi(table[1][0].c_str()) == 1;
+    int value = 0;
+    LoadSwitch(db, settype, value);
+    return value == 1;
 }
 
 std::string BuildSettingSql(int kind, int settype, int value) {

@@ -13,15 +13,15 @@ class Database;
 
 class AppSettings {
 public:
-    // LoadSettings: autorun from the autostart entry, the three switches from setini.
-    AppSettings();
-    // All switches 0 and nothing read: for callers that must not open (or create) the database.
-    struct Unloaded {};
-    explicit AppSettings(Unloaded) {}
+    // All switches 0 and nothing read: callers that must not open (or create) the database keep
+    // it so; everyone else calls LoadSettings.
+    AppSettings() = default;
     AppSettings(const AppSettings&) = delete;
     AppSettings& operator=(const AppSettings&) = delete;
 
-    void LoadSettings();
+    // Autorun from the autostart entry, the three switches from setini. False when the database
+    // could not be opened or a switch could not be read (that switch then reads 0).
+    bool LoadSettings();
     // Appends the default scan directory "/opt/". Returns true.
     bool SeedDefaultScanDir();
     // Stores the four values, rewrites the autostart entry and the three setini rows. Returns 0.

@@ -2,23 +2,16 @@
 
 #include <QFileDialog>
 
+#include "ui/ui_env.h"
+
 namespace tovarek {
-namespace {
-
-FolderChooserHook& Hook() {
-    static FolderChooserHook hook;
-    return hook;
-}
-
-}  // namespace
 
 QString ChooseFolder(QWidget* owner, const QString& title) {
-    if (Hook()) return Hook()(owner, title);
-    return QFileDialog::getExistingDirectory(owner, title);
+    return CurrentUiEnv().ChooseFolder(owner, title);
 }
 
-void SetFolderChooserForTest(FolderChooserHook answer) {
-    Hook() = std::move(answer);
+QString UiEnv::ChooseFolder(QWidget* owner, const QString& title) const {
+    return QFileDialog::getExistingDirectory(owner, title);
 }
 
 }  // namespace tovarek

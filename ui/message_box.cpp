@@ -1,25 +1,20 @@
 #include "ui/message_box.h"
 
+#include "ui/ui_env.h"
+
 namespace tovarek {
-namespace {
-
-MessageBoxHook& Hook() {
-    static MessageBoxHook hook;
-    return hook;
-}
-
-}  // namespace
 
 QMessageBox::StandardButton ShowMessageBox(QWidget* owner, const QString& text,
                                            const QString& caption,
                                            QMessageBox::StandardButtons buttons) {
-    if (Hook()) return Hook()(owner, text, caption, buttons);
-    QMessageBox box(QMessageBox::NoIcon, caption, text, buttons, owner);
-    return static_cast<QMessageBox::StandardButton>(box.exec());
+    return CurrentUiEnv().MessageBox(owner, text, caption, buttons);
 }
 
-void SetMessageBoxHookForTest(MessageBoxHook answer) {
-    Hook() = std::move(answer);
+QMessageBox::StandardButton UiEnv::MessageBox(QWidget* owner, const QString& text,
+                                              const QString& caption,
+                                              QMessageBox::StandardButtons buttons) const {
+    QMessageBox box(QMessageBox::NoIcon, caption, text, buttons, owner);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
 }  // namespace tovarek

@@ -5,7 +5,8 @@
 #include <QScreen>
 #include <QTimerEvent>
 
-#include "app/ravlin_app.h"
+#include "ui/desktop_notice.h"
+#include "ui/ui_state.h"
 #include "ui/skin/skin_ui.h"
 #include "ui/ui_resources.h"
 
@@ -21,7 +22,7 @@ constexpr int kLingerMs = 10000;
 
 }  // namespace
 
-PopupDlg::PopupDlg(CRavlinApp& app, MessageSink* owner)
+PopupDlg::PopupDlg(UiState& app, MessageSink* owner)
     : SkinnedWidget(kSkinPage, nullptr), m_app(app), m_pOwner(owner) {
     setObjectName("PopupDlg");
     // A notice must not steal the focus from whatever the user is typing into, and must sit
@@ -74,11 +75,8 @@ void PopupDlg::PlacePopup(int offset) {
 }
 
 void PopupDlg::ShowNotice(int kind, std::list<std::u16string> names) {
-    if (kind == 0) {
-        m_txtHeading->SetMarkup(QString::fromUtf8("扫描到危险文件："));
-    } else if (kind == 1) {
-        m_txtHeading->SetMarkup(QString::fromUtf8("拦截到危险文件："));
-    }
+    const QString heading = NoticeHeading(kind);
+    if (!heading.isEmpty()) m_txtHeading->SetMarkup(heading);
     m_lstNoticeNames = std::move(names);
     PostMessage(WM_POPUP_START, 0, 0);
 }

@@ -16,13 +16,13 @@ class QListWidget;
 
 namespace tovarek {
 
-class CRavlinApp;
+class UiState;
 class UiRichText;
 
 class PopupDlg : public SkinnedWidget {
 public:
     // owner receives WM_SHOW_NOTICE (2) when "查看" is clicked. The window has no parent.
-    PopupDlg(CRavlinApp& app, MessageSink* owner);
+    PopupDlg(UiState& app, MessageSink* owner);
     ~PopupDlg() override;
 
     // kind 0: scan findings, 1: interceptions (other kinds keep the heading). Takes the names
@@ -55,7 +55,7 @@ protected:
 private:
     QRect WorkArea() const;
 
-    CRavlinApp& m_app;
+    UiState& m_app;
     MessageSink* m_pOwner;
     QListWidget* m_pNameList = nullptr;
     UiRichText* m_txtHeading = nullptr;

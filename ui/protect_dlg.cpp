@@ -5,7 +5,7 @@
 #include <QPainter>
 #include <QStyle>
 
-#include "app/ravlin_app.h"
+#include "ui/ui_state.h"
 #include "platform/path_text.h"
 #include "platform/same_file_delete.h"
 #include "ui/show_in_folder.h"
@@ -26,7 +26,7 @@ public:
 
 }  // namespace
 
-ProtectDlg::ProtectDlg(CRavlinApp& app, MessageSink* mainWnd, QWidget* parent,
+ProtectDlg::ProtectDlg(UiState& app, MessageSink* mainWnd, QWidget* parent,
                        ProcessControl* control, ProcessWatch::Clock clock)
     : SkinnedWidget(kSkinPage, parent),
       m_app(app),

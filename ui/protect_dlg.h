@@ -15,7 +15,7 @@ class QListWidgetItem;
 
 namespace tovarek {
 
-class CRavlinApp;
+class UiState;
 class UiRichText;
 
 class ProtectDlg : public SkinnedWidget, public HistorySink {
@@ -24,7 +24,7 @@ public:
     // reaches the processes for the watch: null means the Linux one; tests give their own, which
     // must outlive the page, and may set the clock of the history lines. The watch's first pass
     // follows 3 s after construction.
-    ProtectDlg(CRavlinApp& app, MessageSink* mainWnd, QWidget* parent,
+    ProtectDlg(UiState& app, MessageSink* mainWnd, QWidget* parent,
                ProcessControl* control = nullptr, ProcessWatch::Clock clock = nullptr);
 
     bool IsProtecting() const { return m_bProtecting != 0; }
@@ -63,7 +63,7 @@ private:
     void DeleteSelected();
     MessageSink& ParentSink();
 
-    CRavlinApp& m_app;
+    UiState& m_app;
     MessageSink* m_pMainWnd;
     QListWidget* m_pHistoryList = nullptr;
     ProcessWatch m_watch;

@@ -7,14 +7,16 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimerEvent>
 #include <QWindow>
 
-#include "app/ravlin_app.h"
+#include "ui/ui_state.h"
 #include "res/artwork.h"
 #include "store/app_settings.h"
+#include "ui/desktop_notifier.h"
 #include "ui/message_box.h"
 #include "ui/popup_dlg.h"
 #include "ui/protect_dlg.h"
@@ -34,9 +36,20 @@ constexpr int kUpdateFirstMs = 10;
 constexpr int kUpdatePeriodMs = 3600000;
 constexpr uintptr_t kTrayIconRecordId = 1;  // any fixed value: nothing reads it
 
+const char* const kRunningOnSummary = "Tovarek 仍在运行";
+const char* const kRunningOnBody = "窗口已最小化到任务栏，Tovarek 仍在后台保护。";
+
 }  // namespace
 
-CRavlinDlg::CRavlinDlg(CRavlinApp& app, std::string listUrl)
+DesktopRoute DesktopRoute::ForThisRun(const std::u16string& moduleDir) {
+    DesktopRoute route;
+    route.nativeWayland = IsNativeWayland();
+    route.bus = QDBusConnection::sessionBus();
+    route.look.installed = IsInstalledCopy(moduleDir);
+    return route;
+}
+
+CRavlinDlg::CRavlinDlg(UiState& app, std::string listUrl, std::optional<DesktopRoute> route)
     : SkinnedWidget(kSkinMain, nullptr), m_app(app) {
     setObjectName("CRavlinDlg");
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
@@ -88,6 +101,9 @@ CRavlinDlg::CRavlinDlg(CRavlinApp& app, std::string listUrl)
     m_pProtectPage = new ProtectDlg(m_app, this, this);
     m_pSetPage = new SetDlg(m_app, this, this);
     m_pPopup = std::make_unique<PopupDlg>(m_app, this);
+    if (!route) route = DesktopRoute::ForThisRun(m_app.m_strModuleDir);
+    m_bNativeWayland = route->nativeWayland;
+    m_pNotifier = std::make_unique<DesktopNotifier>(route->bus, route->look, this);
 
     // The window has no sizing border: its size is fixed. Resizing places the pages and builds
     // the back buffer.
@@ -109,6 +125,7 @@ CRavlinDlg::CRavlinDlg(CRavlinApp& app, std::string listUrl)
 CRavlinDlg::~CRavlinDlg() {
     StopWorkers();
     m_pTray.reset();
+    m_pNotifier.reset();
     m_pPopup.reset();
     for (UiRichText* object : {m_btnTabScan, m_btnTabProtect, m_btnTabSet, m_btnMin, m_btnClose,
                                m_txtVersion, m_txtListDate})
@@ -209,20 +226,47 @@ void CRavlinDlg::EndDialog() {
 
 void CRavlinDlg::HideToTray() {
     // Without a tray there is nothing to click to come back: minimise instead. It still counts
-    // as hidden, so notices appear and "查看" brings the window back.
+    // as hidden, so notices appear and "查看" brings the window back. The first time in a run the
+    // user is told that closing did not end the program.
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         hide();
     } else {
         showMinimized();
+        m_bLeftActive = false;
+        if (!m_bToldRunningOn) {
+            m_bToldRunningOn = true;
+            m_pNotifier->Send(kRunningNotice, QString::fromUtf8(kRunningOnSummary),
+                              {QString::fromUtf8(kRunningOnBody)}, nullptr);
+        }
     }
     m_bHiddenToTray = 1;
 }
 
 void CRavlinDlg::ShowFromTray() {
+    // Wayland lets a program minimise its window but never restore it, and Qt activates it only
+    // with an activation token (Qt 6.5 on) or while it already has the focus. A window mapped
+    // anew is put in front where the user is, on every compositor.
+    if (m_bNativeWayland && m_bHiddenToTray && isVisible()) hide();
     showNormal();
     raise();
     activateWindow();
     m_bHiddenToTray = 0;
+}
+
+void CRavlinDlg::ShowNotice(int kind, const std::list<std::u16string>& names) {
+    if (!m_bNativeWayland) {
+        m_pPopup->ShowNotice(kind, names);
+        return;
+    }
+    QStringList lines;
+    for (const std::u16string& name : names) lines << QString::fromStdU16String(name);
+    QPointer<CRavlinDlg> self(this);
+    m_pNotifier->Send(static_cast<NoticeSlot>(kind), NoticeHeading(kind), lines,
+                      [self, kind, names] {
+                          // Still hidden when the failure comes back: the designed pop-up.
+                          if (self && self->m_bHiddenToTray && !self->m_app.m_bExiting)
+                              self->m_pPopup->ShowNotice(kind, names);
+                      });
 }
 
 void CRavlinDlg::SetTrayIcon(int id) {
@@ -264,9 +308,9 @@ void CRavlinDlg::OnMessage(const Message& m) {
         case WM_SHOW_NOTICE:
             if (!m_bHiddenToTray) break;
             if (m.wParam == 0) {
-                m_pPopup->ShowNotice(0, m_app.m_lstFindings);
+                ShowNotice(0, m_app.m_lstFindings);
             } else if (m.wParam == 1) {
-                m_pPopup->ShowNotice(1, m_app.m_lstInterceptions);
+                ShowNotice(1, m_app.m_lstInterceptions);
             } else if (m.wParam == 2) {
                 ShowFromTray();
             }
@@ -323,8 +367,20 @@ void CRavlinDlg::closeEvent(QCloseEvent* e) {
 
 void CRavlinDlg::changeEvent(QEvent* e) {
     // Minimised for want of a tray, then restored from the task bar: no longer hidden.
-    if (e->type() == QEvent::WindowStateChange && m_bHiddenToTray && isVisible() && !isMinimized())
-        m_bHiddenToTray = 0;
+    if (m_bHiddenToTray && isVisible()) {
+        if (!m_bNativeWayland) {
+            if (e->type() == QEvent::WindowStateChange && !isMinimized()) m_bHiddenToTray = 0;
+        } else if (e->type() == QEvent::ActivationChange) {
+            // Wayland never says whether a window is minimised (Qt reports it restored at
+            // once), but a window brought back is activated: count that, once the window has
+            // been inactive since it was closed.
+            if (!isActiveWindow()) {
+                m_bLeftActive = true;
+            } else if (m_bLeftActive) {
+                m_bHiddenToTray = 0;
+            }
+        }
+    }
     SkinnedWidget::changeEvent(e);
 }
 

@@ -5,10 +5,14 @@
 #pragma once
 
 #include <QBasicTimer>
+#include <QDBusConnection>
 #include <QPoint>
+#include <list>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "ui/desktop_notice.h"
 #include "ui/skinned_widget.h"
 #include "update/list_fetch.h"
 
@@ -17,7 +21,8 @@ class QSystemTrayIcon;
 
 namespace tovarek {
 
-class CRavlinApp;
+class DesktopNotifier;
+class UiState;
 class DownControlThread;
 class PopupDlg;
 class ProtectDlg;
@@ -31,12 +36,26 @@ constexpr int ID_TRAY_EXIT = 1225;
 constexpr intptr_t kTrayDoubleClick = 0x203;
 constexpr intptr_t kTrayRightButtonUp = 0x205;
 
+// What the window knows of the desktop it runs on.
+struct DesktopRoute {
+    // Notices of the hidden window go to the notification server (the pop-up cannot be placed),
+    // and a minimised window is not reported as such.
+    bool nativeWayland = false;
+    QDBusConnection bus = QDBusConnection(QString());  // not connected
+    NoticeLook look;
+
+    // This run's: the platform Qt uses, the session bus, the copy that runs.
+    static DesktopRoute ForThisRun(const std::u16string& moduleDir);
+};
+
 class CRavlinDlg : public SkinnedWidget {
 public:
     // Set-up: UI objects, tray icon (130), pages in the order scan, protection, settings, the
     // hidden pop-up, size 600x400 centred on the primary screen's work area, the download worker
     // (fetching from `listUrl`), update timer 0 in 10 ms, and the updater beside the program.
-    explicit CRavlinDlg(CRavlinApp& app, std::string listUrl = kListUrl);
+    // Without a route, DesktopRoute::ForThisRun.
+    explicit CRavlinDlg(UiState& app, std::string listUrl = kListUrl,
+                        std::optional<DesktopRoute> route = std::nullopt);
     // Ends what EndDialog would, if it has not run.
     ~CRavlinDlg() override;
 
@@ -55,6 +74,7 @@ public:
     QSystemTrayIcon* TrayIcon() const { return m_pTray.get(); }
     QMenu* TrayMenu() const { return m_pTrayMenu.get(); }
     PopupDlg* Popup() const { return m_pPopup.get(); }
+    DesktopNotifier* Notifier() const { return m_pNotifier.get(); }
     ScanDlg* ScanPage() const { return m_pScanPage; }
     ProtectDlg* ProtectPage() const { return m_pProtectPage; }
     SetDlg* SetPage() const { return m_pSetPage; }
@@ -83,10 +103,13 @@ protected:
 private:
     void HideToTray();
     void ShowFromTray();
+    // A notice of kind 0 or 1 while hidden: the pop-up, or on native Wayland the desktop's
+    // notification with the pop-up where no server takes it.
+    void ShowNotice(int kind, const std::list<std::u16string>& names);
     void SetTrayIcon(int id);
     void StopWorkers();
 
-    CRavlinApp& m_app;
+    UiState& m_app;
     UiRichText* m_btnTabScan = nullptr;
     UiRichText* m_btnTabProtect = nullptr;
     UiRichText* m_btnTabSet = nullptr;
@@ -95,7 +118,14 @@ private:
     UiRichText* m_txtVersion = nullptr;
     UiRichText* m_txtListDate = nullptr;
     std::unique_ptr<PopupDlg> m_pPopup;
+    std::unique_ptr<DesktopNotifier> m_pNotifier;
+    bool m_bNativeWayland = false;
     int m_bHiddenToTray = 0;
+    // Minimised for want of a tray: whether the user was told once that the program runs on,
+    // and (on Wayland) whether the window has been inactive since, so that its next activation
+    // is the user bringing it back.
+    bool m_bToldRunningOn = false;
+    bool m_bLeftActive = false;
     ScanDlg* m_pScanPage = nullptr;  // children: deleted with the window
     ProtectDlg* m_pProtectPage = nullptr;
     SetDlg* m_pSetPage = nullptr;

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/ravlin_app.h"
+#include "ui/ui_state.h"
 #include "platform/file_id.h"
 #include "platform/local_time.h"
 #include "platform/path_text.h"
@@ -46,7 +46,7 @@ void ScanDlg::SetTestHooks(TestHooks hooks) {
     Hooks() = std::move(hooks);
 }
 
-ScanDlg::ScanDlg(CRavlinApp& app, MessageSink* mainWnd, QWidget* parent)
+ScanDlg::ScanDlg(UiState& app, MessageSink* mainWnd, QWidget* parent)
     : SkinnedWidget(kSkinPage, parent), m_app(app), m_pMainWnd(mainWnd) {
     setObjectName("ScanDlg");
     m_pList = new QListWidget(this);
@@ -180,7 +180,7 @@ void ScanDlg::OnUiClick(int index) {
 void ScanDlg::OnCustomScan() {
     // The dialog runs a nested event loop: the program may decide to end meanwhile, and this
     // page may be gone when it returns, so only locals are trusted afterwards.
-    CRavlinApp& app = m_app;
+    UiState& app = m_app;
     QPointer<ScanDlg> self(this);
     app.m_bDialogOpen = 1;
     QPointer<SetScanPathDlg> dlg = new SetScanPathDlg(app, window());

@@ -19,7 +19,7 @@ class QListWidget;
 
 namespace tovarek {
 
-class CRavlinApp;
+class UiState;
 class ScanMessageGate;
 class UITdScan;
 class UiRichText;
@@ -28,7 +28,7 @@ class ScanDlg : public SkinnedWidget {
 public:
     // mainWnd receives the page's posted messages (the main window). The constructor is the
     // page's set-up; with the auto-scan switch set it starts a quick scan.
-    ScanDlg(CRavlinApp& app, MessageSink* mainWnd, QWidget* parent);
+    ScanDlg(UiState& app, MessageSink* mainWnd, QWidget* parent);
     ~ScanDlg() override;
 
     // Page states; 2 is not used.
@@ -87,7 +87,7 @@ private:
     void ShowSummary(bool final);
     void JoinWorker();
 
-    CRavlinApp& m_app;
+    UiState& m_app;
     MessageSink* m_pMainWnd;
 
     std::unique_ptr<UITdScan> m_pWorker;

@@ -3,7 +3,7 @@
 #include <QListWidget>
 #include <QPainter>
 
-#include "app/ravlin_app.h"
+#include "ui/ui_state.h"
 #include "store/app_settings.h"
 #include "ui/folder_chooser.h"
 #include "ui/message_box.h"
@@ -12,7 +12,7 @@
 #include "ui/ui_resources.h"
 
 namespace tovarek {
-SetDlg::SetDlg(CRavlinApp& app, MessageSink* mainWnd, QWidget* parent)
+SetDlg::SetDlg(UiState& app, MessageSink* mainWnd, QWidget* parent)
     : SkinnedWidget(kSkinPage, parent), m_app(app), m_pMainWnd(mainWnd) {
     setObjectName("SetDlg");
     CreatePageObjects();

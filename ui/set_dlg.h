@@ -11,13 +11,13 @@ class QListWidget;
 
 namespace tovarek {
 
-class CRavlinApp;
+class UiState;
 class UiRichText;
 
 class SetDlg : public SkinnedWidget {
 public:
     // mainWnd receives the page's posted messages (the main window).
-    SetDlg(CRavlinApp& app, MessageSink* mainWnd, QWidget* parent);
+    SetDlg(UiState& app, MessageSink* mainWnd, QWidget* parent);
 
     // Box index 0 autorun, 1 close-to-tray, 2 auto-scan, 3 delete-on-find: flips the page copy.
     void OnOptionClick(int index, int = 0);
@@ -45,7 +45,7 @@ private:
     // The state a ticked box shows: 2 for autorun, 3 for the others.
     static int TickedState(int index) { return index == 0 ? 2 : 3; }
 
-    CRavlinApp& m_app;
+    UiState& m_app;
     MessageSink* m_pMainWnd;
     UiRichText* m_boxOption[4] = {};  // autorun, close-to-tray, auto-scan, delete-on-find
     int m_nOption[4] = {};            // their page copies, 0/1

@@ -6,7 +6,7 @@
 #include <QPainter>
 #include <QPointer>
 
-#include "app/ravlin_app.h"
+#include "ui/ui_state.h"
 #include "store/app_settings.h"
 #include "ui/folder_chooser.h"
 #include "ui/message_box.h"
@@ -23,7 +23,7 @@ bool IsEnterOrEsc(const QKeyEvent* e) {
 
 }  // namespace
 
-SetScanPathDlg::SetScanPathDlg(CRavlinApp& app, QWidget* parent)
+SetScanPathDlg::SetScanPathDlg(UiState& app, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_app(app) {
     setObjectName("SetScanPathDlg");
     setWindowTitle(QStringLiteral("设置扫描目录"));
@@ -91,7 +91,7 @@ void SetScanPathDlg::OnUiClick(int index) {
 void SetScanPathDlg::OnAddDir() {
     // The chooser and the box run nested event loops: the program may decide to end meanwhile,
     // and this dialog may be gone when they return.
-    CRavlinApp& app = m_app;
+    UiState& app = m_app;
     QPointer<SetScanPathDlg> self(this);
     QString chosen = ChooseFolder(this, QStringLiteral("请选择要扫描的目录："));
     if (app.m_bExiting || !self) return;

@@ -15,13 +15,13 @@ class QListWidget;
 
 namespace tovarek {
 
-class CRavlinApp;
+class UiState;
 class UiRichText;
 
 class SetScanPathDlg : public QDialog {
 public:
     // The set-up: objects, list, 380 x 200, scanDirs = a copy of defaultScanDirs.
-    SetScanPathDlg(CRavlinApp& app, QWidget* parent);
+    SetScanPathDlg(UiState& app, QWidget* parent);
     // Gives the dialog's UI objects back to the library.
     ~SetScanPathDlg() override;
 
@@ -44,7 +44,7 @@ protected:
 private:
     void OnAddDir();
 
-    CRavlinApp& m_app;
+    UiState& m_app;
     BackBuffer m_back;
     QListWidget* m_pList = nullptr;
     UiRichText* m_imgClose = nullptr;

@@ -9,14 +9,10 @@
 #include <QUrl>
 
 #include "platform/path_text.h"
+#include "ui/ui_env.h"
 
 namespace tovarek {
 namespace {
-
-FolderOpenerHook& Hook() {
-    static FolderOpenerHook hook;
-    return hook;
-}
 
 // A file: URI of the exact bytes of a path (file names need not be UTF-8, and a QString of one
 // would lose the bytes that are not), so the desktop is told the file that really is there.
@@ -34,10 +30,10 @@ void OpenFolderWithXdgOpen(const std::string& filePathBytes) {
 
 void ShowFileInFolder(const QString& filePath) {
     if (filePath.isEmpty() || !QDir::isAbsolutePath(filePath)) return;
-    if (Hook()) {
-        Hook()(filePath);
-        return;
-    }
+    CurrentUiEnv().ShowFileInFolder(filePath);
+}
+
+void UiEnv::ShowFileInFolder(const QString& filePath) const {
     const std::string bytes = Utf16ToPath(filePath.toStdU16String());
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
@@ -56,10 +52,6 @@ void ShowFileInFolder(const QString& filePath) {
                          if (w->isError()) OpenFolderWithXdgOpen(bytes);
                          w->deleteLater();
                      });
-}
-
-void SetFolderOpenerForTest(FolderOpenerHook open) {
-    Hook() = std::move(open);
 }
 
 }  // namespace tovarek

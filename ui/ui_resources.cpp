@@ -1,5 +1,6 @@
 #include "ui/ui_resources.h"
 
+#include "res/artwork.h"
 #include "ui/skin/skin_ui.h"
 
 namespace tovarek {
@@ -17,6 +18,8 @@ int ImageIdOf(const UiResources* res, UiImage* UiResources::*image) {
 }
 
 void LoadUiResources(UiResources& res) {
+    // The skin reads images from the resource table; the program's artwork goes in first.
+    InitArtworkResources();
     UiImage** images[] = {&res.imgMinButton, &res.imgCloseButton, &res.imgCheckBox,
                           &res.imgTabButton, &res.imgButton};
     const int ids[] = {133, 132, 131, 134, 134};

@@ -1,5 +1,5 @@
-// Posted window messages on Qt: a custom event carrying (message, wParam, lParam), and the sink a
-// window hands to workers and to other windows. QCoreApplication::postEvent is thread-safe, so a
+// Posted window messages on Qt: a custom event carrying (message, wParam, lParam) that a window
+// posts to itself from its MessageSink. QCoreApplication::postEvent is thread-safe, so a
 // worker may post from its own thread; the receiver must outlive every sender that can post to
 // it (workers are stopped and joined before their window goes).
 #pragma once
@@ -23,18 +23,5 @@ public:
 private:
     Message m_msg;
 };
-
-// Posts to one QObject's event queue.
-class QtMessageSink : public MessageSink {
-public:
-    explicit QtMessageSink(QObject* target) : m_pTarget(target) {}
-    void PostMessage(unsigned message, uintptr_t wParam, intptr_t lParam) override;
-
-private:
-    QObject* m_pTarget;
-};
-
-// For tests: delivers every window message already posted to `target`.
-void DeliverPostedMessages(QObject* target);
 
 }  // namespace tovarek

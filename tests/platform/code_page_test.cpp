@@ -1,5 +1,6 @@
 #include "platform/code_page.h"
 #include "platform/code_page_decoder.h"
+#include "tests/support/test_env.h"
 
 #include <errno.h>
 #include <iconv.h>
@@ -78,11 +79,12 @@ TEST(CodePage, UnknownCodePageConvertsNothing) {
 }
 
 TEST(CodePage, AnsiCodePageCanBeSetForTests) {
-    SetAnsiCodePageForTest(936);
+    test::ScopedTestEnv testEnv;
+    testEnv.codePage = 936;
     EXPECT_EQ(AnsiCodePage(), 936);
     EXPECT_EQ(Utf16ToAnsi(u"错误"), "\xB4\xED\xCE\xF3");
     EXPECT_EQ(AnsiToUtf16("\xB4\xED\xCE\xF3"), u"错误");
-    SetAnsiCodePageForTest(0);
+    testEnv.codePage = 0;
     EXPECT_NE(AnsiCodePage(), 0);
 }
 

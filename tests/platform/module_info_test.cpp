@@ -1,4 +1,5 @@
 #include "platform/module_info.h"
+#include "tests/support/test_env.h"
 
 #include <stdio.h>
 
@@ -13,9 +14,10 @@ TEST(ModuleInfo, DirectoryIsThePathCutAfterItsLastSlash) {
     EXPECT_EQ(path.substr(path.rfind('/') + 1), "platform_test");
     EXPECT_EQ(ModuleDir(), path.substr(0, path.rfind('/') + 1));
 
-    SetModuleDirForTest("/tmp/somewhere");
+    test::ScopedTestEnv testEnv;
+    testEnv.moduleDir = "/tmp/somewhere";
     EXPECT_EQ(ModuleDir(), "/tmp/somewhere/");
-    SetModuleDirForTest("");
+    testEnv.moduleDir = "";
     EXPECT_EQ(ModuleDir().back(), '/');
 }
 

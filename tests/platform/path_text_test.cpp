@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/code_page.h"
+#include "tests/support/test_env.h"
 
 namespace tovarek {
 namespace {
@@ -44,11 +45,11 @@ TEST(PathText, EveryByteStringRoundTripsAndInvalidBytesBecomeTheirOwnSurrogates)
 
 TEST(PathText, OutputTextKeepsEscapedBytesInAnyCodePage) {
     const std::u16string text = PathToUtf16("/opt/\xFF\xE6\x89\xAB");
-    SetAnsiCodePageForTest(kCodePageUtf8);
+    test::ScopedTestEnv testEnv;
+    testEnv.codePage = kCodePageUtf8;
     EXPECT_EQ(Utf16ToAnsiPath(text), "/opt/\xFF\xE6\x89\xAB");
-    SetAnsiCodePageForTest(kCodePageGbk);
+    testEnv.codePage = kCodePageGbk;
     EXPECT_EQ(Utf16ToAnsiPath(text), "/opt/\xFF\xC9\xA8");  // the name's own byte, not '?
-    SetAnsiCodePageForTest(0);
 }
 
 }  // namespace

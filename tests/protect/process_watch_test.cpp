@@ -23,6 +23,7 @@
 #include "store/core_state.h"
 #include "store/database.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_env.h"
 
 namespace tovarek {
 namespace {
@@ -100,14 +101,15 @@ public:
 // for the logs; all inside the test's own folder.
 class WatchTest : public ::testing::Test {
 protected:
+    test::ScopedTestEnv testEnv;
     void SetUp() override {
         const char* tz = getenv("TZ");
         m_bHadTz = tz != nullptr;
         if (tz) m_strOldTz = tz;
         setenv("TZ", "UTC", 1);
         tzset();
-        SetAnsiCodePageForTest(kCodePageUtf8);
-        SetModuleDirForTest(m_dir.path() + "/");
+        testEnv.codePage = kCodePageUtf8;
+        testEnv.moduleDir = m_dir.path() + "/";
         m_app.m_strModuleDir = Utf8ToUtf16(m_dir.path() + "/");
         Database db;
         OpenDatabase(db);
@@ -125,8 +127,6 @@ protected:
         m_app.m_bBlacklistStale = 1;
     }
     void TearDown() override {
-        SetModuleDirForTest("");
-        SetAnsiCodePageForTest(0);
         if (m_bHadTz)
             setenv("TZ", m_strOldTz.c_str(), 1);
         else
@@ -258,7 +258,7 @@ TEST_F(WatchTest, LogLinesAcrossMidnightGoToEachDaysFile) {
 // In a GBK locale the path still goes out as the bytes the file system holds: the GBK name of
 // that locale (read as escaped bytes) and a UTF-8 name alike.
 TEST_F(WatchTest, LogInAGbkLocaleKeepsTheNamesBytes) {
-    SetAnsiCodePageForTest(kCodePageGbk);
+    testEnv.codePage = kCodePageGbk;
     WriteInterceptLog(m_app, PathToUtf16("/opt/\xB2\xA1\xB6\xBE"), kNewYear);  // 病毒 in GBK
     WriteInterceptLog(m_app, u"/opt/病毒", kNewYear);
     EXPECT_EQ(Log("2026-01-01"),
@@ -271,11 +271,11 @@ TEST_F(WatchTest, LogFolderWithANonAsciiNameIsFoundInAGbkLocale) {
     // code page; re-encoding it in GBK would name a folder that doesn't exist.
     const std::string folder = m_dir.File("\xE6\x89\xAB\xE6\x8F\x8F");
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-    SetModuleDirForTest(folder);
+    testEnv.moduleDir = folder;
     CoreState app;
     AppSettings settings;
     InitCoreState(app, &settings);
-    SetAnsiCodePageForTest(kCodePageGbk);
+    testEnv.codePage = kCodePageGbk;
     WriteInterceptLog(app, u"/opt/x", kNewYear);
     EXPECT_EQ(ReadFile(folder + "/log/pl2026-01-01.log"), "[2026-01-01 00:00:00]/opt/x\r\n");
 }

@@ -25,6 +25,7 @@
 #include "store/core_state.h"
 #include "store/database.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_env.h"
 
 namespace tovarek {
 namespace {
@@ -144,7 +145,8 @@ TEST(RealProcesses, ChainsFilesAndTheWatch) {
         return;
     }
     ASSERT_EQ(getpid(), 1) << "must run as the namespace's first process";
-    SetAnsiCodePageForTest(kCodePageUtf8);
+    test::ScopedTestEnv testEnv;
+    testEnv.codePage = kCodePageUtf8;
     test::TempDir dir(true);
     const std::string d = dir.path();
     ASSERT_EQ(mkdir((d + "/other").c_str(), 0755), 0);
@@ -229,7 +231,7 @@ TEST(RealProcesses, ChainsFilesAndTheWatch) {
     watch.RunProtectionPass();
     EXPECT_TRUE(history.m_vecLines.empty());
     EXPECT_EQ(control.cache().filesRead(), read);
-    SetAnsiCodePageForTest(0);
+    testEnv.codePage = 0;
 }
 
 }  // namespace

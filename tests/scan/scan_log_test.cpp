@@ -17,6 +17,7 @@
 #include "scan/scan_message_gate.h"
 #include "scan/scan_summary.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_env.h"
 
 namespace tovarek {
 namespace {
@@ -56,8 +57,8 @@ TEST(ScanSummary, RunningAndFinalTexts) {
 
 class ScanLogTest : public ::testing::Test {
 protected:
-    void SetUp() override { SetAnsiCodePageForTest(kCodePageUtf8); }
-    void TearDown() override { SetAnsiCodePageForTest(0); }
+    void SetUp() override { testEnv.codePage = kCodePageUtf8; }
+    test::ScopedTestEnv testEnv;
     std::u16string ModuleDir() const { return Utf8ToUtf16(m_dir.path() + "/"); }
     TempDir m_dir;
 };
@@ -100,7 +101,7 @@ TEST_F(ScanLogTest, WritesLinesWithCrLfAndRewritesTheSameFile) {
 
 // The page's own mark goes out in the ANSI code page; the name as the bytes it has on disk.
 TEST_F(ScanLogTest, TextGoesOutInTheAnsiCodePage) {
-    SetAnsiCodePageForTest(kCodePageGbk);
+    testEnv.codePage = kCodePageGbk;
     const int64_t start = 1796000001;
     // GBK: 病 B2A1, 毒 B6BE, 已 D2D1, 删 C9BE, 除 B3FD.
     ASSERT_EQ(WriteScanLog(ModuleDir(), start,

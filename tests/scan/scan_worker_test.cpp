@@ -16,6 +16,7 @@
 #include "store/core_state.h"
 #include "tests/scan/scan_test_util.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_env.h"
 
 namespace tovarek {
 namespace {
@@ -38,12 +39,12 @@ bool HasDone(const std::vector<Message>& ms) {
 // messages. The database and the logs live in a folder of the test's own.
 struct Page {
     Page() : home(true) {
-        SetModuleDirForTest(home.path() + "/");
+        testEnv.moduleDir = home.path() + "/";
         settings = std::make_unique<AppSettings>();
         app.m_pSettings = settings.get();
     }
-    ~Page() { SetModuleDirForTest(""); }
 
+    test::ScopedTestEnv testEnv;
     TempDir home;
     CoreState app;
     std::unique_ptr<AppSettings> settings;

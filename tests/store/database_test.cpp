@@ -130,7 +130,7 @@ TEST_F(StoreTest, FailedOpenIsLoggedWithoutLineEndAndLaterCallsFailCleanly) {
 }
 
 TEST_F(StoreTest, LogIsWrittenInTheAnsiCodePage) {
-    SetAnsiCodePageForTest(kCodePageGbk);
+    testEnv.codePage = kCodePageGbk;
     Database db;
     OpenDatabase(db);
     QueryTable table;

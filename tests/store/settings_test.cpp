@@ -35,6 +35,7 @@ TEST(SettingsSql, TextsAreExact) {
 
 TEST_F(StoreTest, NewDatabaseReadsAllOffWithThreeLoggedFailuresAndSavesSilently) {
     AppSettings settings;
+    EXPECT_FALSE(settings.LoadSettings()) << "no setini table is a failure to read";
     EXPECT_EQ(settings.closeToTray, 0);
     EXPECT_EQ(settings.autoScan, 0);
     EXPECT_EQ(settings.deleteOnFind.load(), 0);
@@ -68,10 +69,12 @@ TEST_F(StoreTest, FirstRowDecidesAndSavedSettingsSurviveARestart) {
     MakeSettingsTable({{1, "0"}, {2, "0"}, {3, "1"}, {3, "0"}});
     {
         AppSettings settings;
+        EXPECT_TRUE(settings.LoadSettings());
         EXPECT_EQ(settings.deleteOnFind.load(), 1);
         settings.SaveSettings(0, 1, 0, 0);
     }
     AppSettings restarted;
+    restarted.LoadSettings();
     EXPECT_EQ(restarted.closeToTray, 1);
     EXPECT_EQ(restarted.autoScan, 0);
     EXPECT_EQ(restarted.deleteOnFind.load(), 0);
@@ -122,9 +125,11 @@ TEST_F(AutoRun, AnotherLetterCaseOrAnEmptyEntryReadsAsOff) {
 
     // Applying with the box ticked writes the exact path.
     AppSettings settings;
+    settings.LoadSettings();
     settings.SaveSettings(1, 0, 0, 0);
     EXPECT_TRUE(AutoRunEntry(0));
     AppSettings restarted;
+    restarted.LoadSettings();
     EXPECT_EQ(restarted.autoRun, 1);
 }
 

@@ -7,18 +7,16 @@
 #include "platform/code_page.h"
 #include "platform/module_info.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_env.h"
 
 namespace tovarek::test {
 
 class StoreTest : public ::testing::Test {
 protected:
+    ScopedTestEnv testEnv;
     void SetUp() override {
-        SetModuleDirForTest(m_dir.path());
-        SetAnsiCodePageForTest(kCodePageUtf8);
-    }
-    void TearDown() override {
-        SetModuleDirForTest("");
-        SetAnsiCodePageForTest(0);
+        testEnv.moduleDir = m_dir.path();
+        testEnv.codePage = kCodePageUtf8;
     }
     std::string DbErrLog() const { return ReadFile(m_dir.File("log/dberr.log")); }
 

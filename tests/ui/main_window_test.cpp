@@ -13,12 +13,14 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QWindow>
 #include <memory>
 #include <vector>
 
 #include "app/ravlin_app.h"
 #include "store/app_settings.h"
 #include "tests/support/temp_dir.h"
+#include "tests/ui/test_ui_env.h"
 #include "tests/ui/window_test_support.h"
 #include "ui/message_box.h"
 #include "ui/popup_dlg.h"
@@ -44,25 +46,24 @@ struct BoxCall {
 
 class MainWindowTest : public ::testing::Test {
 protected:
+    test::TestUiEnv m_env;
     void SetUp() override {
         m_dir = std::make_unique<test::TempDir>(true);  // Ravlin.db of its own
         m_settings = std::make_unique<AppSettings>();
+        m_settings->LoadSettings();
         InitAppState(m_app, m_settings.get());
         m_app.m_strModuleDir = QString::fromStdString(m_dir->path() + "/").toStdU16String();
         m_app.m_strVersion = u"1.0.0.1 ";
         m_res.fntText = MakeListFont();
         LoadUiResources(m_res);
         m_app.m_pUiRes = &m_res;
-        SetMessageBoxHookForTest([this](QWidget*, const QString& text, const QString& caption,
-                                        QMessageBox::StandardButtons buttons) {
+        m_env.messageBox = [this](QWidget*, const QString& text, const QString& caption,
+                                  QMessageBox::StandardButtons buttons) {
             m_boxes.push_back({text, caption, buttons});
             return m_fnAnswer ? m_fnAnswer() : QMessageBox::Ok;
-        });
+        };
     }
-    void TearDown() override {
-        m_dlg.reset();
-        SetMessageBoxHookForTest({});
-    }
+    void TearDown() override { m_dlg.reset(); }
     CRavlinDlg& Make() {
         m_dlg = std::make_unique<CRavlinDlg>(m_app, kRefusedUrl);
         return *m_dlg;
@@ -184,7 +185,7 @@ TEST_F(MainWindowTest, MessageTable) {
     w.show();
     auto post = [&w](unsigned message, uintptr_t wParam) {
         w.PostMessage(message, wParam, 0);
-        DeliverPostedMessages(&w);
+        test::DeliverPostedMessages(&w);
     };
     // Protection icon by the high word only.
     struct IconCase {
@@ -207,7 +208,7 @@ TEST_F(MainWindowTest, MessageTable) {
     m_app.m_lstFindings = {u"/opt/a.bin"};
     m_app.m_lstInterceptions = {u"evil", u"worse"};
     for (uintptr_t kind : {0u, 1u, 2u}) post(WM_SHOW_NOTICE, kind);
-    DeliverPostedMessages(w.Popup());
+    test::DeliverPostedMessages(w.Popup());
     EXPECT_FALSE(w.Popup()->isVisible());
     EXPECT_TRUE(w.isVisible());
 
@@ -220,18 +221,18 @@ TEST_F(MainWindowTest, MessageTable) {
     EXPECT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
     EXPECT_TRUE(w.isMinimized());
     post(WM_SHOW_NOTICE, 1);
-    DeliverPostedMessages(w.Popup());
+    test::DeliverPostedMessages(w.Popup());
     EXPECT_TRUE(w.Popup()->isVisible());
     ASSERT_EQ(w.Popup()->NameList()->count(), 2);
     EXPECT_EQ(w.Popup()->NameList()->item(1)->text(), "worse");
     EXPECT_EQ(w.Popup()->Heading()->GetText(), QString::fromUtf8("拦截到危险文件："));
     post(WM_SHOW_NOTICE, 0);
-    DeliverPostedMessages(w.Popup());
+    test::DeliverPostedMessages(w.Popup());
     EXPECT_EQ(w.Popup()->Heading()->GetText(), QString::fromUtf8("扫描到危险文件："));
     ASSERT_EQ(w.Popup()->NameList()->count(), 1);
     // "查看" on the pop-up brings the window back.
     w.Popup()->OnUiClick(1);
-    DeliverPostedMessages(&w);
+    test::DeliverPostedMessages(&w);
     EXPECT_EQ(w.IsHiddenToTray(), 0);
     EXPECT_FALSE(w.isMinimized());
     EXPECT_FALSE(w.Popup()->isVisible());
@@ -242,18 +243,41 @@ TEST_F(MainWindowTest, MessageTable) {
     post(WM_TRAY_NOTIFY, 0);
     EXPECT_EQ(w.IsHiddenToTray(), 1);  // lParam 0 is no click
     w.PostMessage(WM_TRAY_NOTIFY, 1, kTrayDoubleClick);
-    DeliverPostedMessages(&w);
+    test::DeliverPostedMessages(&w);
     EXPECT_EQ(w.IsHiddenToTray(), 0);
     EXPECT_EQ(m_app.m_bExiting, 0);
     // Many tray hosts report a single activation only; both show the window, a menu does not.
     for (auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick}) {
         w.OnTitleClick(1);
         emit w.TrayIcon()->activated(QSystemTrayIcon::Context);
-        DeliverPostedMessages(&w);
+        test::DeliverPostedMessages(&w);
         EXPECT_EQ(w.IsHiddenToTray(), 1);
         emit w.TrayIcon()->activated(reason);
-        DeliverPostedMessages(&w);
+        test::DeliverPostedMessages(&w);
         EXPECT_EQ(w.IsHiddenToTray(), 0) << reason;
+    }
+}
+
+TEST_F(MainWindowTest, RestoredFromTheTaskBarAfterACloseWithNoTrayIsNoLongerHidden) {
+    CRavlinDlg& w = Make();
+    w.show();
+    m_settings->closeToTray = 1;
+    m_app.m_lstInterceptions = {u"evil"};
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
+    for (int round = 0; round < 2; ++round) {
+        w.OnTitleClick(1);
+        QApplication::processEvents();
+        ASSERT_TRUE(w.isMinimized());
+        ASSERT_EQ(w.IsHiddenToTray(), 1);
+        // The task bar restores it through the window system, as a user's click would.
+        w.windowHandle()->setWindowStates(Qt::WindowNoState);
+        EXPECT_TRUE(test::WaitUntil([&] { return !w.isMinimized(); }));
+        EXPECT_EQ(w.IsHiddenToTray(), 0) << round;
+        // In plain sight a notice shows nothing.
+        w.PostMessage(WM_SHOW_NOTICE, 1, 0);
+        test::DeliverPostedMessages(&w);
+        test::DeliverPostedMessages(w.Popup());
+        EXPECT_FALSE(w.Popup()->isVisible()) << round;
     }
 }
 

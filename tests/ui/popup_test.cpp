@@ -35,7 +35,7 @@ protected:
     }
     void Notice(int kind, std::list<std::u16string> names) {
         m_popup->ShowNotice(kind, std::move(names));
-        DeliverPostedMessages(m_popup.get());
+        test::DeliverPostedMessages(m_popup.get());
     }
     // The offset the window's place stands for, in the current work area.
     int Offset() const { return m_area.top() + m_area.height() - m_popup->y(); }

@@ -17,6 +17,7 @@
 #include "platform/local_time.h"
 #include "platform/same_file_delete.h"
 #include "tests/ui/page_env.h"
+#include "tests/ui/test_ui_env.h"
 #include "ui/protect_dlg.h"
 #include "ui/show_in_folder.h"
 
@@ -69,10 +70,10 @@ public:
 
 class ProtectPageTest : public ::testing::Test {
 protected:
+    test::TestUiEnv m_env;
     void SetUp() override {
-        SetFolderOpenerForTest([this](const QString& path) { opened.push_back(path); });
+        m_env.showFileInFolder = [this](const QString& path) { opened.push_back(path); };
     }
-    void TearDown() override { SetFolderOpenerForTest(nullptr); }
 
     std::u16string Path(const std::string& name) { return Utf8ToUtf16(env.dir.File(name)); }
     static QStringList Lines(const QListWidget* list) {

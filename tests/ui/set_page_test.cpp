@@ -12,6 +12,7 @@
 #include "platform/module_info.h"
 #include "store/app_settings.h"
 #include "tests/ui/page_env.h"
+#include "tests/ui/test_ui_env.h"
 #include "ui/folder_chooser.h"
 #include "ui/message_box.h"
 #include "ui/scan_dir_list.h"
@@ -22,6 +23,13 @@ namespace {
 
 using test::FileExists;
 
+// The autorun switch as the next start would read it.
+int StoredAutoRun() {
+    AppSettings settings;
+    settings.LoadSettings();
+    return settings.autoRun;
+}
+
 struct Box {
     QString text;
     QString caption;
@@ -29,21 +37,18 @@ struct Box {
 
 class SetPageTest : public ::testing::Test {
 protected:
+    test::TestUiEnv m_env;
     void SetUp() override {
-        SetMessageBoxHookForTest([this](QWidget*, const QString& text, const QString& caption,
-                                        QMessageBox::StandardButtons) {
+        m_env.messageBox = [this](QWidget*, const QString& text, const QString& caption,
+                                  QMessageBox::StandardButtons) {
             boxes.push_back({text, caption});
             return QMessageBox::Ok;
-        });
-        SetFolderChooserForTest([this](QWidget*, const QString& title) {
+        };
+        m_env.chooseFolder = [this](QWidget*, const QString& title) {
             titles << title;
             if (chooserEndsProgram) env.app.m_bExiting = 1;
             return choice;
-        });
-    }
-    void TearDown() override {
-        SetMessageBoxHookForTest(nullptr);
-        SetFolderChooserForTest(nullptr);
+        };
     }
 
     std::string Entry() const { return env.AutostartFolder() + "/Tovarek.desktop"; }
@@ -78,6 +83,7 @@ TEST_F(SetPageTest, ShowsTheStoredSwitchesAndDirectoriesWhereDesigned) {
     }
     ASSERT_TRUE(WriteAutostartEntry(ModulePath()));
     AppSettings settings;
+    settings.LoadSettings();
     settings.SeedDefaultScanDir();
     settings.defaultScanDirs.push_back(u"/srv/");
     env.app.m_pSettings = &settings;
@@ -122,6 +128,7 @@ TEST_F(SetPageTest, ShowsTheStoredSwitchesAndDirectoriesWhereDesigned) {
 
 TEST_F(SetPageTest, SwitchesReachTheDatabaseAndAutostartOnlyThroughApply) {
     AppSettings settings;
+    settings.LoadSettings();
     env.app.m_pSettings = &settings;
     SetDlg page(env.app, &env.mainWnd, nullptr);
     test::ShowAndPaint(page, 600, 400);
@@ -151,6 +158,7 @@ TEST_F(SetPageTest, SwitchesReachTheDatabaseAndAutostartOnlyThroughApply) {
     EXPECT_EQ(program, ModulePath());
     {
         AppSettings reloaded;  // the next start sees the same
+        reloaded.LoadSettings();
         EXPECT_EQ(reloaded.autoRun, 1);
         EXPECT_EQ(reloaded.closeToTray, 1);
         EXPECT_EQ(reloaded.autoScan, 0);
@@ -160,13 +168,14 @@ TEST_F(SetPageTest, SwitchesReachTheDatabaseAndAutostartOnlyThroughApply) {
     test::ClickObject(page, page.optionBox(0));
     test::ClickObject(page, page.applyButton());
     EXPECT_FALSE(FileExists(Entry()));
-    EXPECT_EQ(AppSettings().autoRun, 0);
+    EXPECT_EQ(StoredAutoRun(), 0);
     EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(SetPageTest, MissingAutostartFolderStillStoresTheOtherSwitches) {
     ASSERT_EQ(rmdir(env.AutostartFolder().c_str()), 0);
     AppSettings settings;
+    settings.LoadSettings();
     env.app.m_pSettings = &settings;
     SetDlg page(env.app, &env.mainWnd, nullptr);
     test::ShowAndPaint(page, 600, 400);
@@ -174,7 +183,7 @@ TEST_F(SetPageTest, MissingAutostartFolderStillStoresTheOtherSwitches) {
     EXPECT_FALSE(FileExists(env.AutostartFolder()));
     EXPECT_EQ(test::PageEnv::SettingRow(1), "1");
     EXPECT_EQ(test::PageEnv::SettingRow(3), "1");
-    EXPECT_EQ(AppSettings().autoRun, 0);
+    EXPECT_EQ(StoredAutoRun(), 0);
     EXPECT_TRUE(boxes.empty());
 }
 
@@ -202,6 +211,7 @@ TEST_F(SetPageTest, ReadOnlyAutostartFolderStillStoresTheOtherSwitches) {
     if (!MakeReadOnly(env.AutostartFolder(), why))
         GTEST_SKIP() << "cannot make a folder read-only for this user: " << why;
     AppSettings settings;
+    settings.LoadSettings();
     env.app.m_pSettings = &settings;
     SetDlg page(env.app, &env.mainWnd, nullptr);
     test::ShowAndPaint(page, 600, 400);
@@ -217,6 +227,7 @@ TEST_F(SetPageTest, ReadOnlyAutostartFolderStillStoresTheOtherSwitches) {
 
 TEST_F(SetPageTest, AddingFoldersKeepsOneSlashAndRefusesNoChoice) {
     AppSettings settings;
+    settings.LoadSettings();
     env.app.m_pSettings = &settings;
     SetDlg page(env.app, &env.mainWnd, nullptr);
     test::ShowAndPaint(page, 600, 400);

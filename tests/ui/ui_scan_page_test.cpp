@@ -29,6 +29,7 @@
 #include "store/app_settings.h"
 #include "store/database.h"
 #include "tests/support/temp_dir.h"
+#include "tests/ui/test_ui_env.h"
 #include "ui/folder_chooser.h"
 #include "ui/message_box.h"
 #include "ui/scan_dlg.h"
@@ -149,9 +150,10 @@ void Click(QWidget* target, QPoint at) {
 
 class ScanPageTest : public ::testing::Test {
 protected:
+    test::TestUiEnv m_env;
     void SetUp() override {
-        SetAnsiCodePageForTest(kCodePageUtf8);
-        SetModuleDirForTest(m_dir.path() + "/");
+        m_env.codePage = kCodePageUtf8;
+        m_env.moduleDir = m_dir.path() + "/";
         static UiResources* res = [] {
             auto* r = new UiResources;
             LoadUiResources(*r);
@@ -170,6 +172,7 @@ protected:
                       0);
         }
         m_settings = std::make_unique<AppSettings>();
+        m_settings->LoadSettings();
         InitAppState(m_app, m_settings.get());
         m_app.m_pUiRes = res;
         m_strQuickRoot = m_dir.File("quick/");
@@ -183,20 +186,16 @@ protected:
         hooks.fullRoots = [this](ScanRoots& r) { r.push_back(Utf8ToUtf16(m_strFullRoot)); };
         hooks.pEnder = &m_ender;
         ScanDlg::SetTestHooks(hooks);
-        SetMessageBoxHookForTest([this](QWidget*, const QString& text, const QString& caption,
-                                        QMessageBox::StandardButtons) {
+        m_env.messageBox = [this](QWidget*, const QString& text, const QString& caption,
+                                  QMessageBox::StandardButtons) {
             m_boxes.push_back((caption + "|" + text).toStdString());
             return QMessageBox::Ok;
-        });
+        };
     }
 
     void TearDown() override {
         m_page.reset();
         ScanDlg::SetTestHooks({});
-        SetFolderChooserForTest({});
-        SetMessageBoxHookForTest({});
-        SetModuleDirForTest("");
-        SetAnsiCodePageForTest(0);
     }
 
     // Rows of blackmap: (md5, name); marks the index stale so the next scan reloads it.
@@ -633,10 +632,10 @@ TEST_F(ScanPageTest, DialogEditsACopyAndEnterStartsTheScan) {
     const std::string chosen = Put("chosen/evil.exe");
     List({{"00000000000000000000000000000001", "evil.exe"}});
     m_settings->defaultScanDirs = {Utf8ToUtf16(m_dir.File("dflt/"))};
-    SetFolderChooserForTest([&](QWidget*, const QString& title) {
+    m_env.chooseFolder = [&](QWidget*, const QString& title) {
         EXPECT_EQ(title, "请选择要扫描的目录：");
         return QString::fromStdString(m_dir.File("chosen"));
-    });
+    };
     ScanDlg& page = Page();
     bool checked = false;
     QTimer::singleShot(0, [&] {
@@ -710,7 +709,7 @@ TEST_F(ScanPageTest, DialogEndsAsCancelUnlessStartOrEnter) {
 TEST_F(ScanPageTest, DialogChooserFailuresAndProgramEnd) {
     m_settings->defaultScanDirs = {Utf8ToUtf16(m_dir.File("quick/"))};
     QString answer;
-    SetFolderChooserForTest([&](QWidget*, const QString&) { return answer; });
+    m_env.chooseFolder = [&](QWidget*, const QString&) { return answer; };
     {
         SetScanPathDlg dlg(m_app, nullptr);
         dlg.OnUiClick(1);  // chooser cancelled
@@ -721,15 +720,15 @@ TEST_F(ScanPageTest, DialogChooserFailuresAndProgramEnd) {
         EXPECT_EQ(dlg.scanDirs.size(), 1u);
         // The program decided to end while the chooser was open: nothing more happens.
         answer = "/";
-        SetFolderChooserForTest([&](QWidget*, const QString&) {
+        m_env.chooseFolder = [&](QWidget*, const QString&) {
             m_app.m_bExiting = 1;
             return answer;
-        });
+        };
         dlg.OnUiClick(1);
         EXPECT_EQ(dlg.scanDirs.size(), 1u);
         EXPECT_EQ(m_boxes.size(), 2u);
         m_app.m_bExiting = 0;
-        SetFolderChooserForTest([&](QWidget*, const QString&) { return answer; });
+        m_env.chooseFolder = [&](QWidget*, const QString&) { return answer; };
         dlg.OnUiClick(1);
         EXPECT_EQ(dlg.scanDirs.back(), u"/") << "a root stays one slash";
     }

@@ -8,6 +8,8 @@
 #include <QWidget>
 #include <functional>
 
+#include "ui/window_message.h"
+
 namespace tovarek::test {
 
 // Runs the event loop until `done` holds or `ms` pass; returns whether it holds.
@@ -31,6 +33,11 @@ inline void SendMouse(QWidget* w, QEvent::Type type, QPoint at, Qt::MouseButton 
 inline void Click(QWidget* w, QPoint at) {
     SendMouse(w, QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
     SendMouse(w, QEvent::MouseButtonRelease, at, Qt::LeftButton, Qt::NoButton);
+}
+
+// Delivers every window message already posted to `target`.
+inline void DeliverPostedMessages(QObject* target) {
+    QCoreApplication::sendPostedEvents(target, WindowMessageEvent::EventType());
 }
 
 }  // namespace tovarek::test

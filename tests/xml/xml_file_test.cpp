@@ -8,6 +8,7 @@
 
 #include "platform/code_page.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_env.h"
 #include "xml/element_index.h"
 #include "xml/xml_doc.h"
 #include "xml/xml_file.h"
@@ -31,8 +32,10 @@ std::string Encode(std::u16string_view text, int codePage) {
 
 class AnsiCodePageScope {
 public:
-    explicit AnsiCodePageScope(int codePage) { SetAnsiCodePageForTest(codePage); }
-    ~AnsiCodePageScope() { SetAnsiCodePageForTest(0); }
+    explicit AnsiCodePageScope(int codePage) { m_env.codePage = codePage; }
+
+private:
+    test::ScopedTestEnv m_env;
 };
 
 struct Loaded {

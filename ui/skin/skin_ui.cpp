@@ -8,8 +8,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "res/artwork.h"
-
 namespace tovarek {
 
 namespace {
@@ -455,10 +453,7 @@ UiImage* UiFactory::FindImage(int id) const {
 UiFactory* GetSkinUi() {
     // Never deleted: its objects live as long as the windows that draw them, that is, until the
     // process ends, and must not outlive the Qt application in a static destructor.
-    static UiFactory* factory = [] {
-        InitArtworkResources();
-        return new UiFactory();
-    }();
+    static UiFactory* factory = new UiFactory();
     return factory;
 }
 

@@ -229,6 +229,7 @@ bool Save(const QImage& image, const QString& path) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    InitArtworkResources();
     if (argc != 2) {
         std::fprintf(stderr, "usage: tovarek-skin-samples OUTDIR\n");
         return 2;
