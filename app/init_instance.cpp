@@ -8,6 +8,7 @@
 #include "app/exit_signals.h"
 #include "app/ravlin_app.h"
 #include "platform/messages.h"
+#include "scan/fingerprint_cache.h"
 #include "store/app_settings.h"
 #include "ui/message_box.h"
 #include "ui/ravlin_dlg.h"
@@ -91,6 +92,10 @@ int InitInstance(int& argc, char** argv) {
     // A record that cannot be read leaves the switches off, as a new database would have them;
     // the failure itself is in dberr.log.
     settings.LoadSettings();
+    // Beside Ravlin.db; shared by the scans and the protection passes, saved after each scan.
+    FingerprintCache fingerprints;
+    fingerprints.Load(kFingerprintCacheFileName);
+    app.m_pFingerprintCache = &fingerprints;
     settings.SeedDefaultScanDir();
     app.m_pUiRes = &res;
     {
@@ -100,6 +105,7 @@ int InitInstance(int& argc, char** argv) {
         QApplication::exec();
         // The window ended the workers in its exit path; its destructor does the rest.
     }
+    fingerprints.Save(kFingerprintCacheFileName);
     lock.Release();
     return kExitNormal;
 }

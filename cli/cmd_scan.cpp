@@ -16,6 +16,7 @@
 #include "platform/messages.h"
 #include "platform/path_text.h"
 #include "scan/canonical_root.h"
+#include "scan/fingerprint_cache.h"
 #include "scan/package_files.h"
 #include "scan/quarantine_result.h"
 #include "scan/scan_log.h"
@@ -118,6 +119,10 @@ int RunScan(int argc, char** argv) {
     }
 
     PackageFiles packages(dpkgRoot);
+    // Files unchanged since an earlier scan are not read again; the worker saves what it read.
+    FingerprintCache fingerprints;
+    fingerprints.Load(kFingerprintCacheFileName);
+    app.m_pFingerprintCache = &fingerprints;
     ScannedFileStore scannedFiles;
     FindingStore findings;
     ScanMessages messages;

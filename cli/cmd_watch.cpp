@@ -10,6 +10,7 @@
 #include "cli/path_escape.h"
 #include "platform/path_text.h"
 #include "protect/process_watch.h"
+#include "scan/fingerprint_cache.h"
 #include "store/app_settings.h"
 #include "store/core_state.h"
 
@@ -63,7 +64,11 @@ int RunWatch(int argc, char** argv) {
     InitCoreState(app, &settings);
     PrintingHistory history;
     PackageFiles packages(dpkgRoot);
-    LinuxProcessControl control(&packages);
+    // Shared with the scans, as in the program: an executable a scan read is not read again.
+    FingerprintCache fingerprints;
+    fingerprints.Load(kFingerprintCacheFileName);
+    app.m_pFingerprintCache = &fingerprints;
+    LinuxProcessControl control(&packages, &fingerprints);
     ProcessWatch watch(app, &history, &control);
     for (long i = 0; i < passes; ++i) {
         app.m_lstInterceptions.clear();
@@ -77,6 +82,7 @@ int RunWatch(int argc, char** argv) {
         }
     }
     fflush(stdout);
+    fingerprints.Save(kFingerprintCacheFileName);
     return history.m_nLines > 0 ? 1 : 0;
 }
 

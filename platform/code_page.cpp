@@ -217,8 +217,12 @@ void DecodeUtf8(std::string_view in, std::u16string& out, bool* lost) {
     while (i < n) {
         unsigned char b = p[i];
         if (b < 0x80) {
-            out.push_back(b);
-            ++i;
+            // A run of ASCII at once: most texts (fingerprints, list names) are nothing else.
+            size_t end = i + 1;
+            while (end < n && p[end] < 0x80) ++end;
+            const size_t at = out.size();
+            out.resize(at + (end - i));
+            for (char16_t* w = &out[at]; i < end; ++i) *w++ = p[i];
             continue;
         }
         // Lead bytes as glibc reads them, up to the old six-byte forms.

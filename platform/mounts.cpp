@@ -162,6 +162,29 @@ bool IsFixedFileSystemMagic(long fType) {
     }
 }
 
+bool KeepsChangeTime(std::string_view t) {
+    return InList(t, {"ext2", "ext3", "ext4", "xfs", "btrfs", "f2fs", "bcachefs", "jfs", "reiserfs",
+                      "nilfs2", "zfs", "overlay"});
+}
+
+bool KeepsChangeTimeMagic(long fType) {
+    switch (static_cast<unsigned long>(fType) & 0xFFFFFFFFul) {
+        case EXT4_SUPER_MAGIC:  // ext2 and ext3 too
+        case XFS_SUPER_MAGIC:
+        case BTRFS_SUPER_MAGIC:
+        case F2FS_SUPER_MAGIC:
+        case 0xCA451A4E:  // bcachefs
+        case 0x3153464A:  // jfs
+        case REISERFS_SUPER_MAGIC:
+        case NILFS_SUPER_MAGIC:
+        case 0x2FC12FC1:  // zfs
+        case OVERLAYFS_SUPER_MAGIC:
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool IsRemovableBlockDevice(uint32_t major, uint32_t minor) {
     if (major == 0) return false;  // not a block device
     char path[96];

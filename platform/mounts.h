@@ -42,6 +42,13 @@ bool IsFixedFileSystemType(std::string_view fsType);
 // Same test on the f_type of statfs(2), for a device the mount table lacks.
 bool IsFixedFileSystemMagic(long fType);
 
+// A type whose change time the kernel moves on every change to a file and no user can set back
+// (ext2/3/4, XFS, Btrfs, F2FS, ...): only there does an unchanged change time prove unchanged
+// content. Not FAT, exFAT or NTFS, whose "change time" is a creation time or settable.
+bool KeepsChangeTime(std::string_view fsType);
+// Same test on the f_type of statfs(2).
+bool KeepsChangeTimeMagic(long fType);
+
 // Reads /sys/dev/block/MAJ:MIN/removable (or its parent disk's, for a partition).
 bool IsRemovableBlockDevice(uint32_t major, uint32_t minor);
 

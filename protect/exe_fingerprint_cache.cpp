@@ -4,32 +4,46 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "platform/mounts.h"
 #include "scan/file_fingerprint.h"
 
 namespace tovarek {
-namespace {
 
-FileIdentity IdentityOf(const struct stat& st) {
-    FileIdentity id;
-    id.device = st.st_dev;
-    id.inode = st.st_ino;
-    id.sizeBytes = st.st_size;
-    id.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    id.ctimeNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-    return id;
+bool ExeFingerprintCache::SharedHolds(const char* path, dev_t dev) {
+    if (!m_pShared) return false;
+    auto known = m_mapSharedDevices.find(dev);
+    if (known != m_mapSharedDevices.end()) return known->second;
+    struct statfs sfs;
+    const bool holds = statfs(path, &sfs) == 0 && IsFixedFileSystemMagic(sfs.f_type) &&
+                       KeepsChangeTimeMagic(sfs.f_type) &&
+                       !IsRemovableBlockDevice(major(dev), minor(dev));
+    m_mapSharedDevices.emplace(dev, holds);
+    return holds;
 }
 
-}  // namespace
-
 bool ExeFingerprintCache::Fingerprint(const std::string& path, char digestText[33]) {
+    // Taken before the identity: a change after this moment moves the change time past it.
+    const int64_t takenNs = RealTimeNs();
     struct stat st;
     if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        const FileIdentity now = IdentityOfStat(st);
         auto it = m_mapEntries.find({st.st_dev, st.st_ino});
-        if (it != m_mapEntries.end() && it->second.identity == IdentityOf(st)) {
+        if (it != m_mapEntries.end() && it->second.identity == now) {
             memcpy(digestText, it->second.digest, 33);
             it->second.used = true;
+            return true;
+        }
+        char digest[33];
+        if (SharedHolds(path.c_str(), st.st_dev) && m_pShared->Lookup(now, digest)) {
+            Entry& e = m_mapEntries[{st.st_dev, st.st_ino}];
+            e.identity = now;
+            memcpy(e.digest, digest, 33);
+            e.used = true;
+            memcpy(digestText, digest, 33);
             return true;
         }
     }
@@ -51,9 +65,10 @@ bool ExeFingerprintCache::Fingerprint(const std::string& path, char digestText[3
     if (!ok) return false;
     ++m_nFilesRead;
     Entry& e = m_mapEntries[{opened.st_dev, opened.st_ino}];
-    e.identity = IdentityOf(opened);
+    e.identity = IdentityOfStat(opened);
     memcpy(e.digest, digest, 33);
     e.used = true;
+    if (SharedHolds(path.c_str(), opened.st_dev)) m_pShared->Insert(e.identity, digest, takenNs);
     memcpy(digestText, digest, 33);
     return true;
 }
@@ -67,6 +82,7 @@ void ExeFingerprintCache::EndPass() {
             ++it;
         }
     }
+    m_mapSharedDevices.clear();
 }
 
 }  // namespace tovarek

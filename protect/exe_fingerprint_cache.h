@@ -1,7 +1,9 @@
 // Fingerprints of executables, reused while the file's identity is unchanged. An entry is reused
 // only when device, inode, size, modification time and change time (to the nanosecond) all match
 // what stat sees now; any write to the file changes its change time, so a reused fingerprint is
-// always the file's current one. Owned by one user (one thread); not shared.
+// always the file's current one. Executables on fixed local file systems are shared with the scan
+// through the program's fingerprint cache (kept between runs); the running ones are also kept
+// here for the passes that follow. Owned by one user (one thread); the shared cache is thread-safe.
 #pragma once
 
 #include <sys/types.h>
@@ -10,25 +12,21 @@
 #include <map>
 #include <string>
 
-namespace tovarek {
+#include "scan/fingerprint_cache.h"
 
-struct FileIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t sizeBytes = 0;
-    int64_t mtimeNs = 0;
-    int64_t ctimeNs = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
+namespace tovarek {
 
 class ExeFingerprintCache {
 public:
+    // `shared` may be null (nothing kept between runs); it must outlive this object.
+    explicit ExeFingerprintCache(FingerprintCache* shared = nullptr) : m_pShared(shared) {}
+
     // Fingerprint of the file at `path` (for a process, "/proc/<pid>/exe", which reaches what
     // actually runs even when deleted or replaced). False when it can't be opened.
     bool Fingerprint(const std::string& path, char digestText[33]);
 
-    // Drops the entries no call used since the last EndPass, so the cache holds only the
-    // executables that are running.
+    // Drops the entries no call used since the last EndPass, so this cache holds only the
+    // executables that are running, and forgets which file systems it looked at.
     void EndPass();
 
     // How many files were read in full since construction (the rest were reused).
@@ -41,8 +39,14 @@ private:
         char digest[33];
         bool used = false;
     };
+    // Whether the shared cache may hold a file of device `dev` (on which `path` lies).
+    bool SharedHolds(const char* path, dev_t dev);
+
+    FingerprintCache* m_pShared;
     // Keyed by device and inode.
     std::map<std::pair<dev_t, ino_t>, Entry> m_mapEntries;
+    // Asked once a pass: a device number may name another file system by the next one.
+    std::map<dev_t, bool> m_mapSharedDevices;
     uint64_t m_nFilesRead = 0;
 };
 

@@ -54,7 +54,7 @@ void LinuxProcessControl::EndPass() {
 ProcessWatch::ProcessWatch(CoreState& app, HistorySink* sink, ProcessControl* control, Clock clock)
     : m_app(app), m_pSink(sink), m_pControl(control), m_clock(std::move(clock)) {
     if (!m_pControl) {
-        m_pOwnControl = std::make_unique<LinuxProcessControl>();
+        m_pOwnControl = std::make_unique<LinuxProcessControl>(nullptr, app.m_pFingerprintCache);
         m_pControl = m_pOwnControl.get();
     }
     if (!m_clock) m_clock = NowSeconds;

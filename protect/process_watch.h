@@ -54,8 +54,11 @@ public:
 // /proc, fingerprints through /proc/<pid>/exe reused while the file is unchanged, pidfds.
 class LinuxProcessControl : public ProcessControl {
 public:
-    // `packages` null: the running system's records.
-    explicit LinuxProcessControl(PackageFiles* packages = nullptr) : m_pPackages(packages) {}
+    // `packages` null: the running system's records. `shared`: the program's fingerprint cache,
+    // shared with the scan (may be null).
+    explicit LinuxProcessControl(PackageFiles* packages = nullptr,
+                                 FingerprintCache* shared = nullptr)
+        : m_pPackages(packages), m_cache(shared) {}
     int Snapshot(ProcessTable& table, uint32_t& shellProcessId) override;
     bool Fingerprint(const ProcessEntry& entry, char digestText[33]) override;
     void EndChain(const ProcessTable& table, uint32_t processId, uint32_t shellProcessId) override;

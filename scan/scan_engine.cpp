@@ -7,6 +7,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <deque>
 #include <set>
 #include <thread>
@@ -20,6 +22,8 @@
 #include "platform/path_text.h"
 #include "platform/regular_file.h"
 #include "scan/file_fingerprint.h"
+#include "scan/fingerprint_cache.h"
+#include "scan/lane_file_hasher.h"
 #include "scan/package_files.h"
 #include "scan/process_table.h"
 
@@ -27,6 +31,7 @@ namespace tovarek {
 
 NameIndex BuildNameIndex(const BlacklistMap& blacklist) {
     NameIndex index;
+    index.reserve(blacklist.size());
     for (const auto& [md5, entry] : blacklist) index[LowerCase(entry.name)] = entry;
     return index;
 }
@@ -121,8 +126,13 @@ constexpr size_t kMaxRelativeBytes = 2048;
 // stack and memory. Deeper subtrees are skipped and counted; real trees stay far above this.
 constexpr int kMaxDepth = 1024;
 constexpr size_t kMaxPathBytes = 16384;
-// Files walked ahead of the judgement; bounds memory and open directories.
+// Files walked ahead of the judgement; bounds memory and open directories. With fingerprinting
+// threads, enough to keep every lane fed while one lane still reads a large file that is next
+// to be judged; and at most so many directories, whose descriptors the files keep open.
 constexpr size_t kWindowFiles = 48;
+constexpr size_t kWindowFilesPerLane = 16;
+constexpr size_t kWindowDirectories = 128;
+constexpr size_t kMaxFilesInLanes = 512;
 constexpr size_t kDirentBufferBytes = 32768;
 
 struct DirRef {
@@ -145,6 +155,7 @@ struct DirRef {
     // there, so the way down from the anchor can be checked level by level.
     std::shared_ptr<DirRef> parent;
     std::string name;
+    size_t filesInWindow = 0;  // walking thread only
 };
 
 enum FileState { kPending, kTaken, kDone };
@@ -155,8 +166,14 @@ struct PendingFile {
     bool mayOpen = false;  // a regular file, or a link to one: never a device, FIFO or socket
     FileState state = kPending;
     bool hashed = false;
+    bool abandoned = false;  // dropped unread on a stop: not judged at all
     char digest[33] = {};
     FileId id;  // which file the name led to, as seen when it was fingerprinted
+    // Set when the fingerprint read may be kept in the cache: the file's identity before the
+    // read, and the time just before that identity was taken.
+    bool cacheable = false;
+    FileIdentity identity;
+    int64_t identityTakenNs = 0;
 };
 
 // Most names are plain ASCII: widen them without a trip through the decoder. Names are bytes;
@@ -222,7 +239,7 @@ bool ReadEntries(int fd, std::vector<char>& buffer, std::vector<DirEntry>& entri
 
 }  // namespace
 
-class ScanPipeline {
+class ScanPipeline : private LaneFileSource {
 public:
     ScanPipeline(ScanJob& job, const ScanOptions& options);
     ~ScanPipeline();
@@ -239,13 +256,21 @@ private:
     // What the file system of `dev` is, judged once a scan (`fd` lies on it, for statfs when the
     // mount table doesn't name it). Any thread.
     struct DeviceKind {
-        bool pseudo;  // a kernel view: never walked, not even as a root
-        bool fixed;   // local and disk-backed: entered from above
+        bool pseudo;           // a kernel view: never walked, not even as a root
+        bool fixed;            // local and disk-backed: entered from above
+        bool keepsChangeTime;  // a file's fingerprint may be kept while its identity holds
     };
     DeviceKind KindOf(int fd, dev_t dev);
     bool IsPseudoDevice(int fd, dev_t dev) { return KindOf(fd, dev).pseudo; }
     bool MayRead(dev_t dirDev, dev_t fileDev, int fd);
     void Fingerprint(PendingFile& f);
+    int OpenForFingerprint(PendingFile& f, uint64_t& sizeBytes);
+    void Remember(const PendingFile& f);
+    // The fingerprinting threads' side (LaneFileSource).
+    bool NextFile(LaneFile& file, bool wait) override;
+    void FileDone(void* token, bool ok, const char digestText[33]) override;
+    bool KeepGoing() override;
+    void MarkDone(PendingFile& f);
     int OpenWalkedDirectory(const DirRef& dir, bool& owned);
     QuarantineResult QuarantineIfStillJudged(const PendingFile& f, const std::u16string& entry);
     bool IsQuarantineFolder(const struct stat& st);
@@ -270,6 +295,10 @@ private:
     // The quarantine folder, looked up again until it exists (a move during this scan may make
     // it). Walking thread only.
     FileId m_quarantineId;
+    Md5LanePath m_md5Path;
+    FingerprintCache* m_pCache;
+    size_t m_nWindowFiles = kWindowFiles;
+    size_t m_nWindowDirectories = 0;  // directories the window's files are in; walking thread
     std::map<dev_t, std::string> m_mapFsTypeOfDevice;
     // Mount points (ending in '/') of file systems the walk never enters from above: skipped
     // before they are opened, so a dead network server can't hold the walk.
@@ -312,6 +341,8 @@ ScanPipeline::ScanPipeline(ScanJob& job, const ScanOptions& options)
                                                 : FileIdOfPath(options.ownExecutablePath);
     m_isRemovable = options.isRemovable ? options.isRemovable : IsRemovableBlockDevice;
     m_beforeRead = options.beforeRead;
+    m_md5Path = options.md5Path;
+    m_pCache = options.pFingerprintCache;
     m_procFdDir = open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
     std::string mountInfo = options.mountInfo.empty() ? ReadMountInfo() : options.mountInfo;
     for (const MountInfoEntry& e : ParseMountInfo(mountInfo)) {
@@ -326,9 +357,18 @@ ScanPipeline::ScanPipeline(ScanJob& job, const ScanOptions& options)
         }
     }
     int helpers = options.hashThreads;
+    const size_t lanes = Md5Lanes(m_md5Path).LaneCount();
     if (helpers < 0) {
+        // The walking thread mostly waits for them: one fingerprinting thread per core, but no
+        // more than keep kMaxFilesInLanes open at once, far below the usual limit of 1024
+        // descriptors (a file that can't be opened would be judged by its name alone).
         unsigned cores = std::thread::hardware_concurrency();
-        helpers = cores > 1 ? static_cast<int>(cores) - 1 : 0;
+        helpers =
+            std::clamp(static_cast<int>(cores), 1, static_cast<int>(kMaxFilesInLanes / lanes));
+    }
+    if (helpers > 0) {
+        m_nWindowFiles =
+            std::max(kWindowFiles, kWindowFilesPerLane * static_cast<size_t>(helpers) * lanes);
     }
     for (int i = 0; i < helpers; ++i) m_helpers.emplace_back([this] { HelperLoop(); });
 }
@@ -353,37 +393,97 @@ bool ScanPipeline::Checkpoint() {
 }
 
 void ScanPipeline::HelperLoop() {
-    std::unique_lock<std::mutex> lock(m_mutex);
+    LaneFileHasher hasher(m_md5Path);
     for (;;) {
-        m_cvWork.wait(lock, [this] {
-            return m_bShutdown ||
-                   (m_nextFree < m_window.size() &&
-                    !(m_pControl && (m_pControl->IsPaused() || m_pControl->IsStopped())));
-        });
+        // Returns at the end, and after a stop (to wait there for the end).
+        hasher.Run(*this);
+        std::lock_guard<std::mutex> lock(m_mutex);
         if (m_bShutdown) return;
-        std::shared_ptr<PendingFile> f = m_window[m_nextFree++];
-        f->state = kTaken;
-        lock.unlock();
-        Fingerprint(*f);
-        lock.lock();
-        f->state = kDone;
-        if (m_bJudgeWaiting) m_cvDone.notify_one();
     }
 }
 
-// Judges the oldest walked file, fingerprinting it (or a later one) here when no helper has.
+// The next walked file a fingerprinting thread reads, in walk order. Files settled without a
+// read (not a regular file, unreadable, known to the cache) are marked done on the way.
+bool ScanPipeline::NextFile(LaneFile& file, bool wait) {
+    for (;;) {
+        std::shared_ptr<PendingFile> f;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            auto ready = [this] { return m_bShutdown || m_nextFree < m_window.size(); };
+            if (!ready()) {
+                if (!wait) return false;
+                m_cvWork.wait(lock, ready);
+            }
+            if (m_bShutdown) return false;
+            f = m_window[m_nextFree];
+            if (Stopped()) {
+                // Nothing more is read; the walking thread, which may wait for this very file,
+                // learns so at once.
+                ++m_nextFree;
+                f->abandoned = true;
+                f->state = kDone;
+                if (m_bJudgeWaiting) m_cvDone.notify_one();
+                continue;
+            }
+            if (m_pControl && m_pControl->IsPaused()) {
+                if (!wait) return false;
+                lock.unlock();
+                m_pControl->Checkpoint();  // back once continued or stopped
+                continue;
+            }
+            ++m_nextFree;
+            f->state = kTaken;
+        }
+        uint64_t sizeBytes = 0;
+        const int fd = OpenForFingerprint(*f, sizeBytes);
+        if (fd >= 0) {
+            // The hasher hands the token back in FileDone, whatever happens.
+            file = {fd, sizeBytes, new std::shared_ptr<PendingFile>(std::move(f))};
+            return true;
+        }
+        MarkDone(*f);
+    }
+}
+
+void ScanPipeline::FileDone(void* token, bool ok, const char digestText[33]) {
+    std::unique_ptr<std::shared_ptr<PendingFile>> holder(
+        static_cast<std::shared_ptr<PendingFile>*>(token));
+    PendingFile& f = **holder;
+    if (ok) {
+        memcpy(f.digest, digestText, 33);
+        f.hashed = true;
+        Remember(f);
+    } else if (Stopped()) {
+        f.abandoned = true;
+    }
+    MarkDone(f);
+}
+
+bool ScanPipeline::KeepGoing() {
+    return !m_pControl || m_pControl->Checkpoint();
+}
+
+void ScanPipeline::MarkDone(PendingFile& f) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    f.state = kDone;
+    if (m_bJudgeWaiting) m_cvDone.notify_one();
+}
+
+// Judges the oldest walked file once it has its fingerprint. Without fingerprinting threads the
+// walking thread takes it here itself, one stream, right before its judgement.
 void ScanPipeline::AdvanceOne() {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         std::shared_ptr<PendingFile> front = m_window.front();
         if (front->state == kDone) {
             m_window.pop_front();
+            if (--front->dir->filesInWindow == 0) --m_nWindowDirectories;
             --m_nextFree;
             lock.unlock();
             Judge(*front);
             return;
         }
-        if (m_nextFree < m_window.size()) {
+        if (m_helpers.empty()) {
             std::shared_ptr<PendingFile> f = m_window[m_nextFree++];
             f->state = kTaken;
             lock.unlock();
@@ -401,10 +501,11 @@ void ScanPipeline::AdvanceOne() {
 bool ScanPipeline::Push(std::shared_ptr<PendingFile> file) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (file->dir->filesInWindow++ == 0) ++m_nWindowDirectories;
         m_window.push_back(std::move(file));
     }
     if (!m_helpers.empty()) m_cvWork.notify_one();
-    while (m_window.size() >= kWindowFiles) {
+    while (m_window.size() >= m_nWindowFiles || m_nWindowDirectories > kWindowDirectories) {
         if (!Checkpoint()) return false;
         AdvanceOne();
     }
@@ -414,8 +515,10 @@ bool ScanPipeline::Push(std::shared_ptr<PendingFile> file) {
 void ScanPipeline::Discard() {
     std::lock_guard<std::mutex> lock(m_mutex);
     // A helper still reading one of these holds its own reference.
+    for (const std::shared_ptr<PendingFile>& f : m_window) f->dir->filesInWindow = 0;
     m_window.clear();
     m_nextFree = 0;
+    m_nWindowDirectories = 0;
 }
 
 void ScanPipeline::Post(unsigned message, uintptr_t wParam) {
@@ -427,6 +530,8 @@ void ScanPipeline::Post(unsigned message, uintptr_t wParam) {
 }
 
 void ScanPipeline::Judge(PendingFile& f) {
+    if (f.abandoned) return;
+    m_job.IndexesBuilt();
     std::u16string wideName = ToWide(f.name);
     std::u16string widePath = f.dir->widePath + wideName;
     int32_t scanned = m_job.m_scannedFiles.Insert({wideName, widePath, {}, {}, {}, {}});
@@ -434,9 +539,10 @@ void ScanPipeline::Judge(PendingFile& f) {
 
     bool match = false;
     std::u16string entry;
-    if (f.hashed && m_job.m_blacklist.count(std::u16string(f.digest, f.digest + 32)) != 0) {
-        match = true;
-        entry.assign(f.digest, f.digest + 32);
+    if (f.hashed) {
+        const std::u16string digest(f.digest, f.digest + 32);
+        match = m_job.m_setFingerprints.count(digest) != 0;
+        if (match) entry = digest;
     }
     if (!match && !m_job.m_nameIndex.empty()) {
         entry = LowerCase(wideName);
@@ -466,17 +572,20 @@ ScanPipeline::DeviceKind ScanPipeline::KindOf(int fd, dev_t dev) {
     std::lock_guard<std::mutex> lock(m_deviceMutex);
     auto cached = m_mapDeviceKind.find(dev);
     if (cached != m_mapDeviceKind.end()) return cached->second;
-    DeviceKind kind{false, false};
+    DeviceKind kind{false, false, false};
     auto known = m_mapFsTypeOfDevice.find(dev);
     if (known != m_mapFsTypeOfDevice.end()) {
-        kind = {IsPseudoFileSystemType(known->second), IsFixedFileSystemType(known->second)};
+        kind = {IsPseudoFileSystemType(known->second), IsFixedFileSystemType(known->second),
+                KeepsChangeTime(known->second)};
     } else {
         struct statfs sfs;
         if (fstatfs(fd, &sfs) == 0) {
-            kind = {IsPseudoFileSystemMagic(sfs.f_type), IsFixedFileSystemMagic(sfs.f_type)};
+            kind = {IsPseudoFileSystemMagic(sfs.f_type), IsFixedFileSystemMagic(sfs.f_type),
+                    KeepsChangeTimeMagic(sfs.f_type)};
         }
     }
     kind.fixed = kind.fixed && !m_isRemovable(major(dev), minor(dev));
+    kind.keepsChangeTime = kind.keepsChangeTime && kind.fixed;
     m_mapDeviceKind.emplace(dev, kind);
     return kind;
 }
@@ -510,8 +619,13 @@ bool ScanPipeline::MayRead(dev_t dirDev, dev_t fileDev, int fd) {
     return !kind.pseudo && kind.fixed;
 }
 
-void ScanPipeline::Fingerprint(PendingFile& f) {
+// Looks at what the name leads to now, whatever it was when listed, and opens it for reading
+// when its fingerprint must be read: only a regular file on a file system the walk may read. -1
+// when the file is settled without a read (its fingerprint then comes from the cache, or there
+// is none).
+int ScanPipeline::OpenForFingerprint(PendingFile& f, uint64_t& sizeBytes) {
     f.hashed = false;
+    f.cacheable = false;
     if (m_beforeRead) m_beforeRead(f.dir->path + f.name);
     std::string located;
     int at = Locate(*f.dir, f.name, located);
@@ -520,20 +634,42 @@ void ScanPipeline::Fingerprint(PendingFile& f) {
         // Never opened (a device, FIFO or socket may block or act on an open); its identity
         // comes from the name alone.
         if (fstatat(at, located.c_str(), &st, 0) == 0) f.id = FileIdOfStat(st);
-        return;
+        return -1;
     }
-    // What the name leads to now, whatever it was when listed: only a regular file is read.
+    // Taken before the identity: a change after this moment moves the change time past it.
+    const int64_t takenNs = m_pCache ? RealTimeNs() : 0;
     int pathFd = OpenPathAt(at, located.c_str(), st);
-    if (pathFd < 0) return;
+    if (pathFd < 0) return -1;
     f.id = FileIdOfStat(st);
+    int fd = -1;
     if (S_ISREG(st.st_mode) && MayRead(f.dir->dev, st.st_dev, pathFd)) {
-        int fd = ReopenForReading(pathFd, m_procFdDir);
-        if (fd >= 0) {
-            f.hashed = ComputeFdMd5(fd, f.digest);
-            close(fd);
+        if (m_pCache && KindOf(pathFd, st.st_dev).keepsChangeTime) {
+            f.identity = IdentityOfStat(st);
+            f.hashed = m_pCache->Lookup(f.identity, f.digest);
+            f.cacheable = !f.hashed;
+            f.identityTakenNs = takenNs;
+        }
+        if (!f.hashed) {
+            fd = ReopenForReading(pathFd, m_procFdDir);
+            sizeBytes = static_cast<uint64_t>(st.st_size);
         }
     }
     close(pathFd);
+    return fd;
+}
+
+void ScanPipeline::Remember(const PendingFile& f) {
+    if (f.cacheable && f.hashed) m_pCache->Insert(f.identity, f.digest, f.identityTakenNs);
+}
+
+// One file, one stream, on the calling thread.
+void ScanPipeline::Fingerprint(PendingFile& f) {
+    uint64_t sizeBytes = 0;
+    const int fd = OpenForFingerprint(f, sizeBytes);
+    if (fd < 0) return;
+    f.hashed = ComputeFdMd5(fd, f.digest);
+    close(fd);
+    Remember(f);
 }
 
 // A descriptor of the directory the walk listed, or -1 when its name no longer leads there. Deep
@@ -700,13 +836,26 @@ ScanJob::ScanJob(ScannedFileStore& scannedFiles, FindingStore& findings,
     : m_scannedFiles(scannedFiles),
       m_findings(findings),
       m_blacklist(blacklist),
-      m_nameIndex(BuildNameIndex(blacklist)),
       m_pNotifyWnd(notifyWnd),
       m_bDeleteOnFind(deleteOnFind) {
+    // A large list takes a while to index; the walk and the reads need no index, only the
+    // judgement does.
+    m_indexBuilder = std::thread([this] {
+        m_nameIndex = BuildNameIndex(m_blacklist);
+        m_setFingerprints.reserve(m_blacklist.size());
+        for (const auto& [md5, entry] : m_blacklist) m_setFingerprints.insert(md5);
+    });
     m_pPipeline = std::make_unique<ScanPipeline>(*this, options);
 }
 
-ScanJob::~ScanJob() = default;
+ScanJob::~ScanJob() {
+    m_pPipeline.reset();
+    IndexesBuilt();
+}
+
+void ScanJob::IndexesBuilt() {
+    if (m_indexBuilder.joinable()) m_indexBuilder.join();
+}
 
 void ScanDirectory(ScanJob& job, const std::string& directory) {
     job.m_pPipeline->ScanRoot(directory);

@@ -13,18 +13,24 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/file_id.h"
 #include "platform/messages.h"
+#include "scan/md5_lanes.h"
 #include "scan/quarantine.h"
 #include "scan/scan_stores.h"
 #include "store/blacklist.h"
 
 namespace tovarek {
 
-// Lower-cased listed file name -> the entry (the last one in fingerprint order wins).
-using NameIndex = std::map<std::u16string, BlacklistEntry>;
+// Lower-cased listed file name -> the entry (the last one in fingerprint order wins). Hashed:
+// every file a scan meets is looked up in it, so a lookup must not walk a 100,000-node tree.
+using NameIndex = std::unordered_map<std::u16string, BlacklistEntry>;
 NameIndex BuildNameIndex(const BlacklistMap& blacklist);
 
 // Ordered list of root directories, each ending in '/'.
@@ -82,6 +88,7 @@ public:
 ProcessEnder& SystemProcessEnder();
 
 class PackageFiles;
+class FingerprintCache;
 
 struct ScanOptions {
     ScanControl* pControl = nullptr;  // none: the scan can't be paused or stopped
@@ -92,8 +99,14 @@ struct ScanOptions {
     // Where delete-on-find puts found files; its folder is never walked. None: the program's own
     // (DefaultQuarantineDir()).
     const Quarantine* pQuarantine = nullptr;
-    // Threads that fingerprint ahead of the walk; -1 picks one per extra core.
+    // Threads that fingerprint ahead of the walk, many files at once each; -1 picks one per
+    // core. 0: the walking thread fingerprints each file, one stream, just before judging it.
     int hashThreads = -1;
+    // How the fingerprinting threads hash (for tests and benchmarks; the CPU's widest default).
+    Md5LanePath md5Path = BestMd5LanePath();
+    // Fingerprints kept between scans, for files on fixed local file systems whose change time
+    // can be trusted; none: every file is read.
+    FingerprintCache* pFingerprintCache = nullptr;
     // The program's own executable, never a finding (by path in any letter case, or as the same
     // file); empty: the running one.
     std::string ownExecutablePath;
@@ -133,16 +146,23 @@ public:
     ScannedFileStore& m_scannedFiles;
     FindingStore& m_findings;
     const BlacklistMap& m_blacklist;
+    // Built on a thread of its own while the walk begins; read them only after IndexesBuilt().
     NameIndex m_nameIndex;
+    // The blacklist's fingerprints, hashed for the same reason (views of its keys).
+    std::unordered_set<std::u16string_view> m_setFingerprints;
     MessageSink* m_pNotifyWnd;
     const int m_bDeleteOnFind;
     // Filled by the walking thread; read it once the walk has returned.
     ScanOutcome m_outcome;
 
+    // Waits until the two indexes are built (at once after the first call).
+    void IndexesBuilt();
+
 private:
     friend class ScanPipeline;
     friend void ScanDirectory(ScanJob&, const std::string&);
     friend void CheckFile(ScanJob&, const std::string&, const std::string&);
+    std::thread m_indexBuilder;
     std::unique_ptr<ScanPipeline> m_pPipeline;
 };
 

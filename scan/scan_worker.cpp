@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/path_text.h"
+#include "scan/fingerprint_cache.h"
 #include "store/app_settings.h"
 #include "store/core_state.h"
 
@@ -45,6 +46,7 @@ void UITdScan::OnScanRequest() {
     int deleteOnFind = m_app.m_pSettings ? m_app.m_pSettings->deleteOnFind.load() : 0;
     ScanOptions options = m_options;
     options.pControl = &m_control;
+    if (!options.pFingerprintCache) options.pFingerprintCache = m_app.m_pFingerprintCache;
     {
         ScanJob job(*m_pScannedFiles, *m_pFindings, *m_pBlacklist, m_hNotifyWnd, deleteOnFind,
                     options);
@@ -56,6 +58,8 @@ void UITdScan::OnScanRequest() {
         m_outcome = std::move(job.m_outcome);
     }
     m_control.Post(m_hNotifyWnd, WM_SCAN_DONE, 0, 0);
+    // Beside Ravlin.db; what a stopped scan read is as good as the rest.
+    if (options.pFingerprintCache) options.pFingerprintCache->Save(kFingerprintCacheFileName);
 }
 
 }  // namespace tovarek

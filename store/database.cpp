@@ -240,6 +240,31 @@ int Query(Database& db, const std::string& sql, QueryTable& table, int& rowCount
     return 0;
 }
 
+int QueryRows(Database& db, const std::string& sql,
+              const std::function<void(int columnCount, const char* const* cells)>& row) {
+    if (!db.IsOpen()) return kDbNotOpen;
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(C(db).m_db, sql.c_str(), -1, &stmt, nullptr);
+    if (rc == SQLITE_OK && stmt) {
+        const int columns = sqlite3_column_count(stmt);
+        std::vector<const char*> cells(static_cast<size_t>(columns));
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            for (int c = 0; c < columns; ++c) {
+                const unsigned char* text = sqlite3_column_text(stmt, c);
+                cells[static_cast<size_t>(c)] = text ? reinterpret_cast<const char*>(text) : "";
+            }
+            row(columns, cells.data());
+        }
+        if (rc == SQLITE_DONE) rc = SQLITE_OK;
+    }
+    if (rc != SQLITE_OK) {
+        LogDbError(std::string("执行SQL 出错.") + sqlite3_errmsg(C(db).m_db) + "\n", true);
+        rc &= 0xff;
+    }
+    sqlite3_finalize(stmt);
+    return rc;
+}
+
 int QueryExists(Database& db, const std::string& sql, const std::vector<std::string>& params,
                 bool& found) {
     found = false;

@@ -3,6 +3,7 @@
 // A Database is one connection used by one thread; different threads use different objects.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -88,6 +89,12 @@ int Transact(Database& db, int kind);
 // Fills `table` (see QueryTable). Returns 0 or the SQLite code; on failure `table` is empty and
 // both counts are 0.
 int Query(Database& db, const std::string& sql, QueryTable& table, int& rowCount, int& columnCount);
+
+// Runs a query and hands each row to `row` as it comes (cells as text, NULL as ""), without
+// building a table: for reading a whole large table. Returns 0 or the SQLite code, logging a
+// failure as Query does; rows handed over before a failure stay handed over.
+int QueryRows(Database& db, const std::string& sql,
+              const std::function<void(int columnCount, const char* const* cells)>& row);
 
 void CloseDatabase(Database& db);
 

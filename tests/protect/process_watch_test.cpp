@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -13,6 +15,7 @@
 #include "platform/code_page.h"
 #include "platform/messages.h"
 #include "platform/module_info.h"
+#include "platform/mounts.h"
 #include "platform/path_text.h"
 #include "protect/exe_fingerprint_cache.h"
 #include "protect/intercept_log.h"
@@ -379,6 +382,41 @@ TEST(ExeFingerprintCache, ReusesOnlyWhileTheFileIsUnchanged) {
     memcpy(digest, "untouched", 10);
     EXPECT_FALSE(cache.Fingerprint(dir.File("missing"), digest));
     EXPECT_STREQ(digest, "untouched");
+}
+
+// What the watch read is there for the scan and the next run, but only from disks whose change
+// times prove a file unchanged; a RAM disk's executables stay with the watch.
+TEST(ExeFingerprintCache, SharedWithTheScanOnlyFromDisksThatKeepChangeTimes) {
+    // In the test's build folder, which lies on the machine's disk.
+    char disk[] = "exe-cache-XXXXXX";
+    ASSERT_NE(mkdtemp(disk), nullptr);
+    const std::string onDisk = std::string(disk) + "/exe";
+    WriteFile(onDisk, "abc");
+    struct statfs sfs;
+    const bool diskKeeps = statfs(disk, &sfs) == 0 && KeepsChangeTimeMagic(sfs.f_type);
+    FingerprintCache shared(100, 0);
+    char digest[33];
+    ExeFingerprintCache first(&shared);
+    ASSERT_TRUE(first.Fingerprint(onDisk, digest));
+    ExeFingerprintCache next(&shared);  // the next run
+    ASSERT_TRUE(next.Fingerprint(onDisk, digest));
+    EXPECT_STREQ(digest, "900150983cd24fb0d6963f7d28e17f72");
+    unlink(onDisk.c_str());
+    rmdir(disk);
+    if (!diskKeeps) GTEST_SKIP() << "the build folder's file system keeps no change times";
+    EXPECT_EQ(next.filesRead(), 0u);
+    EXPECT_EQ(shared.Size(), 1u);
+
+    char ram[] = "/dev/shm/tovarek-exe-XXXXXX";
+    if (statfs("/dev/shm", &sfs) != 0 || KeepsChangeTimeMagic(sfs.f_type) || !mkdtemp(ram)) {
+        GTEST_SKIP() << "no RAM disk at /dev/shm";
+    }
+    const std::string inRam = std::string(ram) + "/exe";
+    WriteFile(inRam, "abc");
+    ASSERT_TRUE(first.Fingerprint(inRam, digest));
+    EXPECT_EQ(shared.Size(), 1u);
+    unlink(inRam.c_str());
+    rmdir(ram);
 }
 
 TEST_F(WatchTest, SharedBlacklistIsRebuiltOnlyWhenTheIndexChanged) {
