@@ -16,6 +16,7 @@
 #include "platform/messages.h"
 #include "platform/path_text.h"
 #include "scan/canonical_root.h"
+#include "scan/package_files.h"
 #include "scan/quarantine_result.h"
 #include "scan/scan_log.h"
 #include "scan/scan_summary.h"
@@ -43,10 +44,11 @@ private:
 };
 
 // One finding per line, as the bytes that name the file, escaped as md5sum escapes names, so
-// every line stays one finding.
-void PrintPath(const std::u16string& path) {
-    std::string bytes = Utf16ToPath(path);
-    printf("%s%s\n", Md5sumLineMark(bytes), EscapeName(bytes).c_str());
+// every line stays one finding; a system file left as it was says so after the name.
+void PrintFinding(const ScanFileRecord& record) {
+    std::string bytes = Utf16ToPath(record.filePath);
+    printf("%s%s%s\n", Md5sumLineMark(bytes), EscapeName(bytes).c_str(),
+           record.bSystemFile ? Utf16ToUtf8(ScanResultLine(u"", true)).c_str() : "");
 }
 
 }  // namespace
@@ -59,9 +61,15 @@ void PrintPath(const std::u16string& path) {
 int RunScan(int argc, char** argv) {
     int deleteOnFind = 0;
     ScanRoots roots;
+    // dpkg's database under another root, as dpkg --root names one (tests, chroots).
+    std::string dpkgRoot = "/";
     for (int i = 0; i < argc; ++i) {
         if (strcmp(argv[i], "--delete") == 0) {
             deleteOnFind = 1;
+            continue;
+        }
+        if (strcmp(argv[i], "--dpkg-root") == 0 && i + 1 < argc) {
+            dpkgRoot = argv[++i];
             continue;
         }
         // Opened as the walk will open it, by its bytes.
@@ -109,6 +117,7 @@ int RunScan(int argc, char** argv) {
         return kExitUsage;
     }
 
+    PackageFiles packages(dpkgRoot);
     ScannedFileStore scannedFiles;
     FindingStore findings;
     ScanMessages messages;
@@ -120,6 +129,7 @@ int RunScan(int argc, char** argv) {
     ScanOutcome outcome;
     {
         UITdScan worker(app);
+        worker.Options().pPackageFiles = &packages;
         worker.PostScanRequest(roots, &scannedFiles, &findings, &app.m_mapBlacklist, &messages);
         for (;;) {
             Message m = messages.Wait();
@@ -127,8 +137,8 @@ int RunScan(int argc, char** argv) {
             ScanFileRecord record;
             if (m.message == WM_SCAN_FOUND &&
                 findings.Find(static_cast<int32_t>(m.wParam), record)) {
-                PrintPath(record.filePath);
-                logLines.push_back(ScanResultLine(record.filePath));
+                PrintFinding(record);
+                logLines.push_back(ScanResultLine(record.filePath, record.bSystemFile));
                 logNotes.push_back(QuarantineFailureNote(record.quarantine.status));
                 ++found;
                 // Not deleted either: the file stays where it is, and the user must know why.

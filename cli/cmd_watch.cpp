@@ -40,6 +40,13 @@ double Seconds() {
 // watch --once: one pass. watch --passes N: N passes back to back in this one process, each
 // timed on the standard error (the benchmark's steady state).
 int RunWatch(int argc, char** argv) {
+    // dpkg's database under another root, as dpkg --root names one (tests, chroots).
+    std::string dpkgRoot = "/";
+    if (argc >= 2 && strcmp(argv[0], "--dpkg-root") == 0) {
+        dpkgRoot = argv[1];
+        argc -= 2;
+        argv += 2;
+    }
     long passes = 0;
     if (argc == 1 && strcmp(argv[0], "--once") == 0) {
         passes = 1;
@@ -55,7 +62,8 @@ int RunWatch(int argc, char** argv) {
     settings.LoadSettings();
     InitCoreState(app, &settings);
     PrintingHistory history;
-    LinuxProcessControl control;
+    PackageFiles packages(dpkgRoot);
+    LinuxProcessControl control(&packages);
     ProcessWatch watch(app, &history, &control);
     for (long i = 0; i < passes; ++i) {
         app.m_lstInterceptions.clear();

@@ -60,7 +60,7 @@ ProcessWatch::ProcessWatch(CoreState& app, HistorySink* sink, ProcessControl* co
     if (!m_clock) m_clock = NowSeconds;
 }
 
-bool ProcessWatch::RunProtectionPass() {
+void ProcessWatch::RunProtectionPass() {
     GetSharedBlacklist(m_app, m_pBlacklist);
     const SharedBlacklist& list = *m_pBlacklist;
 
@@ -83,7 +83,8 @@ bool ProcessWatch::RunProtectionPass() {
         char digest[33];
         std::u16string listed;
         bool matches = false;
-        if (m_pControl->Fingerprint(entry, digest)) {
+        const bool hashed = m_pControl->Fingerprint(entry, digest);
+        if (hashed) {
             listed = WidenAscii(digest, 32);
             matches = list.byMd5.count(listed) != 0;
         }
@@ -94,6 +95,15 @@ bool ProcessWatch::RunProtectionPass() {
         if (!matches) continue;
         // Never end ourselves, whatever the list says.
         if (!entry.exePath.empty() && LowerCase(entry.exePath) == ownPath) continue;
+        // Nor the system's own unmodified files; told once per run and file, not every pass.
+        if (hashed && m_pControl->Packages().IsUnmodifiedPackageFile(entry.exeId, digest)) {
+            if (m_setSystemFilesShown.emplace(entry.exeId.device, entry.exeId.inode).second) {
+                const int64_t now = m_clock();
+                if (m_pSink) m_pSink->AddHistoryLine(BuildSystemFileLine(now, entry.exePath));
+                WriteInterceptLog(m_app, entry.exePath, now, kSystemFileNote);
+            }
+            continue;
+        }
 
         toEnd.push_back(pid);
         const int64_t now = m_clock();
@@ -116,7 +126,6 @@ bool ProcessWatch::RunProtectionPass() {
         if (m_pSink && longest) m_pSink->FitHistoryWidth(*longest);
     }
     m_pControl->EndPass();
-    return true;
 }
 
 void ProcessWatch::OnWatchTimer(MessageSink& parent) {

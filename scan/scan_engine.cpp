@@ -20,6 +20,7 @@
 #include "platform/path_text.h"
 #include "platform/regular_file.h"
 #include "scan/file_fingerprint.h"
+#include "scan/package_files.h"
 #include "scan/process_table.h"
 
 namespace tovarek {
@@ -259,6 +260,7 @@ private:
     ScanJob& m_job;
     ScanControl* m_pControl;
     ProcessEnder* m_pEnder;
+    PackageFiles* m_pPackageFiles;
     std::u16string m_strOwnPathLower;
     FileId m_ownId;
     std::function<bool(uint32_t, uint32_t)> m_isRemovable;
@@ -297,6 +299,7 @@ ScanPipeline::ScanPipeline(ScanJob& job, const ScanOptions& options)
     : m_job(job),
       m_pControl(options.pControl),
       m_pEnder(options.pEnder ? options.pEnder : &SystemProcessEnder()),
+      m_pPackageFiles(options.pPackageFiles ? options.pPackageFiles : &SystemPackageFiles()),
       m_pQuarantine(options.pQuarantine),
       m_direntBuffer(kDirentBufferBytes) {
     if (!m_pQuarantine) {
@@ -426,7 +429,7 @@ void ScanPipeline::Post(unsigned message, uintptr_t wParam) {
 void ScanPipeline::Judge(PendingFile& f) {
     std::u16string wideName = ToWide(f.name);
     std::u16string widePath = f.dir->widePath + wideName;
-    int32_t scanned = m_job.m_scannedFiles.Insert({wideName, widePath, {}, {}, {}});
+    int32_t scanned = m_job.m_scannedFiles.Insert({wideName, widePath, {}, {}, {}, {}});
     Post(WM_SCAN_PROGRESS, static_cast<uintptr_t>(scanned));
 
     bool match = false;
@@ -445,9 +448,15 @@ void ScanPipeline::Judge(PendingFile& f) {
         match = false;
     }
     if (match) {
-        m_pEnder->EndProcessesOfFile(widePath, wideName, f.id);
-        ScanFileRecord finding{std::move(wideName), std::move(widePath), f.id, entry, {}};
-        if (m_job.m_bDeleteOnFind) finding.quarantine = QuarantineIfStillJudged(f, entry);
+        // Reported, never ended or deleted: the system's own unmodified files.
+        const bool systemFile =
+            f.hashed && m_pPackageFiles->IsUnmodifiedPackageFile(f.id, f.digest);
+        ScanFileRecord finding{
+            std::move(wideName), std::move(widePath), f.id, systemFile, entry, {}};
+        if (!systemFile) {
+            m_pEnder->EndProcessesOfFile(finding.filePath, finding.fileName, f.id);
+            if (m_job.m_bDeleteOnFind) finding.quarantine = QuarantineIfStillJudged(f, entry);
+        }
         int32_t found = m_job.m_findings.Insert(std::move(finding));
         Post(WM_SCAN_FOUND, static_cast<uintptr_t>(found));
     }

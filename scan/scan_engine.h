@@ -81,9 +81,14 @@ public:
 };
 ProcessEnder& SystemProcessEnder();
 
+class PackageFiles;
+
 struct ScanOptions {
     ScanControl* pControl = nullptr;  // none: the scan can't be paused or stopped
     ProcessEnder* pEnder = nullptr;   // none: SystemProcessEnder()
+    // The installed packages' records; none: SystemPackageFiles(). A finding that is an
+    // unmodified package file is reported as a system file and neither ended nor deleted.
+    PackageFiles* pPackageFiles = nullptr;
     // Where delete-on-find puts found files; its folder is never walked. None: the program's own
     // (DefaultQuarantineDir()).
     const Quarantine* pQuarantine = nullptr;

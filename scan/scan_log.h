@@ -10,8 +10,9 @@
 
 namespace tovarek {
 
-// A result line: the path, followed by "(已删除)" when nothing exists at that path now.
-std::u16string ScanResultLine(const std::u16string& filePath);
+// A result line: the path, followed by "(系统文件，未处理)" for a system file (left as it was),
+// else by "(已删除)" when nothing exists at that path now.
+std::u16string ScanResultLine(const std::u16string& filePath, bool systemFile = false);
 
 // moduleDir + "log/sl" + the local start time as "%Y-%m-%d %H_%M_%S" + ".log", as bytes.
 std::string ScanLogPath(const std::u16string& moduleDir, int64_t startTime);

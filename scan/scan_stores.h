@@ -20,6 +20,8 @@ struct ScanFileRecord {
     // Of a finding: the file the scan judged, so that a later deletion can tell it from a file put
     // at the same path since. Unknown for the records of scanned files.
     FileId fileId;
+    // Of a finding: an unmodified file of an installed package, left as it was.
+    bool bSystemFile = false;
     // Of a finding: the list entry that matched (its fingerprint, or the listed name).
     std::u16string listedEntry;
     // Of a finding: what moving its file into quarantine did, when that was tried. A failure

@@ -5,13 +5,13 @@
 #include <QPainter>
 #include <QStyle>
 
-#include "ui/ui_state.h"
 #include "platform/code_page.h"
 #include "platform/path_text.h"
 #include "scan/quarantine.h"
 #include "ui/show_in_folder.h"
 #include "ui/skin/skin_ui.h"
 #include "ui/ui_resources.h"
+#include "ui/ui_state.h"
 
 namespace tovarek {
 namespace {
@@ -27,8 +27,8 @@ public:
 
 }  // namespace
 
-ProtectDlg::ProtectDlg(UiState& app, MessageSink* mainWnd, QWidget* parent,
-                       ProcessControl* control, ProcessWatch::Clock clock)
+ProtectDlg::ProtectDlg(UiState& app, MessageSink* mainWnd, QWidget* parent, ProcessControl* control,
+                       ProcessWatch::Clock clock)
     : SkinnedWidget(kSkinPage, parent),
       m_app(app),
       m_pMainWnd(mainWnd),
@@ -154,11 +154,15 @@ void ProtectDlg::DeleteSelected() {
         if (!entry.exePath.empty() && entry.exeId.known) {
             const std::string path =
                 !entry.exePathBytes.empty() ? entry.exePathBytes : Utf16ToPath(entry.exePath);
-            const QuarantineResult moved = quarantine.MoveIn(
-                path, entry.exeId, Utf16ToUtf8(entry.listedEntry), QuarantineOrigin::kProtectPage);
-            if (moved.Failed()) {
-                ++i;
-                continue;
+            // Never a file of the system itself, whatever the list said when it was ended.
+            if (!m_watch.Packages().IsUnmodifiedPackageFileAt(path, entry.exeId)) {
+                const QuarantineResult moved =
+                    quarantine.MoveIn(path, entry.exeId, Utf16ToUtf8(entry.listedEntry),
+                                      QuarantineOrigin::kProtectPage);
+                if (moved.Failed()) {
+                    ++i;
+                    continue;
+                }
             }
         }
         m_watch.EraseHistory(line);

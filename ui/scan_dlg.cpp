@@ -12,6 +12,7 @@
 #include "platform/local_time.h"
 #include "platform/path_text.h"
 #include "scan/canonical_root.h"
+#include "scan/package_files.h"
 #include "scan/process_table.h"
 #include "scan/quarantine.h"
 #include "scan/scan_log.h"
@@ -230,6 +231,7 @@ int ScanDlg::StartScan(const ScanRoots& roots) {
     m_pGate = std::make_unique<ScanMessageGate>(this, m_nActiveTag);
     m_pWorker = std::make_unique<UITdScan>(m_app);
     m_pWorker->Options().pEnder = Hooks().pEnder;
+    m_pWorker->Options().pPackageFiles = Hooks().pPackageFiles;
     m_pWorker->PostScanRequest(CanonicalScanRoots(roots), &m_scannedFiles, &m_findings,
                                &m_blacklist, m_pGate.get());
     m_nState = kStateScanning;
@@ -293,8 +295,8 @@ void ScanDlg::RefreshResults(bool reset) {
         m_nLastShown);
     for (const auto& [sequence, record] : records) {
         m_app.m_lstFindings.push_back(record.fileName);
-        auto* item =
-            new QListWidgetItem(QString::fromStdU16String(ScanResultLine(record.filePath)));
+        auto* item = new QListWidgetItem(
+            QString::fromStdU16String(ScanResultLine(record.filePath, record.bSystemFile)));
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Unchecked);
         item->setData(Qt::UserRole, sequence);
@@ -306,6 +308,7 @@ void ScanDlg::RefreshResults(bool reset) {
 
 void ScanDlg::DeleteSelected() {
     ProcessEnder* ender = Hooks().pEnder;
+    PackageFiles& packages = Hooks().pPackageFiles ? *Hooks().pPackageFiles : SystemPackageFiles();
     ProcessTable table;
     uint32_t shellProcessId = 0;
     // One snapshot serves every file of this deletion.
@@ -324,6 +327,9 @@ void ScanDlg::DeleteSelected() {
         // unless the found file itself could not be put in quarantine: then it stays, and so does
         // its line, and the log says why.
         const FileId& found = record.fileId;
+        // A system file is left, and so is its line: it was not handled. Asked again, as the
+        // file may have become one since the scan.
+        if (record.bSystemFile || packages.IsUnmodifiedPackageFileAt(path, found)) continue;
         if (found.SameFile(FileIdOfPath(path))) {
             // Whatever path a process runs it by, the same file ends with it.
             if (ender) {

@@ -303,6 +303,61 @@ TEST(CliWatch, OnePassEndsAListedProgramInsideItsOwnNamespace) {
     EXPECT_NE(log.find(dir.File("tovarek-test-sleeper")), std::string::npos) << log;
 }
 
+// An unmodified file of an installed package (as a dpkg database of the test's own records it)
+// is reported but never ended or deleted; a copy of it, and a package file that was changed, are
+// handled as any listed file.
+TEST(CliScanWatch, PackageFileIsSparedBesideACopyThatIsHandled) {
+    if (!CanUnsharePid()) GTEST_SKIP() << "unshare --pid --fork --mount-proc is refused here";
+    test::TempDir dir(true);
+    const std::string kCli = test::CopyProgramInto(RAVLIN_CLI, dir.path());
+    const std::string root = dir.File("root");
+    ASSERT_EQ(
+        system(("mkdir -p " + root + "/usr/bin " + root + "/home " + root +
+                "/var/lib/dpkg/info && ln -s usr/bin " + root +
+                "/bin && { cat /bin/sleep; "
+                "printf tovarek-package-test; } >" +
+                root +
+                "/usr/bin/tovarek-tool && chmod "
+                "+x " +
+                root + "/usr/bin/tovarek-tool && cp " + root + "/usr/bin/tovarek-tool " + root +
+                "/home/ && cp " + root + "/usr/bin/tovarek-tool " + root + "/usr/bin/changed-tool")
+                   .c_str()),
+        0);
+    const std::string md5 =
+        RunCommand(kCli + " md5 " + root + "/usr/bin/tovarek-tool").out.substr(0, 32);
+    test::WriteFile(root + "/var/lib/dpkg/status", "Package: tovarek-test\n");
+    // dpkg records bin/ where bin links to usr/bin; changed-tool differs from what it recorded.
+    test::WriteFile(root + "/var/lib/dpkg/info/tovarek-test.md5sums",
+                    md5 +
+                        "  bin/tovarek-tool\n00000000000000000000000000000000  "
+                        "usr/bin/changed-tool\n");
+    MakeList({{md5, "unrelated.name"}});
+
+    auto watch = RunCommand(
+        "unshare --pid --fork --mount-proc sh -c '" + root + "/usr/bin/tovarek-tool 30 & T=$!; " +
+        root + "/home/tovarek-tool 30 & C=$!; sleep 0.3; " + kCli + " watch --dpkg-root " + root +
+        " --once; kill -0 $T && echo tool-alive; wait $C; echo copy-status=$?; kill $T' "
+        "2>/dev/null");
+    EXPECT_NE(watch.out.find("]系统文件，未终止：" + root + "/usr/bin/tovarek-tool\n"),
+              std::string::npos)
+        << watch.out;
+    EXPECT_NE(watch.out.find("]终止进程：tovarek-tool\n"), std::string::npos) << watch.out;
+    EXPECT_NE(watch.out.find("tool-alive\ncopy-status=137\n"), std::string::npos) << watch.out;
+
+    auto scan = RunCommand(Isolated(kCli + " scan --delete --dpkg-root " + root + " " + root +
+                                    "/usr " + root + "/home"));
+    EXPECT_EQ(scan.exitCode, 1);
+    EXPECT_NE(scan.out.find(root + "/usr/bin/tovarek-tool(系统文件，未处理)\n"), std::string::npos)
+        << scan.out;
+    EXPECT_NE(scan.out.find(root + "/usr/bin/changed-tool\n"), std::string::npos) << scan.out;
+    EXPECT_NE(scan.out.find(root + "/home/tovarek-tool\n"), std::string::npos) << scan.out;
+    EXPECT_TRUE(test::FileExists(root + "/usr/bin/tovarek-tool"));
+    EXPECT_FALSE(test::FileExists(root + "/usr/bin/changed-tool"));
+    EXPECT_FALSE(test::FileExists(root + "/home/tovarek-tool"));
+    EXPECT_NE(ScanLogs(dir).find(root + "/usr/bin/tovarek-tool(系统文件，未处理)\r\n"),
+              std::string::npos);
+}
+
 TEST(CliWatch, ACraftedExecutableNameCannotForgeAHistoryLine) {
     if (!CanUnsharePid()) GTEST_SKIP() << "unshare --pid --fork --mount-proc is refused here";
     test::TempDir dir(true);
