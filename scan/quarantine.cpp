@@ -60,13 +60,9 @@ std::string Hex(const unsigned char* bytes, size_t size) {
 
 std::string NewId() {
     unsigned char bytes[8];
-    size_t got = 0;
-    while (got < sizeof bytes) {
-        ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return {};
-        got += static_cast<size_t>(n);
-    }
+    // Up to 256 bytes from the urandom source come whole and are never cut short by a signal
+    // (getrandom(2)); anything else is a failure.
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) return {};
     return Hex(bytes, sizeof bytes);
 }
 
