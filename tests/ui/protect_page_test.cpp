@@ -16,6 +16,7 @@
 #include "platform/file_id.h"
 #include "platform/local_time.h"
 #include "scan/quarantine.h"
+#include "scan/file_fingerprint.h"
 #include "tests/ui/page_env.h"
 #include "tests/ui/test_ui_env.h"
 #include "ui/protect_dlg.h"
@@ -51,6 +52,7 @@ public:
     void EndChain(const ProcessTable&, uint32_t processId, uint32_t) override {
         ended.push_back(processId);
     }
+    PackageFiles& Packages() override { return packages ? *packages : ProcessControl::Packages(); }
     void Add(uint32_t pid, std::u16string name, std::u16string path) {
         ProcessEntry e;
         e.processId = pid;
@@ -64,6 +66,7 @@ public:
     std::set<uint32_t> listedByContent;
     std::set<uint32_t> noIdentity;
     std::vector<uint32_t> ended;
+    PackageFiles* packages = nullptr;
     int snapshots = 0;
     std::function<void()> onSnapshot;
 };
@@ -337,6 +340,32 @@ TEST_F(ProtectPageTest, AnInterceptedFileThatCannotBeQuarantinedKeepsItsLine) {
     EXPECT_EQ(items[0].pathBytes, env.dir.File("held"));
     EXPECT_EQ(items[0].listedEntry, kListedMd5);
     EXPECT_EQ(items[0].origin, QuarantineOrigin::kProtectPage);
+}
+
+// A file that became an unmodified file of an installed package after its process was ended is
+// not deleted by "删除所选".
+TEST_F(ProtectPageTest, DeleteNeverTakesWhatIsNowAPackageFile) {
+    env.ListFile(kListedMd5, "other.name");
+    WriteFile(env.dir.File("tool"), "tool");
+    ASSERT_EQ(mkdir(env.dir.File("dpkg").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(env.dir.File("dpkg/info").c_str(), 0755), 0);
+    WriteFile(env.dir.File("dpkg/status"), "1");
+    PackageFiles packages(env.dir.path(), env.dir.File("dpkg"));
+    control.packages = &packages;
+    control.Add(10, u"tool", Path("tool"));
+    control.listedByContent = {10};
+    ProtectDlg page(env.app, &env.mainWnd, nullptr, &control, [this] { return now; });
+    page.OnTimer(0);
+    ASSERT_EQ(control.ended, std::vector<uint32_t>{10});
+
+    char md5[33];
+    ASSERT_TRUE(ComputeFileMd5(env.dir.File("tool").c_str(), md5));
+    WriteFile(env.dir.File("dpkg/info/tool.md5sums"), std::string(md5) + "  tool\n");
+    WriteFile(env.dir.File("dpkg/status"), "22");
+    page.historyList()->item(0)->setCheckState(Qt::Checked);
+    page.OnUiClick(5);
+    EXPECT_TRUE(FileExists(env.dir.File("tool")));
+}
 }
 
 TEST(LinuxProcessControlIdentity, IsTheRunningExecutable) {
