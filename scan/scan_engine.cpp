@@ -809,8 +809,8 @@ ScanJob::ScanJob(ScannedFileStore& scannedFiles, FindingStore& findings,
       m_bDeleteOnFind(deleteOnFind) {
     // A large list takes a while to index; the walk and the reads need no index, only the
     // judgement does.
-    m_indexBuilder = std::thread([this] {
-        m_nameIndex = BuildNameIndex(m_blacklist);
+    m_indexBuilder = std::thread([this] { m_nameIndex = BuildNameIndex(m_blacklist); });
+    m_fingerprintIndexBuilder = std::thread([this] {
         m_setFingerprints.reserve(m_blacklist.size());
         for (const auto& [md5, entry] : m_blacklist) m_setFingerprints.insert(md5);
     });
@@ -824,6 +824,7 @@ ScanJob::~ScanJob() {
 
 void ScanJob::IndexesBuilt() {
     if (m_indexBuilder.joinable()) m_indexBuilder.join();
+    if (m_fingerprintIndexBuilder.joinable()) m_fingerprintIndexBuilder.join();
 }
 
 void ScanDirectory(ScanJob& job, const std::string& directory) {

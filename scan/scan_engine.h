@@ -155,6 +155,7 @@ private:
     friend void ScanDirectory(ScanJob&, const std::string&);
     friend void CheckFile(ScanJob&, const std::string&, const std::string&);
     std::thread m_indexBuilder;
+    std::thread m_fingerprintIndexBuilder;
     std::unique_ptr<ScanPipeline> m_pPipeline;
 };
 
