@@ -17,6 +17,8 @@
 #include "platform/path_text.h"
 #include "scan/canonical_root.h"
 #include "scan/fingerprint_cache.h"
+#include "scan/package_files.h"
+#include "scan/quarantine_result.h"
 #include "scan/scan_log.h"
 #include "scan/scan_summary.h"
 #include "scan/scan_worker.h"
@@ -43,24 +45,32 @@ private:
 };
 
 // One finding per line, as the bytes that name the file, escaped as md5sum escapes names, so
-// every line stays one finding.
-void PrintPath(const std::u16string& path) {
-    std::string bytes = Utf16ToPath(path);
-    printf("%s%s\n", Md5sumLineMark(bytes), EscapeName(bytes).c_str());
+// every line stays one finding; a system file left as it was says so after the name.
+void PrintFinding(const ScanFileRecord& record) {
+    std::string bytes = Utf16ToPath(record.filePath);
+    printf("%s%s%s\n", Md5sumLineMark(bytes), EscapeName(bytes).c_str(),
+           record.bSystemFile ? Utf16ToUtf8(ScanResultLine(u"", true)).c_str() : "");
 }
 
 }  // namespace
 
 // scan [--delete] PATH...: the scan worker over the given directories with the list of
-// ./Ravlin.db. Exit 0 nothing found, 1 something found, 2 error. A clean result must mean that
-// something was checked: a list that can't be read or is empty, or a root that can't be opened,
-// is an error, never "nothing found".
+// ./Ravlin.db; --delete moves found files into the quarantine. Exit 0 nothing found, 1 something
+// found, 2 error (a found file that --delete could not move counts as one). A clean result must
+// mean that something was checked: a list that can't be read or is empty, or a root that can't be
+// opened, is an error, never "nothing found".
 int RunScan(int argc, char** argv) {
     int deleteOnFind = 0;
     ScanRoots roots;
+    // dpkg's database under another root, as dpkg --root names one (tests, chroots).
+    std::string dpkgRoot = "/";
     for (int i = 0; i < argc; ++i) {
         if (strcmp(argv[i], "--delete") == 0) {
             deleteOnFind = 1;
+            continue;
+        }
+        if (strcmp(argv[i], "--dpkg-root") == 0 && i + 1 < argc) {
+            dpkgRoot = argv[++i];
             continue;
         }
         // Opened as the walk will open it, by its bytes.
@@ -108,6 +118,8 @@ int RunScan(int argc, char** argv) {
         return kExitUsage;
     }
 
+    PackageFiles packages(dpkgRoot);
+
     // Files unchanged since an earlier scan are not read again; the worker saves what it read.
     FingerprintCache fingerprints;
     fingerprints.Load(kFingerprintCacheFileName);
@@ -119,9 +131,12 @@ int RunScan(int argc, char** argv) {
     const int64_t start = NowSeconds();
     int found = 0;
     std::vector<std::u16string> logLines;
+    std::vector<std::u16string> logNotes;
+    int kept = 0;
     ScanOutcome outcome;
     {
         UITdScan worker(app);
+        worker.Options().pPackageFiles = &packages;
         worker.PostScanRequest(roots, &scannedFiles, &findings, &app.m_mapBlacklist, &messages);
         for (;;) {
             Message m = messages.Wait();
@@ -129,15 +144,25 @@ int RunScan(int argc, char** argv) {
             ScanFileRecord record;
             if (m.message == WM_SCAN_FOUND &&
                 findings.Find(static_cast<int32_t>(m.wParam), record)) {
-                PrintPath(record.filePath);
-                logLines.push_back(ScanResultLine(record.filePath));
+                PrintFinding(record);
+                logLines.push_back(ScanResultLine(record.filePath, record.bSystemFile));
+                logNotes.push_back(QuarantineFailureNote(record.quarantine.status));
                 ++found;
+                // Not deleted either: the file stays where it is, and the user must know why.
+                if (record.quarantine.Failed()) {
+                    ++kept;
+                    fprintf(
+                        stderr,
+                        "ravlin-cli: scan: %s: not moved into the quarantine, left in place: %s\n",
+                        EscapeName(Utf16ToPath(record.filePath)).c_str(),
+                        QuarantineFailureText(record.quarantine).c_str());
+                }
             }
         }
         outcome = worker.Outcome();
     }
     // The same log the scan page writes, beside the program.
-    WriteScanLog(app.m_strModuleDir, start, logLines);
+    WriteScanLog(app.m_strModuleDir, start, logLines, logNotes);
     printf("%s\n", Utf16ToUtf8(BuildScanSummary(static_cast<int64_t>(scannedFiles.Size()), found,
                                                 NowSeconds() - start, true))
                        .c_str());
@@ -152,7 +177,7 @@ int RunScan(int argc, char** argv) {
                 "checked\n",
                 EscapeName(root).c_str());
     }
-    if (!outcome.refusedRoots.empty()) return kExitUsage;
+    if (!outcome.refusedRoots.empty() || kept > 0) return kExitUsage;
     return found > 0 ? 1 : 0;
 }
 

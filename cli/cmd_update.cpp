@@ -42,17 +42,22 @@ int RunUpdate(int argc, char** argv) {
     do {
         done = sink.Wait();  // the transfer is bounded, so this ends
     } while (done.message != WM_LIST_DOWNLOAD_DONE);
+    const ListCycleReport report = worker.LastReport();
     if (done.wParam != 0) {
         printf("列表更新失败.\n");
-        fprintf(stderr, "ravlin-cli: update: nothing usable from %s\n",
-                worker.m_strListUrl.c_str());
+        fflush(stdout);  // the status line first, then why
+        fprintf(stderr, "ravlin-cli: update: %s\n", report.strProblem.c_str());
         return 1;
     }
     printf("列表更新日期：%s\n", Utf16ToUtf8(app.ListDate()).c_str());
-    // The worker reports only that a body arrived; a body the import could not read (random
-    // bytes, a list cut short) is still nothing usable.
-    if (app.m_bBlacklistStale.load() == 0) {
-        fprintf(stderr, "ravlin-cli: update: a body arrived from %s but is no well-formed list\n",
+    if (report.kind == ListCycleReport::kNotModified) {
+        fprintf(stderr, "ravlin-cli: update: the list is unchanged (304); nothing imported\n");
+        return 0;
+    }
+    // The worker reports only that a signed list arrived; one the import could not read (a list
+    // cut short, random bytes signed by mistake) is still nothing usable.
+    if (!report.outcome.bParsedAndOpened) {
+        fprintf(stderr, "ravlin-cli: update: a list arrived from %s but is no well-formed list\n",
                 worker.m_strListUrl.c_str());
         return 1;
     }

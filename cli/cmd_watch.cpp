@@ -41,6 +41,13 @@ double Seconds() {
 // watch --once: one pass. watch --passes N: N passes back to back in this one process, each
 // timed on the standard error (the benchmark's steady state).
 int RunWatch(int argc, char** argv) {
+    // dpkg's database under another root, as dpkg --root names one (tests, chroots).
+    std::string dpkgRoot = "/";
+    if (argc >= 2 && strcmp(argv[0], "--dpkg-root") == 0) {
+        dpkgRoot = argv[1];
+        argc -= 2;
+        argv += 2;
+    }
     long passes = 0;
     if (argc == 1 && strcmp(argv[0], "--once") == 0) {
         passes = 1;
@@ -56,11 +63,12 @@ int RunWatch(int argc, char** argv) {
     settings.LoadSettings();
     InitCoreState(app, &settings);
     PrintingHistory history;
+    PackageFiles packages(dpkgRoot);
     // Shared with the scans, as in the program: an executable a scan read is not read again.
     FingerprintCache fingerprints;
     fingerprints.Load(kFingerprintCacheFileName);
     app.m_pFingerprintCache = &fingerprints;
-    LinuxProcessControl control(&fingerprints);
+    LinuxProcessControl control(&packages, &fingerprints);
     ProcessWatch watch(app, &history, &control);
     for (long i = 0; i < passes; ++i) {
         app.m_lstInterceptions.clear();

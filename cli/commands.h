@@ -13,6 +13,7 @@ int RunScan(int argc, char** argv);
 int RunImport(int argc, char** argv);
 int RunUpdate(int argc, char** argv);
 int RunXmlCheck(int argc, char** argv);
+int RunQuarantine(int argc, char** argv);
 
 // Prints the usage text to stderr and returns kExitUsage.
 int Usage(const char* problem);

@@ -21,6 +21,7 @@ const Command kCommands[] = {
     {"import", RunImport},
     {"update", RunUpdate},
     {"xml-check", RunXmlCheck},
+    {"quarantine", RunQuarantine},
 };
 
 const char kUsage[] =
@@ -28,16 +29,28 @@ const char kUsage[] =
     "\n"
     "commands:\n"
     "  md5 FILE...              print the MD5 fingerprint of each file, as md5sum does\n"
-    "  ps                       list the running processes (pid, parent, name, path) and the shell\n"
+    "  ps                       list the running processes (pid, parent, name, path) and the "
+    "shell\n"
     "  watch --once             one protection pass; prints its history lines (exit 1 if any)\n"
     "  watch --passes N         N passes in one process, each timed on stderr\n"
+    "  (scan and watch take --dpkg-root DIR first: dpkg's records under DIR, as dpkg --root)\n"
     "  scan [--delete] PATH...  scan directories with the list of ./Ravlin.db; one line per\n"
-    "                           finding, then a summary (exit 1 if anything was found)\n"
-    "  import FILE              import a daily list file into ./Ravlin.db; prints the rows added\n"
+    "                           finding, then a summary (exit 1 if anything was found);\n"
+    "                           unmodified files of installed packages are never touched;\n"
+    "                           --delete moves found files into ./quarantine/\n"
+    "  import [--unsigned] FILE import a daily list file into ./Ravlin.db; prints the rows added.\n"
+    "                           FILE.minisig must sign it with a trusted key; --unsigned takes\n"
+    "                           a list you vouch for, unchecked\n"
     "  update [URL]             one list download and import cycle into ./Ravlin.db; prints the\n"
     "                           outcome and the list date (exit 1 if nothing usable arrived)\n"
     "  xml-check FILE           parse an XML file; prints the report and \"well-formed\" or\n"
-    "                           \"not well-formed\" (exit 1)\n";
+    "                           \"not well-formed\" (exit 1)\n"
+    "  quarantine list          the files in ./quarantine/: id, time, size, matched entry, path\n"
+    "  quarantine restore ID [--to PATH]\n"
+    "                           put a file back (at PATH, or into PATH if it is a folder) with\n"
+    "                           its mode and times; never over an existing file (exit 1)\n"
+    "  quarantine purge ID...   delete files from the quarantine for good; also\n"
+    "                           purge --older-than DAYS, purge --all\n";
 
 }  // namespace
 

@@ -17,13 +17,21 @@ std::u16string BuildHistoryLine(int64_t now, std::u16string_view exeName) {
     return line;
 }
 
+std::u16string BuildSystemFileLine(int64_t now, std::u16string_view exePath) {
+    std::u16string line = FormatLocalTime(u"[%Y-%m-%d %H:%M:%S]", now);
+    line += kSystemFileNote;
+    line += exePath;
+    return line;
+}
+
 std::string InterceptLogPath(const std::u16string& moduleDir, int64_t now) {
     // The folder is a path: encoded as it was decoded, whatever the log's code page.
     return Utf16ToPath(moduleDir) + "log/pl" + Utf16ToPath(FormatLocalTime(u"%Y-%m-%d", now)) +
            ".log";
 }
 
-int WriteInterceptLog(const CoreState& app, std::u16string_view exePath, int64_t now) {
+void WriteInterceptLog(const CoreState& app, std::u16string_view exePath, int64_t now,
+                       std::u16string_view note) {
     // One reading of the clock for both the stamp and the file, so a line written across
     // midnight still lands in the file of its own stamp's day.
     std::u16string safePath(exePath);
@@ -31,12 +39,12 @@ int WriteInterceptLog(const CoreState& app, std::u16string_view exePath, int64_t
         if (c == u'\n' || c == u'\r') c = u'?';
     }
     // The stamp in the code page, the path as the bytes the file system holds.
-    std::string line = Utf16ToAnsi(u"[" + FormatLocalTime(u"%Y-%m-%d %H:%M:%S", now) + u"]") +
+    std::string line = Utf16ToAnsi(u"[" + FormatLocalTime(u"%Y-%m-%d %H:%M:%S", now) + u"]" +
+                                   std::u16string(note)) +
                        Utf16ToPath(safePath) + "\r\n";
     std::string dir = Utf16ToPath(app.m_strModuleDir) + "log/";
     mkdir(dir.c_str(), 0755);  // an existing folder or a failure is found out by the open
     WriteLogFile(InterceptLogPath(app.m_strModuleDir, now), line, LogWrite::kAppend);
-    return 0;
 }
 
 }  // namespace tovarek

@@ -54,13 +54,13 @@ void LinuxProcessControl::EndPass() {
 ProcessWatch::ProcessWatch(CoreState& app, HistorySink* sink, ProcessControl* control, Clock clock)
     : m_app(app), m_pSink(sink), m_pControl(control), m_clock(std::move(clock)) {
     if (!m_pControl) {
-        m_pOwnControl = std::make_unique<LinuxProcessControl>(app.m_pFingerprintCache);
+        m_pOwnControl = std::make_unique<LinuxProcessControl>(nullptr, app.m_pFingerprintCache);
         m_pControl = m_pOwnControl.get();
     }
     if (!m_clock) m_clock = NowSeconds;
 }
 
-bool ProcessWatch::RunProtectionPass() {
+void ProcessWatch::RunProtectionPass() {
     GetSharedBlacklist(m_app, m_pBlacklist);
     const SharedBlacklist& list = *m_pBlacklist;
 
@@ -81,12 +81,29 @@ bool ProcessWatch::RunProtectionPass() {
         // Never a target: matching it would log it every 3 seconds and end nothing.
         if (protectedIds.count(pid) || entry.exeId.SameFile(ownFile)) continue;
         char digest[33];
-        bool matches =
-            m_pControl->Fingerprint(entry, digest) && list.byMd5.count(WidenAscii(digest, 32)) != 0;
-        if (!matches) matches = list.names.count(LowerCase(entry.exeName)) != 0;
+        std::u16string listed;
+        bool matches = false;
+        const bool hashed = m_pControl->Fingerprint(entry, digest);
+        if (hashed) {
+            listed = WidenAscii(digest, 32);
+            matches = list.byMd5.count(listed) != 0;
+        }
+        if (!matches) {
+            listed = LowerCase(entry.exeName);
+            matches = list.names.count(listed) != 0;
+        }
         if (!matches) continue;
         // Never end ourselves, whatever the list says.
         if (!entry.exePath.empty() && LowerCase(entry.exePath) == ownPath) continue;
+        // Nor the system's own unmodified files; told once per run and file, not every pass.
+        if (hashed && m_pControl->Packages().IsUnmodifiedPackageFile(entry.exeId, digest)) {
+            if (m_setSystemFilesShown.emplace(entry.exeId.device, entry.exeId.inode).second) {
+                const int64_t now = m_clock();
+                if (m_pSink) m_pSink->AddHistoryLine(BuildSystemFileLine(now, entry.exePath));
+                WriteInterceptLog(m_app, entry.exePath, now, kSystemFileNote);
+            }
+            continue;
+        }
 
         toEnd.push_back(pid);
         const int64_t now = m_clock();
@@ -95,6 +112,7 @@ bool ProcessWatch::RunProtectionPass() {
         if (m_pSink) m_pSink->AddHistoryLine(line);
         ProcessEntry kept = entry;
         kept.spareText = line;
+        kept.listedEntry = std::move(listed);
         m_mapHistory[line] = std::move(kept);  // an equal earlier line's file is not this one
         WriteInterceptLog(m_app, entry.exePath, m_clock());
     }
@@ -108,7 +126,6 @@ bool ProcessWatch::RunProtectionPass() {
         if (m_pSink && longest) m_pSink->FitHistoryWidth(*longest);
     }
     m_pControl->EndPass();
-    return true;
 }
 
 void ProcessWatch::OnWatchTimer(MessageSink& parent) {

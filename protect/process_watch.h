@@ -11,6 +11,7 @@
 #include <string>
 
 #include "protect/exe_fingerprint_cache.h"
+#include "scan/package_files.h"
 #include "scan/process_table.h"
 #include "store/blacklist.h"
 
@@ -45,21 +46,29 @@ public:
     virtual FileId OwnExecutable() { return OwnExecutableId(); }
     // Called once after every pass.
     virtual void EndPass() {}
+    // The installed packages' records: a listed process whose executable is an unmodified
+    // package file is reported, never ended.
+    virtual PackageFiles& Packages() { return SystemPackageFiles(); }
 };
 
 // /proc, fingerprints through /proc/<pid>/exe reused while the file is unchanged, pidfds.
 class LinuxProcessControl : public ProcessControl {
 public:
-    // `shared`: the program's fingerprint cache, shared with the scan (may be null).
-    explicit LinuxProcessControl(FingerprintCache* shared = nullptr) : m_cache(shared) {}
+    // `packages` null: the running system's records. `shared`: the program's fingerprint cache,
+    // shared with the scan (may be null).
+    explicit LinuxProcessControl(PackageFiles* packages = nullptr,
+                                 FingerprintCache* shared = nullptr)
+        : m_pPackages(packages), m_cache(shared) {}
     int Snapshot(ProcessTable& table, uint32_t& shellProcessId) override;
     bool Fingerprint(const ProcessEntry& entry, char digestText[33]) override;
     void EndChain(const ProcessTable& table, uint32_t processId, uint32_t shellProcessId) override;
     std::set<uint32_t> ProtectedProcessIds() override;
     void EndPass() override;
+    PackageFiles& Packages() override { return m_pPackages ? *m_pPackages : SystemPackageFiles(); }
     const ExeFingerprintCache& cache() const { return m_cache; }
 
 private:
+    PackageFiles* m_pPackages;
     ExeFingerprintCache m_cache;
     std::set<uint32_t> m_setNeverEnded;  // taken once per pass, at its start or its first chain
     bool m_bNeverEndedTaken = false;
@@ -83,8 +92,10 @@ public:
     // One pass: blacklist view, snapshot, every match recorded in ascending PID (history line,
     // notice name in app.m_lstInterceptions, log line), then every matched chain ended on the
     // same snapshot. A protected process or one running the program's own executable is never
-    // matched: no line, no log, no notice, no chain. Returns true.
-    bool RunProtectionPass();
+    // matched: no line, no log, no notice, no chain. One running an unmodified package file is
+    // not ended either: it gets a system-file history and log line, once per run and file, and
+    // no notice.
+    void RunProtectionPass();
 
     // The page's timer tick: empties the notice list, runs a pass and, when it ended anything,
     // posts WM_SHOW_NOTICE (1) to `parent`.
@@ -95,6 +106,8 @@ public:
     const HistoryIndex& historyIndex() const { return m_mapHistory; }
     // Removes a history entry (the page deletes its file or drops its line).
     void EraseHistory(const std::u16string& line) { m_mapHistory.erase(line); }
+    // What the page asks before it deletes an intercepted file.
+    PackageFiles& Packages() { return m_pControl->Packages(); }
 
 private:
     CoreState& m_app;
@@ -104,6 +117,8 @@ private:
     Clock m_clock;
     std::shared_ptr<const SharedBlacklist> m_pBlacklist;
     HistoryIndex m_mapHistory;
+    // The system files already reported in this run (device, inode).
+    std::set<std::pair<uint64_t, uint64_t>> m_setSystemFilesShown;
 };
 
 }  // namespace tovarek

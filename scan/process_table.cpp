@@ -172,22 +172,20 @@ void TerminateProcessChain(const ProcessTable& table, uint32_t targetId, uint32_
     EndProcesses(table, ChainProcessIds(table, targetId, shellProcessId, NeverEndedProcessIds()));
 }
 
-int TerminateProcessesOfFile(const ProcessTable& table, uint32_t shellProcessId,
-                             std::u16string_view path, std::u16string_view name) {
-    return TerminateProcessesOfFile(table, shellProcessId, path, name,
-                                    FileIdOfPath(Utf16ToPath(path)));
+void TerminateProcessesOfFile(const ProcessTable& table, uint32_t shellProcessId,
+                              std::u16string_view path, std::u16string_view name) {
+    TerminateProcessesOfFile(table, shellProcessId, path, name, FileIdOfPath(Utf16ToPath(path)));
 }
 
-int TerminateProcessesOfFile(const ProcessTable& table, uint32_t shellProcessId,
-                             std::u16string_view path, std::u16string_view name,
-                             const FileId& fileId) {
+void TerminateProcessesOfFile(const ProcessTable& table, uint32_t shellProcessId,
+                              std::u16string_view path, std::u16string_view name,
+                              const FileId& fileId) {
     std::vector<uint32_t> targets = ProcessIdsOfFile(table, path, name, fileId);
-    if (targets.empty()) return -1;
+    if (targets.empty()) return;
     const std::set<uint32_t> neverEnded = NeverEndedProcessIds();
     for (uint32_t pid : targets) {
         EndProcesses(table, ChainProcessIds(table, pid, shellProcessId, neverEnded));
     }
-    return -1;
 }
 
 }  // namespace tovarek

@@ -26,6 +26,8 @@ struct ProcessEntry {
     std::string exePathBytes;  // exePath as the kernel gave it (not necessarily valid UTF-8)
     bool hasExited = false;    // a zombie: already ended, only its parent's wait is pending
     FileId exeId;  // the file the process runs (/proc/<pid>/exe), whatever path names it
+    // Set by the process watch: the list entry that matched (fingerprint, or the listed name).
+    std::u16string listedEntry;
 };
 
 // Ascending process ID; PID 0 and kernel threads are never in it.
@@ -77,11 +79,11 @@ void TerminateProcessChain(const ProcessTable& table, uint32_t targetId, uint32_
 
 // Ends, with its chain, every process running the file (see ProcessIdsOfFile), in ascending PID
 // on the same table; protected processes are never targets. The file's identity is taken from
-// `path` now (the file must still exist) unless the caller knows it. Returns -1 always.
-int TerminateProcessesOfFile(const ProcessTable& table, uint32_t shellProcessId,
-                             std::u16string_view path, std::u16string_view name);
-int TerminateProcessesOfFile(const ProcessTable& table, uint32_t shellProcessId,
-                             std::u16string_view path, std::u16string_view name,
-                             const FileId& fileId);
+// `path` now (the file must still exist) unless the caller knows it.
+void TerminateProcessesOfFile(const ProcessTable& table, uint32_t shellProcessId,
+                              std::u16string_view path, std::u16string_view name);
+void TerminateProcessesOfFile(const ProcessTable& table, uint32_t shellProcessId,
+                              std::u16string_view path, std::u16string_view name,
+                              const FileId& fileId);
 
 }  // namespace tovarek

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/code_page.h"
 #include "platform/lower_case.h"
 #include "platform/module_info.h"
 #include "platform/mounts.h"
@@ -23,6 +24,7 @@
 #include "scan/file_fingerprint.h"
 #include "scan/fingerprint_cache.h"
 #include "scan/lane_file_hasher.h"
+#include "scan/package_files.h"
 #include "scan/process_table.h"
 
 namespace tovarek {
@@ -270,7 +272,8 @@ private:
     bool KeepGoing() override;
     void MarkDone(PendingFile& f);
     int OpenWalkedDirectory(const DirRef& dir, bool& owned);
-    void DeleteIfStillJudged(const PendingFile& f);
+    QuarantineResult QuarantineIfStillJudged(const PendingFile& f, const std::u16string& entry);
+    bool IsQuarantineFolder(const struct stat& st);
     bool WalkDirectory(const std::shared_ptr<DirRef>& dir, int depth);
     bool Push(std::shared_ptr<PendingFile> file);
     void AdvanceOne();
@@ -282,6 +285,7 @@ private:
     ScanJob& m_job;
     ScanControl* m_pControl;
     ProcessEnder* m_pEnder;
+    PackageFiles* m_pPackageFiles;
     std::u16string m_strOwnPathLower;
     FileId m_ownId;
     std::function<bool(uint32_t, uint32_t)> m_isRemovable;
@@ -290,6 +294,11 @@ private:
     FingerprintCache* m_pCache;
     size_t m_nWindowFiles = kWindowFiles;
     size_t m_nWindowDirectories = 0;  // directories the window's files are in; walking thread
+    std::unique_ptr<Quarantine> m_pOwnQuarantine;
+    const Quarantine* m_pQuarantine;
+    // The quarantine folder, looked up again until it exists (a move during this scan may make
+    // it). Walking thread only.
+    FileId m_quarantineId;
     std::map<dev_t, std::string> m_mapFsTypeOfDevice;
     // Mount points (ending in '/') of file systems the walk never enters from above: skipped
     // before they are opened, so a dead network server can't hold the walk.
@@ -319,7 +328,13 @@ ScanPipeline::ScanPipeline(ScanJob& job, const ScanOptions& options)
     : m_job(job),
       m_pControl(options.pControl),
       m_pEnder(options.pEnder ? options.pEnder : &SystemProcessEnder()),
+      m_pPackageFiles(options.pPackageFiles ? options.pPackageFiles : &SystemPackageFiles()),
+      m_pQuarantine(options.pQuarantine),
       m_direntBuffer(kDirentBufferBytes) {
+    if (!m_pQuarantine) {
+        m_pOwnQuarantine = std::make_unique<Quarantine>();
+        m_pQuarantine = m_pOwnQuarantine.get();
+    }
     std::string own = options.ownExecutablePath.empty() ? ModulePath() : options.ownExecutablePath;
     if (!own.empty()) m_strOwnPathLower = LowerCase(ToWide(own));
     m_ownId = options.ownExecutablePath.empty() ? OwnExecutableId()
@@ -519,16 +534,21 @@ void ScanPipeline::Judge(PendingFile& f) {
     m_job.IndexesBuilt();
     std::u16string wideName = ToWide(f.name);
     std::u16string widePath = f.dir->widePath + wideName;
-    int32_t scanned = m_job.m_scannedFiles.Insert({wideName, widePath, {}});
+    int32_t scanned = m_job.m_scannedFiles.Insert({wideName, widePath, {}, {}, {}, {}});
     Post(WM_SCAN_PROGRESS, static_cast<uintptr_t>(scanned));
 
     bool match = false;
+    std::u16string entry;
     if (f.hashed) {
-        const std::u16string digest(f.digest, f.digest + 32);
-        match = m_job.m_setFingerprints.count(digest) != 0;
+        std::u16string digest(f.digest, f.digest + 32);
+        if (m_job.m_setFingerprints.count(digest) != 0) {
+            match = true;
+            entry = std::move(digest);
+        }
     }
     if (!match && !m_job.m_nameIndex.empty()) {
-        match = m_job.m_nameIndex.count(LowerCase(wideName)) != 0;
+        entry = LowerCase(wideName);
+        match = m_job.m_nameIndex.count(entry) != 0;
     }
     // The program itself, by its path in any letter case or as the same file by any other path.
     if (match && ((!m_strOwnPathLower.empty() && LowerCase(widePath) == m_strOwnPathLower) ||
@@ -536,9 +556,16 @@ void ScanPipeline::Judge(PendingFile& f) {
         match = false;
     }
     if (match) {
-        m_pEnder->EndProcessesOfFile(widePath, wideName, f.id);
-        if (m_job.m_bDeleteOnFind) DeleteIfStillJudged(f);
-        int32_t found = m_job.m_findings.Insert({std::move(wideName), std::move(widePath), f.id});
+        // Reported, never ended or deleted: the system's own unmodified files.
+        const bool systemFile =
+            f.hashed && m_pPackageFiles->IsUnmodifiedPackageFile(f.id, f.digest);
+        ScanFileRecord finding{
+            std::move(wideName), std::move(widePath), f.id, systemFile, entry, {}};
+        if (!systemFile) {
+            m_pEnder->EndProcessesOfFile(finding.filePath, finding.fileName, f.id);
+            if (m_job.m_bDeleteOnFind) finding.quarantine = QuarantineIfStillJudged(f, entry);
+        }
+        int32_t found = m_job.m_findings.Insert(std::move(finding));
         Post(WM_SCAN_FOUND, static_cast<uintptr_t>(found));
     }
 }
@@ -572,11 +599,18 @@ bool ScanPipeline::Admit(int fd, dev_t parentDev, bool isRoot, DirRef& dir) {
     if (fstat(fd, &st) != 0) return false;
     dir.dev = st.st_dev;
     dir.ino = st.st_ino;
+    // Stored files are already out of harm's way; judging them again would only move them again.
+    if (IsQuarantineFolder(st)) return false;
     if (isRoot || st.st_dev != parentDev) {
         const DeviceKind kind = KindOf(fd, st.st_dev);
         if (kind.pseudo || (!isRoot && !kind.fixed)) return false;
     }
     return m_visited.emplace(st.st_dev, st.st_ino).second;
+}
+
+bool ScanPipeline::IsQuarantineFolder(const struct stat& st) {
+    if (!m_quarantineId.known) m_quarantineId = m_pQuarantine->FolderId();
+    return FileIdOfStat(st).SameFile(m_quarantineId);
 }
 
 // A file that a link leads onto another file system is read only when that one is a file system
@@ -677,20 +711,19 @@ int ScanPipeline::OpenWalkedDirectory(const DirRef& dir, bool& owned) {
     return at;
 }
 
-// Deletes the judged file only while its directory entry is still the regular file that was
-// fingerprinted: never a file that took its name since, nor what a link (to a file or, on the way
-// down, to a directory) leads to.
-void ScanPipeline::DeleteIfStillJudged(const PendingFile& f) {
-    if (!f.id.known) return;
+// Moves the judged file into quarantine only while its directory entry is still the regular file
+// that was fingerprinted: never a file that took its name since, nor what a link (to a file or,
+// on the way down, to a directory) leads to.
+QuarantineResult ScanPipeline::QuarantineIfStillJudged(const PendingFile& f,
+                                                       const std::u16string& entry) {
+    if (!f.id.known) return {};
     bool owned = false;
     int dirFd = OpenWalkedDirectory(*f.dir, owned);
-    if (dirFd < 0) return;
-    struct stat st;
-    if (fstatat(dirFd, f.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-        FileIdOfStat(st).SameFile(f.id)) {
-        unlinkat(dirFd, f.name.c_str(), 0);
-    }
+    if (dirFd < 0) return {};
+    QuarantineResult result = m_pQuarantine->MoveIn(dirFd, f.name, f.dir->path + f.name, f.id,
+                                                    Utf16ToUtf8(entry), QuarantineOrigin::kScan);
     if (owned) close(dirFd);
+    return result;
 }
 
 bool ScanPipeline::WalkDirectory(const std::shared_ptr<DirRef>& dir, int depth) {

@@ -22,6 +22,7 @@
 #include "platform/file_id.h"
 #include "platform/messages.h"
 #include "scan/md5_lanes.h"
+#include "scan/quarantine.h"
 #include "scan/scan_stores.h"
 #include "store/blacklist.h"
 
@@ -87,10 +88,17 @@ public:
 ProcessEnder& SystemProcessEnder();
 
 class FingerprintCache;
+class PackageFiles;
 
 struct ScanOptions {
     ScanControl* pControl = nullptr;  // none: the scan can't be paused or stopped
     ProcessEnder* pEnder = nullptr;   // none: SystemProcessEnder()
+    // The installed packages' records; none: SystemPackageFiles(). A finding that is an
+    // unmodified package file is reported as a system file and neither ended nor deleted.
+    PackageFiles* pPackageFiles = nullptr;
+    // Where delete-on-find puts found files; its folder is never walked. None: the program's own
+    // (DefaultQuarantineDir()).
+    const Quarantine* pQuarantine = nullptr;
     // Threads that fingerprint ahead of the walk, many files at once each; -1 picks one per
     // core. 0: the walking thread fingerprints each file, one stream, just before judging it.
     int hashThreads = -1;

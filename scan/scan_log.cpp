@@ -11,10 +11,12 @@ namespace tovarek {
 namespace {
 
 constexpr char16_t kVanishedMark[] = u"(已删除)";
+constexpr char16_t kSystemFileMark[] = u"(系统文件，未处理)";
 
 }  // namespace
 
-std::u16string ScanResultLine(const std::u16string& filePath) {
+std::u16string ScanResultLine(const std::u16string& filePath, bool systemFile) {
+    if (systemFile) return filePath + kSystemFileMark;
     struct stat st;
     // lstat: a link that lost its target is still an entry of its own.
     if (lstat(Utf16ToPath(filePath).c_str(), &st) == 0) return filePath;
@@ -27,24 +29,28 @@ std::string ScanLogPath(const std::u16string& moduleDir, int64_t startTime) {
 }
 
 int WriteScanLog(const std::u16string& moduleDir, int64_t startTime,
-                 const std::vector<std::u16string>& lines) {
+                 const std::vector<std::u16string>& lines,
+                 const std::vector<std::u16string>& notes) {
     if (lines.empty()) return 0;
     std::string text;
-    for (const std::u16string& line : lines) {
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::u16string& line = lines[i];
         std::u16string safe = line;
         for (char16_t& c : safe) {
             if (c == u'\n' || c == u'\r') c = u'?';
         }
         // The file name as the bytes the file system holds, whatever the code page; the page's
-        // own mark of a vanished file in the code page.
-        const std::u16string_view mark = kVanishedMark;
-        if (safe.size() >= mark.size() &&
-            safe.compare(safe.size() - mark.size(), mark.size(), mark) == 0) {
-            text += Utf16ToPath(std::u16string_view(safe).substr(0, safe.size() - mark.size()));
-            text += Utf16ToAnsi(mark);
-        } else {
-            text += Utf16ToPath(safe);
+        // own marks in the code page.
+        std::u16string_view mark;
+        for (std::u16string_view m :
+             {std::u16string_view(kVanishedMark), std::u16string_view(kSystemFileMark)}) {
+            if (safe.size() >= m.size() && safe.compare(safe.size() - m.size(), m.size(), m) == 0) {
+                mark = m;
+            }
         }
+        text += Utf16ToPath(std::u16string_view(safe).substr(0, safe.size() - mark.size()));
+        text += Utf16ToAnsi(mark);
+        if (i < notes.size()) text += Utf16ToAnsi(notes[i]);
         text += "\r\n";
     }
     std::string dir = Utf16ToPath(moduleDir) + "log/";

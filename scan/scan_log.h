@@ -10,8 +10,9 @@
 
 namespace tovarek {
 
-// A result line: the path, followed by "(已删除)" when nothing exists at that path now.
-std::u16string ScanResultLine(const std::u16string& filePath);
+// A result line: the path, followed by "(系统文件，未处理)" for a system file (left as it was),
+// else by "(已删除)" when nothing exists at that path now.
+std::u16string ScanResultLine(const std::u16string& filePath, bool systemFile = false);
 
 // moduleDir + "log/sl" + the local start time as "%Y-%m-%d %H_%M_%S" + ".log", as bytes.
 std::string ScanLogPath(const std::u16string& moduleDir, int64_t startTime);
@@ -20,8 +21,10 @@ std::string ScanLogPath(const std::u16string& moduleDir, int64_t startTime);
 // file system holds; no header. The file is created or truncated; "log/" is created when
 // missing. No lines: nothing is written and no folder is made. A line break inside a line is
 // written as '?', so a file name can't forge a line. Returns 0 when written (or nothing to
-// write), -1 when the file could not be created or written.
+// write), -1 when the file could not be created or written. `notes`, when given, holds one text
+// per line (most empty) written right after it in the code page: why a found file stayed.
 int WriteScanLog(const std::u16string& moduleDir, int64_t startTime,
-                 const std::vector<std::u16string>& lines);
+                 const std::vector<std::u16string>& lines,
+                 const std::vector<std::u16string>& notes = {});
 
 }  // namespace tovarek

@@ -17,6 +17,14 @@ bool ScanRecordStore::Find(int32_t sequence, ScanFileRecord& out) const {
     return true;
 }
 
+bool ScanRecordStore::Update(int32_t sequence, const std::function<void(ScanFileRecord&)>& change) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_mapRecords.find(sequence);
+    if (it == m_mapRecords.end()) return false;
+    change(it->second);
+    return true;
+}
+
 size_t ScanRecordStore::Erase(int32_t sequence) {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_mapRecords.erase(sequence);

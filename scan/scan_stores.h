@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/file_id.h"
+#include "scan/quarantine_result.h"
 
 namespace tovarek {
 
@@ -19,6 +20,13 @@ struct ScanFileRecord {
     // Of a finding: the file the scan judged, so that a later deletion can tell it from a file put
     // at the same path since. Unknown for the records of scanned files.
     FileId fileId;
+    // Of a finding: an unmodified file of an installed package, left as it was.
+    bool bSystemFile = false;
+    // Of a finding: the list entry that matched (its fingerprint, or the listed name).
+    std::u16string listedEntry;
+    // Of a finding: what moving its file into quarantine did, when that was tried. A failure
+    // means the file is still in place, and says why.
+    QuarantineResult quarantine;
 };
 
 class ScanRecordStore {
@@ -32,6 +40,8 @@ public:
     int32_t Insert(ScanFileRecord record);
     // Copies the record of `sequence` into `out`; false when there is none.
     bool Find(int32_t sequence, ScanFileRecord& out) const;
+    // Lets `change` alter the record of `sequence` under the lock; false when there is none.
+    bool Update(int32_t sequence, const std::function<void(ScanFileRecord&)>& change);
     // Returns 1 when an entry was erased, else 0.
     size_t Erase(int32_t sequence);
     size_t Size() const;

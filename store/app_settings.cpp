@@ -38,9 +38,8 @@ bool AppSettings::LoadSettings() {
     return read;
 }
 
-bool AppSettings::SeedDefaultScanDir() {
+void AppSettings::SeedDefaultScanDir() {
     defaultScanDirs.push_back(u"/opt/");
-    return true;
 }
 
 int AppSettings::SaveSettings(int autoRunValue, int closeToTrayValue, int autoScanValue,

@@ -22,8 +22,8 @@ public:
     // Autorun from the autostart entry, the three switches from setini. False when the database
     // could not be opened or a switch could not be read (that switch then reads 0).
     bool LoadSettings();
-    // Appends the default scan directory "/opt/". Returns true.
-    bool SeedDefaultScanDir();
+    // Appends the default scan directory "/opt/".
+    void SeedDefaultScanDir();
     // Stores the four values, rewrites the autostart entry and the three setini rows. Returns 0.
     int SaveSettings(int autoRun, int closeToTray, int autoScan, int deleteOnFind);
 

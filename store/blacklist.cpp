@@ -1,6 +1,7 @@
 #include "store/blacklist.h"
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <thread>
@@ -14,12 +15,27 @@
 namespace tovarek {
 namespace {
 
+// The values are bound, so an apostrophe in a name is stored as it stands and never ends a
+// literal. Column order is the table's: md5, name, intro (always empty), size.
+constexpr const char* kInsertSql = "insert into blackmap values(?,?,'',?)";
+// A fingerprint already stored would be refused by the primary key anyway; looking it up first
+// keeps a repeated list cheap without holding the whole table in memory.
+constexpr const char* kStoredSql = "select 1 from blackmap where md5=?";
+
+constexpr int kSqliteTooBig = 18;
+constexpr int kSqliteConstraint = 19;
+
 // A table this long is read by two connections at once, each half on a thread of its own.
 constexpr int64_t kRowsWorthASecondReader = 20000;
 
-// Rows of blackmap, decoded (SQLite hands out UTF-8 whatever the locale; names lower-cased), and
-// an order of them by fingerprint: by the first four units packed into one number, the whole text
-// only where those agree, equal fingerprints in row order.
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+// Rows of blackmap with a well-formed fingerprint, decoded (SQLite hands out UTF-8 whatever the
+// locale; fingerprints normalised, names trimmed and lower-cased), and an order of them by
+// fingerprint: by the first four units packed into one number, the whole text only where those
+// agree, equal fingerprints in row order.
 struct DecodedRows {
     struct Key {
         uint64_t prefix;
@@ -32,10 +48,13 @@ struct DecodedRows {
 };
 
 void ReadRows(Database& db, const std::string& where, DecodedRows& out) {
-    out.rc = QueryRows(db, "select md5, name from blackmap" + where,
-                       [&out](int, const char* const* cells) {
-                           out.md5s.push_back(Utf8ToUtf16(cells[0]));
-                           out.names.push_back(LowerCase(Utf8ToUtf16(cells[1])));
+    out.rc = QueryRows(db, "select * from blackmap" + where + " order by rowid",
+                       [&out](int columns, const char* const* cells) {
+                           if (columns <= 3) return;
+                           std::string md5 = cells[0];
+                           if (!NormalizeListDigest(md5)) return;
+                           out.md5s.push_back(Utf8ToUtf16(md5));
+                           out.names.push_back(LowerCase(Utf8ToUtf16(TrimListValue(cells[1]))));
                        });
     if (out.rc != 0) return;
     out.order.resize(out.md5s.size());
@@ -54,9 +73,10 @@ void ReadRows(Database& db, const std::string& where, DecodedRows& out) {
 }
 
 // Adds the rows of blackmap to `index`, a later row replacing an earlier one with the same
-// fingerprint; the query's result code (the index is left as it was on a failure). The rows are
-// sorted here, so the index is built from its end instead of searched for every row, and a long
-// table is read in two halves at once: 100,000 rows load several times faster.
+// fingerprint; the query's result code (the index is left as it was on a failure). The
+// connection stays open. The rows are sorted here, so the index is built from its end instead of
+// searched for every row, and a long table is read in two halves at once: 100,000 rows load
+// several times faster.
 int ReadBlackmap(Database& db, BlacklistMap& index) {
     std::string last;
     int rc = QueryRows(db, "select max(rowid) from blackmap",
@@ -77,7 +97,6 @@ int ReadBlackmap(Database& db, BlacklistMap& index) {
         }
         rc = low.rc != 0 ? low.rc : high.rc;
     }
-    CloseDatabase(db);
     if (rc != 0) return rc;
     // The halves merged, the lower rows first among equal fingerprints.
     auto a = low.order.begin(), b = high.order.begin();
@@ -101,6 +120,22 @@ void ReloadBlacklist(CoreState& app) {
 
 }  // namespace
 
+std::string TrimListValue(std::string_view value) {
+    while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
+    while (!value.empty() && IsBlank(value.back())) value.remove_suffix(1);
+    return std::string(value);
+}
+
+bool NormalizeListDigest(std::string& digest) {
+    digest = TrimListValue(digest);
+    if (digest.size() != 32) return false;
+    for (char& c : digest) {
+        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    }
+    return true;
+}
+
 int LoadBlacklistReadOnly(BlacklistMap& out) {
     out.clear();
     Database db;
@@ -110,11 +145,10 @@ int LoadBlacklistReadOnly(BlacklistMap& out) {
     return rc;
 }
 
-int GetBlacklist(CoreState& app, BlacklistMap& out) {
+void GetBlacklist(CoreState& app, BlacklistMap& out) {
     // One exchange: an import that marks the index stale during the reload leaves it stale.
     if (app.m_bBlacklistStale.exchange(0)) ReloadBlacklist(app);
     if (&out != &app.m_mapBlacklist) out = app.m_mapBlacklist;
-    return 0;
 }
 
 void GetSharedBlacklist(CoreState& app, std::shared_ptr<const SharedBlacklist>& view) {
@@ -128,6 +162,51 @@ void GetSharedBlacklist(CoreState& app, std::shared_ptr<const SharedBlacklist>& 
     fresh->byMd5 = app.m_mapBlacklist;
     for (const auto& [md5, entry] : fresh->byMd5) fresh->names.insert(entry.name);
     view = std::move(fresh);
+}
+
+BlackmapWriter::BlackmapWriter(Database& db) : m_db(db), m_key(1), m_values(3) {
+    // The mode is taken only when no other connection holds the file, and given back at the end:
+    // a user who may read the database but not write its folder cannot open a file in WAL mode.
+    // A killed program loses nothing; a power loss can undo the commits since the last
+    // checkpoint (the next list adds them again) but never corrupts the table.
+    m_bSwitchedToWal = TrySetJournalMode(db, "wal");
+    if (!m_bSwitchedToWal) return;
+    Execute(db, "PRAGMA synchronous=NORMAL;", false);
+    // Fewer, larger checkpoints (at most 64 MB of log instead of 4 MB): each one waits for the
+    // disk, and a page changed by many commits is written back once.
+    Execute(db, "PRAGMA wal_autocheckpoint=16000;", false);
+    Execute(db, "PRAGMA cache_size=-65536;", false);
+    Execute(db, "PRAGMA mmap_size=268435456;", false);
+}
+
+BlackmapWriter::~BlackmapWriter() {
+    if (!m_bSwitchedToWal) return;
+    // A reader that opened the file meanwhile (the blacklist reload, the settings) holds it only
+    // for moments, so the mode is asked back a few times before the file is left in WAL until
+    // the next import; at most half a second, without SQLite's busy wait or a log line.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        if (TrySetJournalMode(m_db, "delete")) return;
+        usleep(50 * 1000);
+    }
+}
+
+RowOutcome BlackmapWriter::Add(const std::string& md5, const std::string& name,
+                               const std::string& size) {
+    m_key[0] = md5;
+    bool stored = false;
+    if (QueryExists(m_db, kStoredSql, m_key, stored) != 0) return RowOutcome::kFailed;
+    if (stored) return RowOutcome::kRefused;
+    m_values[0] = md5;
+    m_values[1] = name;
+    m_values[2] = size;
+    int added = 0;
+    if (Execute(m_db, kInsertSql, m_values, true, &added) != 0) return RowOutcome::kFailed;
+    if (added > 0) return RowOutcome::kAdded;
+    // Codes with which the table refuses one row for itself; any other failure is the
+    // database's.
+    const int code = m_db.LastStatementCode();
+    return code == kSqliteConstraint || code == kSqliteTooBig ? RowOutcome::kRefused
+                                                              : RowOutcome::kFailed;
 }
 
 }  // namespace tovarek

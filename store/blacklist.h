@@ -6,11 +6,27 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_set>
+#include <vector>
 
 namespace tovarek {
 
 class CoreState;
+class Database;
+
+// The statement that makes the table in a new database file.
+constexpr const char* kCreateBlackmapSql =
+    "create table blackmap(md5 varchar(33) PRIMARY KEY,name varchar(50),intro text,size "
+    "varchar(20));";
+
+// A list value as it is kept: without the white space around it (a pretty-printed list puts line
+// breaks and indentation there).
+std::string TrimListValue(std::string_view value);
+
+// A digest as it is kept: trimmed and lower-cased; false when it is then not 32 hex digits (it
+// could never match a fingerprint).
+bool NormalizeListDigest(std::string& digest);
 
 struct BlacklistEntry {
     std::u16string name;  // lower-cased file name from the list
@@ -23,9 +39,10 @@ struct BlacklistEntry {
 // Keyed by the stored md5 text exactly as stored (case-sensitive, ordered by UTF-16 unit).
 using BlacklistMap = std::map<std::u16string, BlacklistEntry>;
 
-// Reloads the index from blackmap when it is stale, then replaces `out` with a copy of it.
-// Always returns 0. Call on the thread that owns the index (the UI thread).
-int GetBlacklist(CoreState& app, BlacklistMap& out);
+// Reloads the index from blackmap when it is stale, then replaces `out` with a copy of it. Rows
+// are taken by the rule of the import: digest trimmed and lower-cased, a row whose digest is then
+// not 32 hex digits left out. Call on the thread that owns the index (the UI thread).
+void GetBlacklist(CoreState& app, BlacklistMap& out);
 
 // Reads the whole blackmap table of an existing Ravlin.db into `out`, opened read-only, for a
 // one-shot user that must know whether it got a list (the command-line scan). Returns 0, or the
@@ -46,5 +63,32 @@ struct SharedBlacklist {
 // The index only ever grows (table rows are never updated or deleted, a reload never removes
 // an entry), so its size tells whether a view is current. Call on the index's thread.
 void GetSharedBlacklist(CoreState& app, std::shared_ptr<const SharedBlacklist>& view);
+
+enum class RowOutcome {
+    kAdded,
+    kRefused,  // the table refuses this row for itself (already stored, too large)
+    kFailed,   // the database failed; every later row would fail the same way
+};
+
+// Adds list rows to blackmap over one open connection, each row in its own transaction (a refused
+// row must not undo the others). While it lives the file is in WAL mode with synchronous=NORMAL
+// when no other connection holds it, so a commit appends to the log without waiting for the disk;
+// the rollback journal is asked back when it ends. One thread; not copyable.
+class BlackmapWriter {
+public:
+    explicit BlackmapWriter(Database& db);
+    ~BlackmapWriter();
+    BlackmapWriter(const BlackmapWriter&) = delete;
+    BlackmapWriter& operator=(const BlackmapWriter&) = delete;
+
+    // Values in UTF-8, as the list gave them after trimming; the digest already normalized.
+    RowOutcome Add(const std::string& md5, const std::string& name, const std::string& size);
+
+private:
+    Database& m_db;
+    bool m_bSwitchedToWal = false;
+    std::vector<std::string> m_key;
+    std::vector<std::string> m_values;
+};
 
 }  // namespace tovarek

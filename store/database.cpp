@@ -3,14 +3,23 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include "store/blacklist.h"
 #include "store/db_log.h"
 
 namespace tovarek {
+
+struct DatabaseAccess {
+    static Database::Connection& Of(Database& db) { return db.m_conn; }
+};
+
 namespace {
 
+auto& C(Database& db) {
+    return DatabaseAccess::Of(db);
+}
+
 constexpr const char* kCreateStatements[] = {
-    "create table blackmap(md5 varchar(33) PRIMARY KEY,name varchar(50),intro text,size "
-    "varchar(20));",
+    kCreateBlackmapSql,
 };
 
 constexpr int kBusyTimeoutMs = 3000;
@@ -24,7 +33,7 @@ constexpr const char* kTransactStatements[] = {
 // Runs one statement; `errorText` receives SQLite's message (empty on success).
 int RunStatement(Database& db, const char* sql, std::string& errorText) {
     char* error = nullptr;
-    int rc = sqlite3_exec(db.m_db, sql, nullptr, nullptr, &error);
+    int rc = sqlite3_exec(C(db).m_db, sql, nullptr, nullptr, &error);
     errorText = error ? error : "";
     sqlite3_free(error);
     return rc;
@@ -34,20 +43,20 @@ int RunStatement(Database& db, const char* sql, std::string& errorText) {
 int CachedStatement(Database& db, const std::string& sql, sqlite3_stmt** out) {
     *out = nullptr;
     for (int i = 0; i < Database::kStmtCacheSize; ++i) {
-        if (db.m_pStmts[i] && db.m_strStmtSqls[i] == sql) {
-            *out = db.m_pStmts[i];
+        if (C(db).m_pStmts[i] && C(db).m_strStmtSqls[i] == sql) {
+            *out = C(db).m_pStmts[i];
             return SQLITE_OK;
         }
     }
-    int slot = db.m_nNextStmtSlot;
-    db.m_nNextStmtSlot = (slot + 1) % Database::kStmtCacheSize;
-    sqlite3_finalize(db.m_pStmts[slot]);
-    db.m_pStmts[slot] = nullptr;
-    db.m_strStmtSqls[slot].clear();
-    int rc = sqlite3_prepare_v3(db.m_db, sql.c_str(), static_cast<int>(sql.size()),
-                                SQLITE_PREPARE_PERSISTENT, &db.m_pStmts[slot], nullptr);
-    if (rc == SQLITE_OK && db.m_pStmts[slot]) db.m_strStmtSqls[slot] = sql;
-    *out = db.m_pStmts[slot];
+    int slot = C(db).m_nNextStmtSlot;
+    C(db).m_nNextStmtSlot = (slot + 1) % Database::kStmtCacheSize;
+    sqlite3_finalize(C(db).m_pStmts[slot]);
+    C(db).m_pStmts[slot] = nullptr;
+    C(db).m_strStmtSqls[slot].clear();
+    int rc = sqlite3_prepare_v3(C(db).m_db, sql.c_str(), static_cast<int>(sql.size()),
+                                SQLITE_PREPARE_PERSISTENT, &C(db).m_pStmts[slot], nullptr);
+    if (rc == SQLITE_OK && C(db).m_pStmts[slot]) C(db).m_strStmtSqls[slot] = sql;
+    *out = C(db).m_pStmts[slot];
     return rc;
 }
 
@@ -61,7 +70,7 @@ int RunBoundStatement(Database& db, const std::string& sql, const std::vector<st
     errorText.clear();
     sqlite3_stmt* stmt = nullptr;
     int rc = CachedStatement(db, sql, &stmt);
-    if (rc == SQLITE_OK && stmt == nullptr) return db.m_nStatementCode = 0;  // white space only
+    if (rc == SQLITE_OK && stmt == nullptr) return C(db).m_nStatementCode = 0;  // white space only
     for (size_t i = 0; rc == SQLITE_OK && i < params.size(); ++i) {
         rc = sqlite3_bind_text(stmt, static_cast<int>(i + 1), params[i].data(),
                                static_cast<int>(params[i].size()), SQLITE_STATIC);
@@ -72,12 +81,12 @@ int RunBoundStatement(Database& db, const std::string& sql, const std::vector<st
         }
         if (rc == SQLITE_DONE) {
             rc = SQLITE_OK;
-            changes = sqlite3_changes(db.m_db);
+            changes = sqlite3_changes(C(db).m_db);
         }
     }
     if (rc != SQLITE_OK) {
         // The extended code says which constraint; callers and the log want the primary one.
-        errorText = sqlite3_errmsg(db.m_db);
+        errorText = sqlite3_errmsg(C(db).m_db);
         rc &= 0xff;
     }
     if (stmt) {
@@ -85,23 +94,23 @@ int RunBoundStatement(Database& db, const std::string& sql, const std::vector<st
         sqlite3_reset(stmt);
         sqlite3_clear_bindings(stmt);
     }
-    db.m_nStatementCode = rc;
+    C(db).m_nStatementCode = rc;
     return rc;
 }
 
 // Opens the file by its bare name with `flags`; a failure is logged and leaves `db` closed.
 bool OpenFile(Database& db, int flags) {
     CloseDatabase(db);
-    int rc = sqlite3_open_v2(kDatabaseFileName, &db.m_db, flags, nullptr);
+    int rc = sqlite3_open_v2(kDatabaseFileName, &C(db).m_db, flags, nullptr);
     if (rc != 0) {
         LogDbError(std::string("Can't open database: ") +
-                       (db.m_db ? sqlite3_errmsg(db.m_db) : sqlite3_errstr(rc)),
+                       (C(db).m_db ? sqlite3_errmsg(C(db).m_db) : sqlite3_errstr(rc)),
                    true);
-        sqlite3_close(db.m_db);
-        db.m_db = nullptr;
+        sqlite3_close(C(db).m_db);
+        C(db).m_db = nullptr;
         return false;
     }
-    sqlite3_busy_timeout(db.m_db, kBusyTimeoutMs);
+    sqlite3_busy_timeout(C(db).m_db, kBusyTimeoutMs);
     return true;
 }
 
@@ -127,11 +136,11 @@ void OpenDatabaseReadOnly(Database& db) {
 int Transact(Database& db, int kind) {
     if (kind < 0 || kind > 2) return 0;
     if (!db.IsOpen()) return kDbNotOpen;
-    sqlite3_stmt*& stmt = db.m_pTransact[kind];
+    sqlite3_stmt*& stmt = C(db).m_pTransact[kind];
     int rc = SQLITE_OK;
     if (stmt == nullptr) {
-        rc = sqlite3_prepare_v3(db.m_db, kTransactStatements[kind], -1, SQLITE_PREPARE_PERSISTENT,
-                                &stmt, nullptr);
+        rc = sqlite3_prepare_v3(C(db).m_db, kTransactStatements[kind], -1,
+                                SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
     }
     if (rc == SQLITE_OK) {
         rc = sqlite3_step(stmt);
@@ -141,7 +150,7 @@ int Transact(Database& db, int kind) {
         // The primary code, as sqlite3_exec would have returned it.
         rc &= 0xff;
         LogDbError("执行SQL事务出错.错误号：" + std::to_string(rc) + "，错误信息：" +
-                       sqlite3_errmsg(db.m_db) + "\n",
+                       sqlite3_errmsg(C(db).m_db) + "\n",
                    true);
     }
     if (stmt) sqlite3_reset(stmt);
@@ -168,7 +177,7 @@ int ExecuteStatement(Database& db, bool inTransaction, Run statement, int* chang
         if (rc != 0) {
             // SQLite rolls a transaction back itself on some failures (disk full, I/O error);
             // a second rollback would only fail and log a third line.
-            if (!sqlite3_get_autocommit(db.m_db)) Transact(db, 2);
+            if (!sqlite3_get_autocommit(C(db).m_db)) Transact(db, 2);
             changed = 0;
         }
     } else {
@@ -210,7 +219,7 @@ int Query(Database& db, const std::string& sql, QueryTable& table, int& rowCount
     if (!db.IsOpen()) return kDbNotOpen;
     char** cells = nullptr;
     char* error = nullptr;
-    int rc = sqlite3_get_table(db.m_db, sql.c_str(), &cells, &rowCount, &columnCount, &error);
+    int rc = sqlite3_get_table(C(db).m_db, sql.c_str(), &cells, &rowCount, &columnCount, &error);
     if (rc != 0) {
         LogDbError(std::string("执行SQL 出错.") + (error ? error : "") + "\n", true);
         sqlite3_free(error);
@@ -235,7 +244,7 @@ int QueryRows(Database& db, const std::string& sql,
               const std::function<void(int columnCount, const char* const* cells)>& row) {
     if (!db.IsOpen()) return kDbNotOpen;
     sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v2(db.m_db, sql.c_str(), -1, &stmt, nullptr);
+    int rc = sqlite3_prepare_v2(C(db).m_db, sql.c_str(), -1, &stmt, nullptr);
     if (rc == SQLITE_OK && stmt) {
         const int columns = sqlite3_column_count(stmt);
         std::vector<const char*> cells(static_cast<size_t>(columns));
@@ -249,7 +258,7 @@ int QueryRows(Database& db, const std::string& sql,
         if (rc == SQLITE_DONE) rc = SQLITE_OK;
     }
     if (rc != SQLITE_OK) {
-        LogDbError(std::string("执行SQL 出错.") + sqlite3_errmsg(db.m_db) + "\n", true);
+        LogDbError(std::string("执行SQL 出错.") + sqlite3_errmsg(C(db).m_db) + "\n", true);
         rc &= 0xff;
     }
     sqlite3_finalize(stmt);
@@ -279,27 +288,27 @@ bool TrySetJournalMode(Database& db, const char* mode) {
         if (columns > 0 && values[0]) *static_cast<std::string*>(out) = values[0];
         return 0;
     };
-    sqlite3_busy_timeout(db.m_db, 0);
-    int rc = sqlite3_exec(db.m_db, (std::string("PRAGMA journal_mode=") + mode + ";").c_str(), keep,
-                          &result, nullptr);
-    sqlite3_busy_timeout(db.m_db, kBusyTimeoutMs);
+    sqlite3_busy_timeout(C(db).m_db, 0);
+    int rc = sqlite3_exec(C(db).m_db, (std::string("PRAGMA journal_mode=") + mode + ";").c_str(),
+                          keep, &result, nullptr);
+    sqlite3_busy_timeout(C(db).m_db, kBusyTimeoutMs);
     return rc == SQLITE_OK && sqlite3_stricmp(result.c_str(), mode) == 0;
 }
 
 void CloseDatabase(Database& db) {
-    if (db.m_db == nullptr) return;
+    if (C(db).m_db == nullptr) return;
     // A statement left open would keep sqlite3_close from closing the connection.
     for (int i = 0; i < Database::kStmtCacheSize; ++i) {
-        sqlite3_finalize(db.m_pStmts[i]);
-        db.m_pStmts[i] = nullptr;
-        db.m_strStmtSqls[i].clear();
+        sqlite3_finalize(C(db).m_pStmts[i]);
+        C(db).m_pStmts[i] = nullptr;
+        C(db).m_strStmtSqls[i].clear();
     }
-    for (sqlite3_stmt*& stmt : db.m_pTransact) {
+    for (sqlite3_stmt*& stmt : C(db).m_pTransact) {
         sqlite3_finalize(stmt);
         stmt = nullptr;
     }
-    sqlite3_close(db.m_db);
-    db.m_db = nullptr;
+    sqlite3_close(C(db).m_db);
+    C(db).m_db = nullptr;
 }
 
 }  // namespace tovarek

@@ -25,21 +25,29 @@ public:
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
 
-    bool IsOpen() const { return m_db != nullptr; }
-
-    sqlite3* m_db = nullptr;
-    // The last few statements run with bound values, kept compiled for the next run of the same
-    // text (an import runs a look-up and an insert for every record); finalized by CloseDatabase.
-    static constexpr int kStmtCacheSize = 4;
-    sqlite3_stmt* m_pStmts[kStmtCacheSize] = {};
-    std::string m_strStmtSqls[kStmtCacheSize];
-    int m_nNextStmtSlot = 0;
+    bool IsOpen() const { return m_conn.m_db != nullptr; }
     // The primary SQLite code of the last statement run with bound values, as the statement
     // itself ended (inside a transaction Execute returns the commit's code instead).
-    int m_nStatementCode = 0;
-    // "begin", "commit" and "rollback", compiled on first use: an import runs two of them for
-    // every record.
-    sqlite3_stmt* m_pTransact[3] = {nullptr, nullptr, nullptr};
+    int LastStatementCode() const { return m_conn.m_nStatementCode; }
+
+    static constexpr int kStmtCacheSize = 4;
+
+private:
+    friend struct DatabaseAccess;  // the functions below, in database.cpp
+    struct Connection {
+        sqlite3* m_db = nullptr;
+        // The last few statements run with bound values, kept compiled for the next run of the
+        // same text (an import runs a look-up and an insert for every record); finalized by
+        // CloseDatabase.
+        sqlite3_stmt* m_pStmts[kStmtCacheSize] = {};
+        std::string m_strStmtSqls[kStmtCacheSize];
+        int m_nNextStmtSlot = 0;
+        int m_nStatementCode = 0;
+        // "begin", "commit" and "rollback", compiled on first use: an import runs two of them
+        // for every record.
+        sqlite3_stmt* m_pTransact[3] = {nullptr, nullptr, nullptr};
+    };
+    Connection m_conn;
 };
 
 // SQLite's code for "misuse", returned by every operation on a Database whose open failed.

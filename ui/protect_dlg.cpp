@@ -5,12 +5,13 @@
 #include <QPainter>
 #include <QStyle>
 
-#include "ui/ui_state.h"
+#include "platform/code_page.h"
 #include "platform/path_text.h"
-#include "platform/same_file_delete.h"
+#include "scan/quarantine.h"
 #include "ui/show_in_folder.h"
 #include "ui/skin/skin_ui.h"
 #include "ui/ui_resources.h"
+#include "ui/ui_state.h"
 
 namespace tovarek {
 namespace {
@@ -26,8 +27,8 @@ public:
 
 }  // namespace
 
-ProtectDlg::ProtectDlg(UiState& app, MessageSink* mainWnd, QWidget* parent,
-                       ProcessControl* control, ProcessWatch::Clock clock)
+ProtectDlg::ProtectDlg(UiState& app, MessageSink* mainWnd, QWidget* parent, ProcessControl* control,
+                       ProcessWatch::Clock clock)
     : SkinnedWidget(kSkinPage, parent),
       m_app(app),
       m_pMainWnd(mainWnd),
@@ -131,6 +132,7 @@ void ProtectDlg::ToggleSelectAll() {
 }
 
 void ProtectDlg::DeleteSelected() {
+    const Quarantine quarantine;
     int i = 0;
     while (i < m_pHistoryList->count()) {
         QListWidgetItem* item = m_pHistoryList->item(i);
@@ -146,13 +148,22 @@ void ProtectDlg::DeleteSelected() {
         }
         // Only the file that was intercepted: a file put at the same path since (a package
         // update, a clean copy) is not the one that ran. Without a recorded identity nothing is
-        // known about the file, so it stays as well.
+        // known about the file, so it stays as well. The line goes either way, unless the
+        // intercepted file itself could not be put in quarantine: then both stay.
         const ProcessEntry& entry = it->second;
         if (!entry.exePath.empty() && entry.exeId.known) {
             const std::string path =
                 !entry.exePathBytes.empty() ? entry.exePathBytes : Utf16ToPath(entry.exePath);
-            DeleteFileIfSame(path, static_cast<dev_t>(entry.exeId.device),
-                             static_cast<ino_t>(entry.exeId.inode));
+            // Never a file of the system itself, whatever the list said when it was ended.
+            if (!m_watch.Packages().IsUnmodifiedPackageFileAt(path, entry.exeId)) {
+                const QuarantineResult moved =
+                    quarantine.MoveIn(path, entry.exeId, Utf16ToUtf8(entry.listedEntry),
+                                      QuarantineOrigin::kProtectPage);
+                if (moved.Failed()) {
+                    ++i;
+                    continue;
+                }
+            }
         }
         m_watch.EraseHistory(line);
         delete m_pHistoryList->takeItem(i);

@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "ui/ui_state.h"
+#include "platform/code_page.h"
 #include "platform/file_id.h"
 #include "platform/local_time.h"
 #include "platform/path_text.h"
-#include "platform/same_file_delete.h"
 #include "scan/canonical_root.h"
+#include "scan/package_files.h"
 #include "scan/process_table.h"
+#include "scan/quarantine.h"
 #include "scan/scan_log.h"
 #include "scan/scan_message_gate.h"
 #include "scan/scan_summary.h"
@@ -229,6 +231,7 @@ int ScanDlg::StartScan(const ScanRoots& roots) {
     m_pGate = std::make_unique<ScanMessageGate>(this, m_nActiveTag);
     m_pWorker = std::make_unique<UITdScan>(m_app);
     m_pWorker->Options().pEnder = Hooks().pEnder;
+    m_pWorker->Options().pPackageFiles = Hooks().pPackageFiles;
     m_pWorker->PostScanRequest(CanonicalScanRoots(roots), &m_scannedFiles, &m_findings,
                                &m_blacklist, m_pGate.get());
     m_nState = kStateScanning;
@@ -292,8 +295,8 @@ void ScanDlg::RefreshResults(bool reset) {
         m_nLastShown);
     for (const auto& [sequence, record] : records) {
         m_app.m_lstFindings.push_back(record.fileName);
-        auto* item =
-            new QListWidgetItem(QString::fromStdU16String(ScanResultLine(record.filePath)));
+        auto* item = new QListWidgetItem(
+            QString::fromStdU16String(ScanResultLine(record.filePath, record.bSystemFile)));
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Unchecked);
         item->setData(Qt::UserRole, sequence);
@@ -305,10 +308,12 @@ void ScanDlg::RefreshResults(bool reset) {
 
 void ScanDlg::DeleteSelected() {
     ProcessEnder* ender = Hooks().pEnder;
+    PackageFiles& packages = Hooks().pPackageFiles ? *Hooks().pPackageFiles : SystemPackageFiles();
     ProcessTable table;
     uint32_t shellProcessId = 0;
     // One snapshot serves every file of this deletion.
     if (!ender) SnapshotProcesses(table, shellProcessId);
+    const Quarantine quarantine;
     for (int i = 0; i < m_pList->count(); ++i) {
         QListWidgetItem* item = m_pList->item(i);
         if (item->checkState() != Qt::Checked) continue;
@@ -318,8 +323,13 @@ void ScanDlg::DeleteSelected() {
         const std::string path = Utf16ToPath(record.filePath);
         // Only the file the scan found: one put at the same path since (a package update, a clean
         // copy) is not it, and neither are the processes running that one. Without a recorded
-        // identity nothing is known about the file, so it stays as well. The line goes either way.
+        // identity nothing is known about the file, so it stays as well. The line goes either way,
+        // unless the found file itself could not be put in quarantine: then it stays, and so does
+        // its line, and the log says why.
         const FileId& found = record.fileId;
+        // A system file is left, and so is its line: it was not handled. Asked again, as the
+        // file may have become one since the scan.
+        if (record.bSystemFile || packages.IsUnmodifiedPackageFileAt(path, found)) continue;
         if (found.SameFile(FileIdOfPath(path))) {
             // Whatever path a process runs it by, the same file ends with it.
             if (ender) {
@@ -328,8 +338,12 @@ void ScanDlg::DeleteSelected() {
                 TerminateProcessesOfFile(table, shellProcessId, record.filePath, record.fileName,
                                          found);
             }
-            DeleteFileIfSame(path, static_cast<dev_t>(found.device),
-                             static_cast<ino_t>(found.inode));
+            const QuarantineResult moved = quarantine.MoveIn(
+                path, found, Utf16ToUtf8(record.listedEntry), QuarantineOrigin::kScanPage);
+            if (moved.Failed()) {
+                m_findings.Update(sequence, [&](ScanFileRecord& r) { r.quarantine = moved; });
+                continue;
+            }
         }
         m_findings.Erase(sequence);
     }
@@ -344,9 +358,15 @@ void ScanDlg::ShowSummary(bool final) {
     m_txtSummary->SetText(u"%s", summary);
     if (!final) return;
     std::vector<std::u16string> lines;
-    for (int i = 0; i < m_pList->count(); ++i)
-        lines.push_back(m_pList->item(i)->text().toStdU16String());
-    WriteScanLog(m_app.m_strModuleDir, m_tmStart, lines);
+    std::vector<std::u16string> notes;
+    for (int i = 0; i < m_pList->count(); ++i) {
+        QListWidgetItem* item = m_pList->item(i);
+        lines.push_back(item->text().toStdU16String());
+        ScanFileRecord record;
+        const bool known = m_findings.Find(item->data(Qt::UserRole).toInt(), record);
+        notes.push_back(known ? QuarantineFailureNote(record.quarantine.status) : u"");
+    }
+    WriteScanLog(m_app.m_strModuleDir, m_tmStart, lines, notes);
 }
 
 void ScanDlg::OnSize(int w, int h) {

@@ -67,6 +67,7 @@ public:
         std::function<void(ScanRoots&)> quickRoots;
         std::function<void(ScanRoots&)> fullRoots;
         ProcessEnder* pEnder = nullptr;
+        PackageFiles* pPackageFiles = nullptr;
     };
     static void SetTestHooks(TestHooks hooks);
 

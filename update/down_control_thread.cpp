@@ -39,30 +39,27 @@ void DownControlThread::Run() {
 }
 
 void DownControlThread::OnListDownload(uintptr_t, intptr_t) {
-    // Repeated on every cycle as the program always did; libcurl only counts the calls, and
-    // since 7.84 the call is thread-safe.
+    // On every cycle: libcurl only counts the calls, and since 7.84 the call is thread-safe.
     curl_global_init(CURL_GLOBAL_ALL);
     ListTransfer transfer;
     transfer.limits = m_limits;
     transfer.pStop = &m_bStopping;
     transfer.pHandle = curl_easy_init();
-    std::string text = FetchListText(transfer, m_strListUrl);
-    uintptr_t result = 1;
-    if (!text.empty()) {
-        // The text is code page 936 (FetchListText made it so); it is decoded as such, whatever
-        // the locale's code page. Each form is dropped as soon as the next exists, and the wide
-        // text moves into the document, so a list is never held more than twice.
-        std::u16string wide = GbkToWide(text);
-        std::string().swap(text);
-        // A document the import cannot read still counts as a body received; a database that
-        // failed under the import does not.
-        // The worker's own end stops the import after its record in hand.
-        const int imported = m_pImport(m_app, kImportText, std::move(wide), nullptr, &m_bStopping);
-        result = imported == kImportDbFailed || imported == kImportStopped ? 1 : 0;
+    // The worker's own end stops the import after its record in hand.
+    ListCycleReport report = RunListCycle(m_app, transfer, m_strListUrl, m_pImport, &m_bStopping);
+    const uintptr_t result = report.Succeeded() ? 0 : 1;
+    {
+        std::lock_guard lock(m_reportMutex);
+        m_lastReport = std::move(report);
     }
     MessageSink* sink = m_hNotifyWnd.load();
     if (sink) sink->PostMessage(WM_LIST_DOWNLOAD_DONE, result, 0);
     if (transfer.pHandle) curl_easy_cleanup(static_cast<CURL*>(transfer.pHandle));
+}
+
+ListCycleReport DownControlThread::LastReport() const {
+    std::lock_guard lock(m_reportMutex);
+    return m_lastReport;
 }
 
 }  // namespace tovarek

@@ -11,7 +11,10 @@
 #include <string_view>
 #include <thread>
 
+#include <mutex>
+
 #include "platform/messages.h"
+#include "update/list_cycle.h"
 #include "update/list_fetch.h"
 
 namespace tovarek {
@@ -22,8 +25,7 @@ struct ImportOutcome;
 class DownControlThread {
 public:
     // The import a cycle hands its text to; ImportList unless a test puts another in.
-    using Importer = int (*)(CoreState& app, int mode, std::u16string text, ImportOutcome* outcome,
-                             const std::atomic<bool>* stop);
+    using Importer = ListImporter;
 
     explicit DownControlThread(CoreState& app);
     // Asks the loop to end, stops a transfer in progress and waits for the thread.
@@ -38,10 +40,14 @@ public:
     void PostThreadMessage(unsigned message, uintptr_t wParam = 0, intptr_t lParam = 0);
 
     // One cycle on the calling thread; the loop calls it for each WM_LIST_DOWNLOAD. Posts
-    // WM_LIST_DOWNLOAD_DONE to m_hNotifyWnd: wParam 0 when a body was received and handed to the
-    // import (also when the document was unreadable), 1 when nothing usable was received or the
-    // database failed under the import.
+    // WM_LIST_DOWNLOAD_DONE to m_hNotifyWnd: wParam 0 when a signed list was handed to the import
+    // (also when the document was unreadable) or the server answered that the list taken last is
+    // unchanged (304), 1 when nothing usable was received, the list was refused or the database
+    // failed.
     void OnListDownload(uintptr_t wParam, intptr_t lParam);
+
+    // What the last cycle did; any thread, after its WM_LIST_DOWNLOAD_DONE arrived.
+    ListCycleReport LastReport() const;
 
     // Where the result goes; written by the window just before each WM_LIST_DOWNLOAD.
     std::atomic<MessageSink*> m_hNotifyWnd{nullptr};
@@ -57,6 +63,8 @@ private:
     CoreState& m_app;
     MessageQueue m_queue;
     std::atomic<bool> m_bStopping{false};
+    mutable std::mutex m_reportMutex;
+    ListCycleReport m_lastReport;
     std::thread m_thread;
 };
 

@@ -1,6 +1,6 @@
-// Fetching the daily list over plain HTTP with libcurl, and turning the bytes received into the
-// code page 936 text that the import is handed. The functions keep no state of their own and are
-// safe on any thread; a ListTransfer belongs to the one thread that runs it.
+// Fetching the daily list (and its signature) over HTTP or HTTPS with libcurl, and turning the
+// bytes received into the code page 936 text that the import is handed. The functions keep no state
+// of their own and are safe on any thread; a ListTransfer belongs to the one thread that runs it.
 #pragma once
 
 #include <atomic>
@@ -34,8 +34,17 @@ struct ListTransfer {
     void* pHandle = nullptr;  // the libcurl easy handle; made and released by the caller
     std::string strBody;      // every byte the server sent, in arrival order
     TransferLimits limits;
+    size_t nMaxBytes = kMaxListBytes;  // a larger body is refused whole
+    // Sent as If-None-Match and If-Modified-Since when not empty: the validators of the list
+    // taken last, so that an unchanged list is answered 304 without a body.
+    std::string strIfNoneMatch;
+    std::string strIfModifiedSince;
+    // The answer's ETag and Last-Modified (empty when it had none).
+    std::string strEtag;
+    std::string strLastModified;
     long nResponseCode = 0;  // the HTTP status, 0 when no answer came
     int nCurlCode = 0;       // libcurl's result of the transfer (CURLcode)
+    bool bTooLarge = false;  // the body (or its announced length) passed nMaxBytes
     // When given and set (by another thread), the transfer stops at libcurl's next progress call
     // and the cycle ends as a failure: the owner is shutting down.
     const std::atomic<bool>* pStop = nullptr;
@@ -47,6 +56,18 @@ struct ListTransfer {
 // (time-out, dropped connection, more than kMaxListBytes), the URL is not http or https, or the
 // handle is missing. The body is released before this returns; the result holds the only copy.
 std::string FetchListText(ListTransfer& transfer, const std::string& url);
+
+enum class FetchResult { kBody, kNotModified, kTooLarge, kFailed };
+
+// Runs the transfer on transfer.pHandle and moves the body, exactly as received, into `body`.
+// kBody only for a complete, non-empty 200 answer; kNotModified for a 304 (the caller sent
+// validators); kTooLarge past transfer.nMaxBytes; kFailed for everything else (as
+// FetchListText). Certificates are always verified for https, and redirects are not followed.
+FetchResult FetchListBody(ListTransfer& transfer, const std::string& url, std::string& body);
+
+// The list body as the import's code page 936 text: converted from UTF-8 when it is UTF-8 by
+// IsUtf8Text, else unchanged. `body` is released on the way.
+std::string ListBodyToGbk(std::string body);
 
 // libcurl write callback: appends size * count bytes to the std::string `body` points to and
 // returns that count. Past kMaxListBytes it empties the body and returns 0, which aborts the

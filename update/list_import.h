@@ -14,7 +14,7 @@ class XmlDoc;
 
 // What one import did, for callers that report it (the command line); the worker ignores it.
 struct ImportOutcome {
-    bool bParsed = false;    // the document parsed cleanly and the database opened
+    bool bParsedAndOpened = false;  // the document parsed cleanly and the database opened
     bool bDbFailed = false;  // the database failed (see ImportList); the import stopped there
     int nRecords = 0;        // File records with both save and md5 that were reached
     int nRowsAdded = 0;      // of those, rows the table took
@@ -30,8 +30,9 @@ constexpr int kImportStopped = -2;
 
 // Mode 0 (the text moves into the document, so a large list is not copied) or 1 as above; any
 // other mode does nothing. A document that does not parse cleanly changes nothing at all and
-// returns 0. Otherwise each record with a non-empty save and md5 whose fingerprint is not stored
-// yet is inserted in its own transaction; one the table refuses (a duplicate) is skipped. Then
+// returns 0. Values lose the white space around them and the digest is lower-cased; each record
+// with a non-empty save and md5 whose digest is 32 hex digits and not stored yet is inserted in
+// its own transaction; any other (a duplicate, a digest that is no fingerprint) is refused. Then
 // app.m_bBlacklistStale becomes 1 and the list date local time "%Y-%m-%d %H:%M:%S"; returns 0.
 // A failure of the database itself (it cannot be opened, is not a database, is read-only, stays
 // busy past its busy time) stops the import at once: the list date keeps its value, the stale

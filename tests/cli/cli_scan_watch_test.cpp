@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -173,6 +174,103 @@ TEST(CliScan, NamesThatAreNotUtf8AreOpenedAndPrintedByTheirBytes) {
     EXPECT_NE(r.out.find("共扫描2个文件,危险文件1个"), std::string::npos) << r.out;
 }
 
+// Lines of `text`, split at line feeds (the last one ending the text).
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t pos = 0, end; (end = text.find('\n', pos)) != std::string::npos; pos = end + 1)
+        lines.push_back(text.substr(pos, end - pos));
+    return lines;
+}
+
+TEST(CliQuarantine, ScanDeleteMovesInAndListRestoreAndPurgeAnswerForEachItem) {
+    if (!CanUnsharePid()) GTEST_SKIP() << "unshare --pid --fork --mount-proc is refused here";
+    test::TempDir dir(true);
+    const std::string kCli = test::CopyProgramInto(RAVLIN_CLI, dir.path());
+    ASSERT_EQ(mkdir(dir.File("tree").c_str(), 0755), 0);
+    const std::string payload = dir.File("tree/pay\\load\n.bin");
+    test::WriteFile(payload, "abc");
+    test::WriteFile(dir.File("tree/NAMED.EXE"), "anything");
+    MakeList({{"900150983cd24fb0d6963f7d28e17f72", "other.name"},
+              {"00000000000000000000000000000000", "named.exe"}});
+    const std::string err = " 2>" + dir.File("err.txt");
+
+    // No quarantine can be made (a file holds its name): nothing is deleted, and both the
+    // command and the scan log say why.
+    test::WriteFile(dir.File("quarantine"), "in the way");
+    auto blocked = RunCommand(Isolated(kCli + " scan --delete " + dir.File("tree") + err));
+    EXPECT_EQ(blocked.exitCode, 2);
+    EXPECT_TRUE(test::FileExists(payload));
+    EXPECT_TRUE(test::FileExists(dir.File("tree/NAMED.EXE")));
+    EXPECT_NE(test::ReadFile(dir.File("err.txt"))
+                  .find(dir.File("tree/NAMED.EXE") +
+                        ": not moved into the quarantine, left in place: cannot write to the "
+                        "quarantine folder"),
+              std::string::npos)
+        << test::ReadFile(dir.File("err.txt"));
+    EXPECT_NE(ScanLogs(dir).find(dir.File("tree/NAMED.EXE") + "(未隔离：无法写入隔离区)\r\n"),
+              std::string::npos)
+        << ScanLogs(dir);
+    ASSERT_EQ(unlink(dir.File("quarantine").c_str()), 0);
+
+    auto moving = RunCommand(Isolated(kCli + " scan --delete " + dir.File("tree")));
+    EXPECT_EQ(moving.exitCode, 1);
+    EXPECT_FALSE(test::FileExists(payload));
+    EXPECT_FALSE(test::FileExists(dir.File("tree/NAMED.EXE")));
+
+    // One line per item: id, time, size, matched entry, path (escaped as scan prints it).
+    auto list = RunCommand(kCli + " quarantine list");
+    EXPECT_EQ(list.exitCode, 0);
+    std::map<std::string, std::string> idOfPath;
+    for (const std::string& line : SplitLines(list.out)) {
+        std::vector<std::string> fields;
+        for (size_t pos = 0, tab;; pos = tab + 1) {
+            tab = fields.size() < 4 ? line.find('\t', pos) : std::string::npos;
+            fields.push_back(line.substr(pos, tab == std::string::npos ? tab : tab - pos));
+            if (tab == std::string::npos) break;
+        }
+        ASSERT_EQ(fields.size(), 5u) << line;
+        EXPECT_EQ(fields[0].size(), 16u) << line;
+        EXPECT_EQ(fields[1].size(), 19u) << line;  // 2026-01-01 13:00:00
+        idOfPath[fields[4]] = fields[0];
+        if (fields[4] == dir.File("tree/NAMED.EXE")) {
+            EXPECT_EQ(fields[2] + " " + fields[3], "8 named.exe");
+        } else {
+            EXPECT_EQ(fields[4], dir.File("tree/pay\\\\load\\n.bin"));
+            EXPECT_EQ(fields[2] + " " + fields[3], "3 900150983cd24fb0d6963f7d28e17f72");
+        }
+    }
+    ASSERT_EQ(idOfPath.size(), 2u) << list.out;
+    const std::string named = idOfPath[dir.File("tree/NAMED.EXE")];
+
+    test::WriteFile(dir.File("tree/NAMED.EXE"), "newcomer");
+    auto refused = RunCommand(kCli + " quarantine restore " + named + err);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(test::ReadFile(dir.File("err.txt")).find("a file already exists there"),
+              std::string::npos);
+    EXPECT_EQ(test::ReadFile(dir.File("tree/NAMED.EXE")), "newcomer");
+    auto noFolder = RunCommand(kCli + " quarantine restore " + named + " --to " +
+                               dir.File("missing/NAMED.EXE") + err);
+    EXPECT_EQ(noFolder.exitCode, 1);
+    EXPECT_NE(test::ReadFile(dir.File("err.txt")).find("the folder does not exist"),
+              std::string::npos);
+    ASSERT_EQ(unlink(dir.File("tree/NAMED.EXE").c_str()), 0);
+    auto restored = RunCommand(kCli + " quarantine restore " + named);
+    EXPECT_EQ(restored.exitCode, 0);
+    EXPECT_EQ(restored.out, dir.File("tree/NAMED.EXE") + "\n");
+    EXPECT_EQ(test::ReadFile(dir.File("tree/NAMED.EXE")), "anything");
+
+    const std::string other = idOfPath[dir.File("tree/pay\\\\load\\n.bin")];
+    EXPECT_EQ(RunCommand(kCli + " quarantine purge --older-than 1").out, "") << "not a day old";
+    auto purged = RunCommand(kCli + " quarantine purge " + other + " " + named + err);
+    EXPECT_EQ(purged.exitCode, 1) << "the restored item is gone already";
+    EXPECT_EQ(purged.out, other + "\n");
+    EXPECT_EQ(RunCommand(kCli + " quarantine list").out, "");
+    for (const char* bad : {"", " bogus", " purge --older-than x", " purge", " restore",
+                            " restore a b", " restore a --to", " list x"}) {
+        EXPECT_EQ(RunCommand(kCli + " quarantine" + bad + err).exitCode, 2) << bad;
+    }
+}
+
 TEST(CliPs, ListsThisTestWithItsParent) {
     auto ps = RunCommand(std::string(RAVLIN_CLI) + " ps");
     ASSERT_EQ(ps.exitCode, 0);
@@ -203,6 +301,61 @@ TEST(CliWatch, OnePassEndsAListedProgramInsideItsOwnNamespace) {
     strftime(date, sizeof date, "%Y-%m-%d", localtime(&now));
     std::string log = test::ReadFile(dir.File("log/pl" + std::string(date) + ".log"));
     EXPECT_NE(log.find(dir.File("tovarek-test-sleeper")), std::string::npos) << log;
+}
+
+// An unmodified file of an installed package (as a dpkg database of the test's own records it)
+// is reported but never ended or deleted; a copy of it, and a package file that was changed, are
+// handled as any listed file.
+TEST(CliScanWatch, PackageFileIsSparedBesideACopyThatIsHandled) {
+    if (!CanUnsharePid()) GTEST_SKIP() << "unshare --pid --fork --mount-proc is refused here";
+    test::TempDir dir(true);
+    const std::string kCli = test::CopyProgramInto(RAVLIN_CLI, dir.path());
+    const std::string root = dir.File("root");
+    ASSERT_EQ(
+        system(("mkdir -p " + root + "/usr/bin " + root + "/home " + root +
+                "/var/lib/dpkg/info && ln -s usr/bin " + root +
+                "/bin && { cat /bin/sleep; "
+                "printf tovarek-package-test; } >" +
+                root +
+                "/usr/bin/tovarek-tool && chmod "
+                "+x " +
+                root + "/usr/bin/tovarek-tool && cp " + root + "/usr/bin/tovarek-tool " + root +
+                "/home/ && cp " + root + "/usr/bin/tovarek-tool " + root + "/usr/bin/changed-tool")
+                   .c_str()),
+        0);
+    const std::string md5 =
+        RunCommand(kCli + " md5 " + root + "/usr/bin/tovarek-tool").out.substr(0, 32);
+    test::WriteFile(root + "/var/lib/dpkg/status", "Package: tovarek-test\n");
+    // dpkg records bin/ where bin links to usr/bin; changed-tool differs from what it recorded.
+    test::WriteFile(root + "/var/lib/dpkg/info/tovarek-test.md5sums",
+                    md5 +
+                        "  bin/tovarek-tool\n00000000000000000000000000000000  "
+                        "usr/bin/changed-tool\n");
+    MakeList({{md5, "unrelated.name"}});
+
+    auto watch = RunCommand(
+        "unshare --pid --fork --mount-proc sh -c '" + root + "/usr/bin/tovarek-tool 30 & T=$!; " +
+        root + "/home/tovarek-tool 30 & C=$!; sleep 0.3; " + kCli + " watch --dpkg-root " + root +
+        " --once; kill -0 $T && echo tool-alive; wait $C; echo copy-status=$?; kill $T' "
+        "2>/dev/null");
+    EXPECT_NE(watch.out.find("]系统文件，未终止：" + root + "/usr/bin/tovarek-tool\n"),
+              std::string::npos)
+        << watch.out;
+    EXPECT_NE(watch.out.find("]终止进程：tovarek-tool\n"), std::string::npos) << watch.out;
+    EXPECT_NE(watch.out.find("tool-alive\ncopy-status=137\n"), std::string::npos) << watch.out;
+
+    auto scan = RunCommand(Isolated(kCli + " scan --delete --dpkg-root " + root + " " + root +
+                                    "/usr " + root + "/home"));
+    EXPECT_EQ(scan.exitCode, 1);
+    EXPECT_NE(scan.out.find(root + "/usr/bin/tovarek-tool(系统文件，未处理)\n"), std::string::npos)
+        << scan.out;
+    EXPECT_NE(scan.out.find(root + "/usr/bin/changed-tool\n"), std::string::npos) << scan.out;
+    EXPECT_NE(scan.out.find(root + "/home/tovarek-tool\n"), std::string::npos) << scan.out;
+    EXPECT_TRUE(test::FileExists(root + "/usr/bin/tovarek-tool"));
+    EXPECT_FALSE(test::FileExists(root + "/usr/bin/changed-tool"));
+    EXPECT_FALSE(test::FileExists(root + "/home/tovarek-tool"));
+    EXPECT_NE(ScanLogs(dir).find(root + "/usr/bin/tovarek-tool(系统文件，未处理)\r\n"),
+              std::string::npos);
 }
 
 TEST(CliWatch, ACraftedExecutableNameCannotForgeAHistoryLine) {

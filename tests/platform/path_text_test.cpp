@@ -44,12 +44,16 @@ TEST(PathText, EveryByteStringRoundTripsAndInvalidBytesBecomeTheirOwnSurrogates)
 }
 
 TEST(PathText, OutputTextKeepsEscapedBytesInAnyCodePage) {
-    const std::u16string text = PathToUtf16("/opt/\xFF\xE6\x89\xAB");
-    test::ScopedTestEnv testEnv;
-    testEnv.codePage = kCodePageUtf8;
-    EXPECT_EQ(Utf16ToAnsiPath(text), "/opt/\xFF\xE6\x89\xAB");
-    testEnv.codePage = kCodePageGbk;
-    EXPECT_EQ(Utf16ToAnsiPath(text), "/opt/\xFF\xC9\xA8");  // the name's own byte, not '?
+    // The lowest and the highest byte that is never UTF-8 on its own.
+    for (const char* own : {"\xFF", "\x80"}) {
+        const std::u16string text = PathToUtf16(std::string("/opt/") + own + "\xE6\x89\xAB");
+        test::ScopedTestEnv testEnv;
+        testEnv.codePage = kCodePageUtf8;
+        EXPECT_EQ(Utf16ToAnsiPath(text), std::string("/opt/") + own + "\xE6\x89\xAB");
+        testEnv.codePage = kCodePageGbk;
+        // The name's own byte, not '?' nor what the code page makes of U+0080.
+        EXPECT_EQ(Utf16ToAnsiPath(text), std::string("/opt/") + own + "\xC9\xA8");
+    }
 }
 
 }  // namespace

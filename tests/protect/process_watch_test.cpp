@@ -64,6 +64,9 @@ public:
     }
     std::set<uint32_t> ProtectedProcessIds() override { return m_setProtected; }
     FileId OwnExecutable() override { return m_ownId; }
+    PackageFiles& Packages() override {
+        return m_pPackages ? *m_pPackages : ProcessControl::Packages();
+    }
     void Add(uint32_t pid, std::u16string name, std::u16string path, const char* digest) {
         ProcessEntry e;
         e.processId = pid;
@@ -78,6 +81,7 @@ public:
     std::set<uint32_t> m_setProtected{1};
     FileId m_ownId{3, 77, true};
     uint32_t m_nShell = 7;
+    PackageFiles* m_pPackages = nullptr;
     Events& m_events;
 };
 
@@ -157,34 +161,95 @@ TEST_F(WatchTest, RecordsEveryMatchFirstThenEndsInAscendingPid) {
     m_control.Add(10, u"x.bin", u"/opt/a/x.bin", kListedMd5);            // listed by content
     m_control.Add(40, u"process_watch_test", ownUpper, kOwnMd5);         // ourselves
     m_control.Add(45, u"process_watch_test", u"/elsewhere/process_watch_test", kOwnMd5);
+    // Listed in capitals: taken as the fingerprint it names.
     m_control.Add(60, u"upper.bin2", u"/opt/a/u", "abcdefabcdefabcdefabcdefabcdefab");
     m_control.Add(70, u"gone", u"", nullptr);  // unreadable and unlisted
     m_control.Add(80, u"named.exe", u"", nullptr);
     m_control.m_table[80].hasExited = true;  // a zombie is never matched
 
-    EXPECT_TRUE(m_watch.RunProtectionPass());
+    m_watch.RunProtectionPass();
 
     const std::string stamp = "[2026-01-01 13:04:59]终止进程：";
     const std::vector<std::string> expected = {
         "line:" + stamp + "x.bin",
         "line:" + stamp + "named.exe",
         "line:" + stamp + "process_watch_test",
+        "line:" + stamp + "upper.bin2",
         "end:10",
         "end:30",
         "end:45",
+        "end:60",
         "fit:" + stamp + "process_watch_test",
     };
     EXPECT_EQ(m_events.log, expected);
-    EXPECT_EQ(m_app.m_lstInterceptions,
-              (std::list<std::u16string>{u"x.bin", u"named.exe", u"process_watch_test"}));
+    EXPECT_EQ(
+        m_app.m_lstInterceptions,
+        (std::list<std::u16string>{u"x.bin", u"named.exe", u"process_watch_test", u"upper.bin2"}));
     EXPECT_EQ(Log("2026-01-01"),
               "[2026-01-01 13:04:59]/opt/a/x.bin\r\n"
               "[2026-01-01 13:04:59]/opt/a/named.exe\r\n"
-              "[2026-01-01 13:04:59]/elsewhere/process_watch_test\r\n");
-    ASSERT_EQ(m_watch.historyIndex().size(), 3u);
+              "[2026-01-01 13:04:59]/elsewhere/process_watch_test\r\n"
+              "[2026-01-01 13:04:59]/opt/a/u\r\n");
+    ASSERT_EQ(m_watch.historyIndex().size(), 4u);
     const ProcessEntry& kept = m_watch.historyIndex().at(Utf8ToUtf16(stamp) + u"x.bin");
     EXPECT_EQ(kept.exePath, u"/opt/a/x.bin");
     EXPECT_EQ(kept.spareText, Utf8ToUtf16(stamp) + u"x.bin");
+}
+
+// A listed process that runs an unmodified file of an installed package is left running and
+// reported once per run; a copy of that file, and a package file that was changed, are ended.
+TEST_F(WatchTest, UnmodifiedPackageFilesAreReportedOnceAndNeverEnded) {
+    const std::string root = m_dir.File("root");
+    for (const char* d : {"root", "root/usr", "root/usr/bin", "root/home", "root/var",
+                          "root/var/lib", "root/var/lib/dpkg", "root/var/lib/dpkg/info"}) {
+        ASSERT_EQ(mkdir(m_dir.File(d).c_str(), 0755), 0) << d;
+    }
+    // dpkg still records bin/ where bin links to usr/bin.
+    ASSERT_EQ(symlink("usr/bin", (root + "/bin").c_str()), 0);
+    WriteFile(root + "/usr/bin/tool", "tool");
+    WriteFile(root + "/home/tool", "tool");
+    WriteFile(root + "/usr/bin/named.exe", "changed since");
+    WriteFile(root + "/var/lib/dpkg/status", "Package: tool\n");
+    WriteFile(root + "/var/lib/dpkg/info/tool.md5sums",
+              std::string(kListedMd5) + "  bin/tool\n22222222222222222222222222222222  " +
+                  "usr/bin/named.exe\n");
+    PackageFiles packages(root);
+    m_control.m_pPackages = &packages;
+    m_control.Add(10, u"tool", Utf8ToUtf16(root + "/usr/bin/tool"), kListedMd5);
+    m_control.Add(20, u"tool", Utf8ToUtf16(root + "/home/tool"), kListedMd5);
+    m_control.Add(30, u"named.exe", Utf8ToUtf16(root + "/usr/bin/named.exe"), kUnlistedMd5);
+    m_control.m_table[10].exeId = FileIdOfPath(root + "/usr/bin/tool");
+    m_control.m_table[20].exeId = FileIdOfPath(root + "/home/tool");
+    m_control.m_table[30].exeId = FileIdOfPath(root + "/usr/bin/named.exe");
+
+    for (int pass = 0; pass < 3; ++pass) m_watch.RunProtectionPass();
+
+    const std::string stamp = "[2026-01-01 13:04:59]";
+    const std::vector<std::string> onePass = {
+        "line:" + stamp + "终止进程：tool",
+        "line:" + stamp + "终止进程：named.exe",
+        "end:20",
+        "end:30",
+        "fit:" + stamp + "终止进程：named.exe",
+    };
+    std::vector<std::string> expected = {"line:" + stamp + "系统文件，未终止：" + root +
+                                         "/usr/bin/tool"};
+    for (int pass = 0; pass < 3; ++pass) {
+        expected.insert(expected.end(), onePass.begin(), onePass.end());
+    }
+    EXPECT_EQ(m_events.log, expected);
+    EXPECT_EQ(ReadFile(m_dir.File("log/pl2026-01-01.log"))
+                  .find(stamp + "系统文件，未终止：" + root + "/usr/bin/tool\r\n" + stamp + root +
+                        "/home/tool\r\n"),
+              0u);
+    EXPECT_EQ(packages.loads(), 1u);
+
+    // dpkg changed something: the records are read again, and the file is still not ended.
+    WriteFile(root + "/var/lib/dpkg/status", "Package: tool\nPackage: other\n");
+    m_events.log.clear();
+    m_watch.RunProtectionPass();
+    EXPECT_EQ(m_events.log, onePass);
+    EXPECT_EQ(packages.loads(), 2u);
 }
 
 TEST_F(WatchTest, ProtectedProcessesAndTheProgramByAnyPathAreNeverMatched) {

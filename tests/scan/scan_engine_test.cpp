@@ -28,6 +28,7 @@ namespace tovarek {
 namespace {
 
 using test::FileExists;
+using test::InPrivateMounts;
 using test::ListByContent;
 using test::MakeDirs;
 using test::Md5Of;
@@ -43,6 +44,7 @@ struct Scan {
         options.pEnder = &ender;
         options.hashThreads = hashThreads;
         options.ownExecutablePath = "/nonexistent/own-program";
+        options.pQuarantine = &quarantine;
     }
     void Run(const std::vector<std::string>& roots, int deleteOnFind = 0) {
         ScanJob job(scanned, findings, blacklist, &sink, deleteOnFind, options);
@@ -57,6 +59,9 @@ struct Scan {
     FindingStore findings;
     RecordingSink sink{scanned, findings};
     RecordingEnder ender;
+    // Delete-on-find moves files here, in a folder of the test's own.
+    TempDir quarantineHome;
+    Quarantine quarantine{quarantineHome.File("quarantine")};
     ScanOptions options;
     ScanOutcome outcome;
 };
@@ -165,7 +170,7 @@ TEST(ScanEngine, OwnExecutableByAnyOtherPathIsNeverAFindingACopyIs) {
     EXPECT_TRUE(scan.ender.ids[0].SameFile(FileId{st.st_dev, st.st_ino, true}));
 }
 
-TEST(ScanEngine, DeleteOnFindRemovesFoundFilesAfterEndingTheirProcesses) {
+TEST(ScanEngine, DeleteOnFindMovesFoundFilesIntoQuarantineAfterEndingTheirProcesses) {
     for (int deleteOnFind : {0, 1}) {
         SCOPED_TRACE(deleteOnFind);
         TempDir dir;
@@ -174,6 +179,7 @@ TEST(ScanEngine, DeleteOnFindRemovesFoundFilesAfterEndingTheirProcesses) {
         WriteFile(dir.File("a/keep.txt"), "fine");
         Scan scan;
         ListByContent(scan.blacklist, dir.File("a/evil\xff.bin"));
+        const std::string md5 = Md5Of(dir.File("a/evil\xff.bin"));
         bool existedWhenEnded = false;
         scan.ender.onCall = [&](const std::string&) {
             existedWhenEnded = FileExists(dir.File("a/evil\xff.bin"));
@@ -183,7 +189,48 @@ TEST(ScanEngine, DeleteOnFindRemovesFoundFilesAfterEndingTheirProcesses) {
         EXPECT_TRUE(existedWhenEnded);
         EXPECT_EQ(FileExists(dir.File("a/evil\xff.bin")), deleteOnFind == 0);
         EXPECT_TRUE(FileExists(dir.File("a/keep.txt")));
+        ScanFileRecord finding;
+        ASSERT_TRUE(scan.findings.Find(1, finding));
+        EXPECT_EQ(finding.listedEntry, Utf8ToUtf16(md5));
+        EXPECT_EQ(finding.quarantine.status,
+                  deleteOnFind ? QuarantineStatus::kMoved : QuarantineStatus::kNotJudged);
+        std::vector<QuarantineRecord> items;
+        ASSERT_EQ(scan.quarantine.List(items), 0);
+        ASSERT_EQ(items.size(), static_cast<size_t>(deleteOnFind));
+        if (deleteOnFind) {
+            EXPECT_EQ(items[0].pathBytes, dir.File("a/evil\xff.bin"));
+            EXPECT_EQ(items[0].listedEntry, md5);
+            EXPECT_EQ(items[0].md5, md5);
+            EXPECT_EQ(items[0].origin, QuarantineOrigin::kScan);
+        }
     }
+}
+
+// Stored files are judged once: a scan over the folder that holds the quarantine, or of the
+// quarantine itself, never reads them (they would be found and moved again, or deleted).
+TEST(ScanEngine, TheQuarantineFolderIsNeverWalked) {
+    TempDir dir;
+    MakeDirs(dir.File("tree/a"));
+    WriteFile(dir.File("tree/a/evil.bin"), "evil payload");
+    WriteFile(dir.File("tree/evil2.bin"), "evil payload");
+    Scan first;
+    first.quarantine = Quarantine(dir.File("tree/quarantine"));
+    ListByContent(first.blacklist, dir.File("tree/evil2.bin"));
+    first.Run({dir.File("tree/")}, 1);
+    ASSERT_EQ(first.findings.Size(), 2u);
+    std::vector<QuarantineRecord> items;
+    ASSERT_EQ(first.quarantine.List(items), 0);
+    ASSERT_EQ(items.size(), 2u);
+
+    WriteFile(dir.File("tree/clean.txt"), "clean");
+    Scan again;
+    again.quarantine = first.quarantine;
+    again.blacklist = first.blacklist;
+    again.Run({dir.File("tree/"), dir.File("tree/quarantine/")}, 1);
+    EXPECT_EQ(again.Scanned(), std::vector<std::string>{dir.File("tree/clean.txt")});
+    EXPECT_EQ(again.findings.Size(), 0u);
+    ASSERT_EQ(again.quarantine.List(items), 0);
+    EXPECT_EQ(items.size(), 2u);
 }
 
 // Lists a directory the way the walk must: entries in the order the file system gives them,
@@ -588,32 +635,6 @@ TEST(ScanEngine, SubtreesTooDeepToWalkAreSkippedAndCounted) {
               Sorted({"level10.bin", "level1023.bin", "level1024.bin", "level50.bin"}));
     EXPECT_EQ(scan.outcome.tooDeepSubtrees, 2u);
     EXPECT_TRUE(scan.outcome.refusedRoots.empty());
-}
-
-// Runs `body` in a child process with a private mount namespace and returns what it returned;
-// "SKIP: ..." when no namespace can be made here.
-std::string InPrivateMounts(const std::function<std::string()>& body) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) return "SKIP: no pipe";
-    pid_t child = fork();
-    if (child == 0) {
-        close(pipeFds[0]);
-        std::string out;
-        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
-            out = "SKIP: unshare(CLONE_NEWNS) refused";
-        else
-            out = body();
-        ssize_t written = write(pipeFds[1], out.data(), out.size());
-        _exit(written == static_cast<ssize_t>(out.size()) ? 0 : 1);
-    }
-    close(pipeFds[1]);
-    std::string out;
-    char buffer[4096];
-    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, n);
-    close(pipeFds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return out;
 }
 
 std::string DevText(const std::string& path) {

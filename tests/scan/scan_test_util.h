@@ -3,7 +3,11 @@
 // calls, and a list built from real files.
 #pragma once
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -102,6 +106,32 @@ inline void MakeDirs(const std::string& path) {
     for (size_t i = 1; i <= path.size(); ++i) {
         if (i == path.size() || path[i] == '/') mkdir(path.substr(0, i).c_str(), 0755);
     }
+}
+
+// Runs `body` in a child process with a private mount namespace and returns what it returned;
+// "SKIP: ..." when no namespace can be made here.
+inline std::string InPrivateMounts(const std::function<std::string()>& body) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) return "SKIP: no pipe";
+    pid_t child = fork();
+    if (child == 0) {
+        close(pipeFds[0]);
+        std::string out;
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
+            out = "SKIP: unshare(CLONE_NEWNS) refused";
+        else
+            out = body();
+        ssize_t written = write(pipeFds[1], out.data(), out.size());
+        _exit(written == static_cast<ssize_t>(out.size()) ? 0 : 1);
+    }
+    close(pipeFds[1]);
+    std::string out;
+    char buffer[4096];
+    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, n);
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return out;
 }
 
 }  // namespace tovarek::test

@@ -13,6 +13,8 @@
 namespace tovarek {
 namespace {
 
+constexpr const char* kA = "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa";
+
 class BlacklistTest : public test::StoreTest {
 protected:
     void Insert(const std::string& md5, const std::string& name) {
@@ -25,18 +27,21 @@ protected:
     CoreState m_app;
 };
 
-TEST_F(BlacklistTest, ReloadsOnlyWhenStaleAndKeepsKeysAsStored) {
+TEST_F(BlacklistTest, ReloadsOnlyWhenStaleAndTakesRowsByTheImportsRule) {
     Insert("44d88612fea8a8f36de82e1278abb02f", "EICAR.COM");
-    Insert("44D88612FEA8A8F36DE82E1278ABB02F", "Upper.Exe");
+    // Stored before the import trimmed and lower-cased: read as the fingerprint it names.
+    Insert(" 0123456789ABCDEF0123456789abcdef\n ", " Upper.Exe\n");
+    Insert("44d88612fea8a8f36de82e1278abb02", "short.exe");
+    Insert("44d88612fea8a8f36de82e1278abb02g", "nothex.exe");
     m_app.m_bBlacklistStale = 1;
     BlacklistMap copy;
     copy[u"old"] = BlacklistEntry{};
-    EXPECT_EQ(GetBlacklist(m_app, copy), 0);
+    GetBlacklist(m_app, copy);
     EXPECT_EQ(m_app.m_bBlacklistStale.load(), 0);
-    ASSERT_EQ(copy.size(), 2u);  // the caller's old entry is gone
+    ASSERT_EQ(copy.size(), 2u);  // the caller's old entry is gone, so are the two non-digests
     EXPECT_EQ(copy[u"44d88612fea8a8f36de82e1278abb02f"].name, u"eicar.com");
-    EXPECT_EQ(copy[u"44D88612FEA8A8F36DE82E1278ABB02F"].name, u"upper.exe");
-    EXPECT_EQ(copy.begin()->first, u"44D88612FEA8A8F36DE82E1278ABB02F");  // ordinal order
+    EXPECT_EQ(copy[u"0123456789abcdef0123456789abcdef"].name, u"upper.exe");
+    EXPECT_EQ(copy.begin()->first, u"0123456789abcdef0123456789abcdef");  // ordinal order
 
     // Not stale: the table is not read again.
     Insert("00000000000000000000000000000001", "late.exe");
@@ -51,7 +56,7 @@ TEST_F(BlacklistTest, ReloadsOnlyWhenStaleAndKeepsKeysAsStored) {
 }
 
 TEST_F(BlacklistTest, FailedQueryKeepsTheIndexAndMarksItFresh) {
-    Insert("aa", "a.exe");
+    Insert(kA, "a.exe");
     m_app.m_bBlacklistStale = 1;
     BlacklistMap copy;
     GetBlacklist(m_app, copy);
@@ -69,7 +74,7 @@ TEST_F(BlacklistTest, FailedQueryKeepsTheIndexAndMarksItFresh) {
 }
 
 TEST_F(BlacklistTest, AnImportThatMarksTheIndexStaleDuringAReloadIsNotLost) {
-    Insert("aa", "a.exe");
+    Insert(kA, "a.exe");
     m_app.m_bBlacklistStale = 1;
     // Another connection holds the file, so the reload waits on its busy timeout meanwhile.
     Database holder;
@@ -92,10 +97,10 @@ TEST_F(BlacklistTest, ReadOnlyLoadReportsFailureAndNeverCreatesTheFile) {
     EXPECT_NE(LoadBlacklistReadOnly(list), 0);
     EXPECT_TRUE(list.empty());
     EXPECT_FALSE(test::FileExists(kDatabaseFileName));
-    Insert("aa", "A.exe");
+    Insert(kA, "A.exe");
     EXPECT_EQ(LoadBlacklistReadOnly(list), 0);
     ASSERT_EQ(list.size(), 1u);
-    EXPECT_EQ(list[u"aa"].name, u"a.exe");
+    EXPECT_EQ(list[u"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"].name, u"a.exe");
 }
 
 // A long table is read in two halves by two connections. Every row arrives, in key order, and
@@ -143,7 +148,7 @@ TEST_F(BlacklistTest, ALongTableReadInHalvesKeepsEveryRowAndTheLastOfEqualFinger
 }
 
 TEST_F(BlacklistTest, PassingTheIndexItselfLeavesItWhole) {
-    Insert("aa", "a.exe");
+    Insert(kA, "a.exe");
     m_app.m_bBlacklistStale = 1;
     GetBlacklist(m_app, m_app.m_mapBlacklist);
     EXPECT_EQ(m_app.m_mapBlacklist.size(), 1u);

@@ -15,7 +15,7 @@
 
 #include "platform/file_id.h"
 #include "platform/local_time.h"
-#include "platform/same_file_delete.h"
+#include "scan/quarantine.h"
 #include "tests/ui/page_env.h"
 #include "tests/ui/test_ui_env.h"
 #include "ui/protect_dlg.h"
@@ -310,26 +310,33 @@ TEST_F(ProtectPageTest, DeleteRemovesCheckedLinesButOnlyTheInterceptedFiles) {
     EXPECT_EQ(list->count(), 2);
 }
 
-TEST(SameFileDelete, OnlyTheRecordedRegularFileGoes) {
-    test::TempDir dir;
-    const std::string file = dir.File("f");
-    WriteFile(file, "x");
-    struct stat st;
-    ASSERT_EQ(stat(file.c_str(), &st), 0);
-    // A link to the very file, a folder and a missing path are never removed.
-    ASSERT_EQ(symlink(file.c_str(), dir.File("link").c_str()), 0);
-    EXPECT_FALSE(DeleteFileIfSame(dir.File("link"), st.st_dev, st.st_ino));
-    EXPECT_TRUE(FileExists(dir.File("link")));
-    ASSERT_EQ(mkdir(dir.File("d").c_str(), 0755), 0);
-    struct stat dst;
-    ASSERT_EQ(stat(dir.File("d").c_str(), &dst), 0);
-    EXPECT_FALSE(DeleteFileIfSame(dir.File("d"), dst.st_dev, dst.st_ino));
-    EXPECT_FALSE(DeleteFileIfSame(dir.File("missing"), st.st_dev, st.st_ino));
-    EXPECT_FALSE(DeleteFileIfSame("", st.st_dev, st.st_ino));
-    EXPECT_FALSE(DeleteFileIfSame(file, st.st_dev, st.st_ino + 1));
-    EXPECT_TRUE(FileExists(file));
-    EXPECT_TRUE(DeleteFileIfSame(file, st.st_dev, st.st_ino));
-    EXPECT_FALSE(FileExists(file));
+TEST_F(ProtectPageTest, AnInterceptedFileThatCannotBeQuarantinedKeepsItsLine) {
+    env.ListFile(kListedMd5, "other.bin");
+    WriteFile(env.dir.File("held"), "held");
+    control.Add(20, u"held.bin", Path("held"));
+    control.listedByContent = {20};
+    ProtectDlg page(env.app, &env.mainWnd, nullptr, &control, [this] { return now; });
+    page.OnTimer(0);
+    QListWidget* list = page.historyList();
+    ASSERT_EQ(list->count(), 1);
+    list->item(0)->setCheckState(Qt::Checked);
+    // A file holds the quarantine's name: nothing can be moved in, so nothing is deleted.
+    WriteFile(env.dir.File("quarantine"), "in the way");
+    page.OnUiClick(5);
+    EXPECT_EQ(list->count(), 1);
+    EXPECT_EQ(list->item(0)->checkState(), Qt::Checked);
+    EXPECT_TRUE(FileExists(env.dir.File("held")));
+
+    ASSERT_EQ(unlink(env.dir.File("quarantine").c_str()), 0);
+    page.OnUiClick(5);
+    EXPECT_EQ(list->count(), 0);
+    EXPECT_FALSE(FileExists(env.dir.File("held")));
+    std::vector<QuarantineRecord> items;
+    ASSERT_EQ(Quarantine(env.dir.File("quarantine")).List(items), 0);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].pathBytes, env.dir.File("held"));
+    EXPECT_EQ(items[0].listedEntry, kListedMd5);
+    EXPECT_EQ(items[0].origin, QuarantineOrigin::kProtectPage);
 }
 
 TEST(LinuxProcessControlIdentity, IsTheRunningExecutable) {

@@ -25,6 +25,9 @@
 #include "app/ravlin_app.h"
 #include "platform/code_page.h"
 #include "platform/module_info.h"
+#include "scan/file_fingerprint.h"
+#include "scan/package_files.h"
+#include "scan/quarantine.h"
 #include "scan/scan_log.h"
 #include "store/app_settings.h"
 #include "store/database.h"
@@ -509,6 +512,78 @@ TEST_F(ScanPageTest, DeleteTakesOnlyTheFilesTheScanFound) {
     EXPECT_FALSE(test::FileExists(unchanged));
     EXPECT_EQ(m_ender.Calls().size(), endedBefore + 1);
     EXPECT_EQ(m_ender.Calls().back(), unchanged) << "nothing running the clean copy is ended";
+}
+
+// A file of an installed package, unchanged, is shown as a system file and neither ended nor
+// deleted, not on finding and not by "删除所选"; one that became such a file after the scan is
+// asked about again before it would be deleted. A copy is handled as any finding.
+TEST_F(ScanPageTest, SystemFilesAreShownAndNeverDeleted) {
+    const std::string tool = Put("quick/usr/bin/tool", "found");
+    const std::string later = Put("quick/usr/bin/later", "found");
+    const std::string copy = Put("quick/home/tool", "found");
+    const std::string admin = m_dir.File("dpkg");
+    Put("dpkg/status", "1");
+    char md5[33];
+    ASSERT_TRUE(ComputeFileMd5(tool.c_str(), md5));
+    Put("dpkg/info/tool.md5sums", std::string(md5) + "  usr/bin/tool\n");
+    PackageFiles packages(Real(m_dir.File("quick")), admin);
+    ScanDlg::TestHooks hooks;
+    hooks.quickRoots = [this](ScanRoots& r) { r.push_back(Utf8ToUtf16(m_strQuickRoot)); };
+    hooks.pEnder = &m_ender;
+    hooks.pPackageFiles = &packages;
+    ScanDlg::SetTestHooks(hooks);
+    List({{md5, "nothing.listed"}});
+    ScanDlg& page = Page();
+    page.OnUiClick(0);
+    ASSERT_TRUE(WaitFinished());
+    std::set<std::string> lines;
+    for (int i = 0; i < page.ResultList()->count(); ++i)
+        lines.insert(page.ResultList()->item(i)->text().toStdString());
+    EXPECT_EQ(lines, (std::set<std::string>{tool + "(系统文件，未处理)", later, copy}));
+    const std::vector<std::string> ended = m_ender.Calls();
+    EXPECT_EQ(std::set<std::string>(ended.begin(), ended.end()),
+              (std::set<std::string>{later, copy}));
+
+    // dpkg installs `later` meanwhile: its status file changes.
+    Put("dpkg/info/later.md5sums", std::string(md5) + "  usr/bin/later\n");
+    Put("dpkg/status", "22");
+    const size_t endedBefore = m_ender.Calls().size();
+    page.OnUiClick(4);
+    page.OnUiClick(5);
+    EXPECT_TRUE(test::FileExists(tool));
+    EXPECT_TRUE(test::FileExists(later));
+    EXPECT_FALSE(test::FileExists(copy));
+    EXPECT_EQ(m_ender.Calls().size(), endedBefore + 1);
+    EXPECT_EQ(page.ResultList()->count(), 2) << "the lines of what was left stay";
+    EXPECT_NE(Log().find(tool + "(系统文件，未处理)\r\n"), std::string::npos) << Log();
+}
+
+TEST_F(ScanPageTest, AFileThatCannotBeQuarantinedKeepsItsLineAndTheLogSaysWhy) {
+    const std::string found = Put("quick/evil.exe");
+    List({{"00000000000000000000000000000001", "evil.exe"}});
+    ScanDlg& page = Page();
+    page.OnUiClick(0);
+    ASSERT_TRUE(WaitFinished());
+    ASSERT_EQ(page.ResultList()->count(), 1);
+    // A file holds the quarantine's name: nothing can be moved in, so nothing is deleted.
+    test::WriteFile(m_dir.File("quarantine"), "in the way");
+    page.ResultList()->item(0)->setCheckState(Qt::Checked);
+    page.OnUiClick(5);
+    EXPECT_EQ(Lines(page.ResultList()), std::vector<std::string>{found});
+    EXPECT_TRUE(test::FileExists(found));
+    EXPECT_EQ(Log(), found + "(未隔离：无法写入隔离区)\r\n");
+
+    ASSERT_EQ(unlink(m_dir.File("quarantine").c_str()), 0);
+    page.ResultList()->item(0)->setCheckState(Qt::Checked);
+    page.OnUiClick(5);
+    EXPECT_EQ(page.ResultList()->count(), 0);
+    EXPECT_FALSE(test::FileExists(found));
+    std::vector<QuarantineRecord> items;
+    ASSERT_EQ(Quarantine(m_dir.File("quarantine")).List(items), 0);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].pathBytes, found);
+    EXPECT_EQ(items[0].listedEntry, "evil.exe");
+    EXPECT_EQ(items[0].origin, QuarantineOrigin::kScanPage);
 }
 
 TEST_F(ScanPageTest, CleanScanWritesNoLogAndEmptyRootsAreRefused) {

@@ -10,8 +10,10 @@
 
 #include "store/core_state.h"
 #include "store/database.h"
+#include "store/list_state.h"
 #include "tests/store/store_fixture.h"
 #include "tests/support/limited_child.h"
+#include "tests/support/list_signing.h"
 #include "tests/update/http_test_server.h"
 #include "update/list_import.h"
 
@@ -45,7 +47,7 @@ private:
 
 // One whole cycle of a fresh worker against `url`, started as the window starts it: the wParam
 // of its WM_LIST_DOWNLOAD_DONE, or -1 when the worker did not start or did not answer in time.
-long RunCycle(CoreState& app, const std::string& url) {
+long RunCycle(CoreState& app, const std::string& url, ListCycleReport* report = nullptr) {
     RecordingSink sink;
     DownControlThread worker(app);
     worker.m_strListUrl = url;
@@ -53,7 +55,17 @@ long RunCycle(CoreState& app, const std::string& url) {
     if (!worker.CreateThread()) return -1;
     worker.PostThreadMessage(WM_LIST_DOWNLOAD);
     Message m = sink.Next(60s);
+    if (report) *report = worker.LastReport();
     return m.message == WM_LIST_DOWNLOAD_DONE ? static_cast<long>(m.wParam) : -1;
+}
+
+// Serves `response` at `path` and its signature by the build's key beside it.
+void AddSigned(HttpTestServer& server, const std::string& path, const CannedResponse& response,
+               uint64_t serial = 1) {
+    server.Add(path, response);
+    const std::string signature = test::SignListBytes(response.body, test::ListComment(serial));
+    ASSERT_FALSE(signature.empty());
+    server.Add(path + ".minisig", CannedResponse{200, "text/plain", signature});
 }
 
 // Stands in for the import where only the handed-over text matters.
@@ -75,9 +87,11 @@ std::vector<std::u16string> TakeImported() {
     return out;
 }
 
-class WorkerTest : public ::testing::Test {
+class WorkerTest : public test::StoreTest {
 protected:
     void SetUp() override {
+        test::StoreTest::SetUp();
+        if (!test::BuildKeyTrusted()) GTEST_SKIP() << "this build trusts other list keys";
         TakeImported();
         ASSERT_TRUE(m_server.Start()) << m_server.error();
     }
@@ -99,7 +113,7 @@ protected:
 };
 
 TEST_F(WorkerTest, EachStartMessageIsOneCycleWithOneResultInOrder) {
-    m_server.Add("/list", CannedResponse{200, "text/xml", "<list/>"});
+    AddSigned(m_server, "/list", CannedResponse{200, "text/xml", "<list/>"});
     m_server.Add("/list", CannedResponse{404, "text/html", "<html>gone</html>"});
     auto worker = MakeWorker("/list");
     worker->PostThreadMessage(WM_LIST_DOWNLOAD);
@@ -134,7 +148,7 @@ TEST_F(WorkerTest, WhatTheImportIsHanded) {
         {"/error-page", {404, "text/html", "<html><body>404</body></html>"}, 1, {}},
         {"/silent", {200, "text/xml", "", true}, 1, {}},
     };
-    for (const Case& c : cases) m_server.Add(c.path, c.response);
+    for (const Case& c : cases) AddSigned(m_server, c.path, c.response);
     for (const Case& c : cases) {
         auto worker = MakeWorker(c.path);
         worker->PostThreadMessage(WM_LIST_DOWNLOAD);
@@ -176,7 +190,13 @@ TEST_F(WorkerTest, EndlessBodyFailsTheCycleWithinBoundedMemory) {
     EXPECT_EQ(outcome.exitCode, 0) << outcome.Describe();
 }
 
-class WorkerImportTest : public test::StoreTest {};
+class WorkerImportTest : public test::StoreTest {
+protected:
+    void SetUp() override {
+        test::StoreTest::SetUp();
+        if (!test::BuildKeyTrusted()) GTEST_SKIP() << "this build trusts other list keys";
+    }
+};
 
 TEST_F(WorkerImportTest, DownloadedListReachesTheTable) {
     HttpTestServer server;
@@ -185,8 +205,8 @@ TEST_F(WorkerImportTest, DownloadedListReachesTheTable) {
         "<File><save>eicar.com</save><md5>44d88612fea8a8f36de82e1278abb02f</md5><size>68</size>"
         "</File><File><save>\xE7\x97\x85\xE6\xAF\x92.exe</save>"
         "<md5>0123456789abcdef0123456789abcdef</md5><size>1</size></File></list>";
-    server.Add("/ravlin/list/curdaylist.xml", CannedResponse{200, "text/xml", list});
-    server.Add("/broken", CannedResponse{200, "text/xml", "<list><File></list>"});
+    AddSigned(server, "/ravlin/list/curdaylist.xml", CannedResponse{200, "text/xml", list});
+    AddSigned(server, "/broken", CannedResponse{200, "text/xml", "<list><File></list>"});
     ASSERT_TRUE(server.Start()) << server.error();
 
     CoreState app;
@@ -227,6 +247,25 @@ TEST_F(WorkerImportTest, ListJustUnderTheCapIsImportedWithinBoundedMemory) {
         "<size>1</size></File></list>";
     list.blankPadding = kMaxListBytes - 1 - list.body.size() - list.tail.size();
     server.Add("/near-cap", list);
+    {
+        // Signed as served, written piece by piece: this process never holds the whole list.
+        test::TempDir signing;
+        const std::string path = signing.File("near-cap");
+        FILE* f = fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        fwrite(list.body.data(), 1, list.body.size(), f);
+        const std::string blanks(1 << 16, ' ');
+        for (size_t left = list.blankPadding; left > 0;) {
+            size_t n = std::min(left, blanks.size());
+            fwrite(blanks.data(), 1, n, f);
+            left -= n;
+        }
+        fwrite(list.tail.data(), 1, list.tail.size(), f);
+        fclose(f);
+        ASSERT_TRUE(test::SignListFile(path, test::ListComment(1)));
+        server.Add("/near-cap.minisig",
+                   CannedResponse{200, "text/plain", test::ReadFile(path + ".minisig")});
+    }
     ASSERT_TRUE(server.Start()) << server.error();
     std::string url = server.Url("/near-cap");
     test::ChildOutcome outcome = test::RunLimited(512u << 20, 60, [&] {
@@ -239,6 +278,104 @@ TEST_F(WorkerImportTest, ListJustUnderTheCapIsImportedWithinBoundedMemory) {
     });
     EXPECT_EQ(outcome.signal, 0) << outcome.Describe();
     EXPECT_EQ(outcome.exitCode, 0) << outcome.Describe();
+}
+
+// An unchanged list costs a conditional request and a 304: a successful cycle that imports
+// nothing and fetches no signature.
+TEST_F(WorkerImportTest, UnchangedListIsAskedForConditionally) {
+    HttpTestServer server;
+    const std::string list =
+        "<list><File><save>a.exe</save><md5>44d88612fea8a8f36de82e1278abb02f</md5></File></list>";
+    CannedResponse first{200, "text/xml", list};
+    first.extraHeaders = "ETag: \"v1\"\r\nLast-Modified: Tue, 01 Dec 2026 00:00:00 GMT\r\n";
+    AddSigned(server, "/l.xml", first, 7);
+    server.Add("/l.xml", CannedResponse{304, "text/xml", ""});
+    ASSERT_TRUE(server.Start()) << server.error();
+
+    CoreState app;
+    ListCycleReport report;
+    ASSERT_EQ(RunCycle(app, server.Url("/l.xml"), &report), 0);
+    EXPECT_EQ(report.kind, ListCycleReport::kImported);
+    EXPECT_EQ(server.LastRequestHead("/l.xml").find("If-None-Match"), std::string::npos);
+    {
+        Database db;
+        OpenDatabase(db);
+        ListState state;
+        ASSERT_EQ(ReadListState(db, state), 0);
+        EXPECT_EQ(state.lastSerial, 7u);
+        EXPECT_EQ(state.strEtag, "\"v1\"");
+    }
+
+    app.m_bBlacklistStale.store(0);
+    app.SetListDate(u"before");
+    EXPECT_EQ(RunCycle(app, server.Url("/l.xml"), &report), 0);
+    EXPECT_EQ(report.kind, ListCycleReport::kNotModified);
+    const std::string head = server.LastRequestHead("/l.xml");
+    EXPECT_NE(head.find("If-None-Match: \"v1\"\r\n"), std::string::npos) << head;
+    EXPECT_NE(head.find("If-Modified-Since: Tue, 01 Dec 2026 00:00:00 GMT\r\n"), std::string::npos)
+        << head;
+    EXPECT_EQ(server.Hits("/l.xml.minisig"), 1);
+    EXPECT_EQ(app.m_bBlacklistStale.load(), 0);  // nothing new for the index
+    EXPECT_NE(app.ListDate(), u"before");
+    // Validators that could end a request header are not kept, so they are never sent back.
+    CannedResponse odd{200, "text/xml", list};
+    odd.extraHeaders =
+        "ETag: \"v\x7f\" \"2\"\r\nLast-Modified: Wed, 02 Dec 2026\x01 00:00:00 GMT\r\n";
+    AddSigned(server, "/odd.xml", odd, 8);
+    ASSERT_EQ(RunCycle(app, server.Url("/odd.xml"), &report), 0);
+    EXPECT_EQ(report.kind, ListCycleReport::kImported);
+    Database db;
+    OpenDatabase(db);
+    ListState state;
+    ASSERT_EQ(ReadListState(db, state), 0);
+    EXPECT_EQ(state.lastSerial, 8u);
+    EXPECT_EQ(state.strEtag, "");
+    EXPECT_EQ(state.strLastModified, "");
+}
+
+// A list that may not be taken fails the cycle as a failed download does, imports nothing and
+// leaves its reason in the error log.
+TEST_F(WorkerImportTest, RefusedListsFailTheCycleAndImportNothing) {
+    HttpTestServer server;
+    const std::string good =
+        "<list><File><save>a.exe</save><md5>44d88612fea8a8f36de82e1278abb02f</md5></File></list>";
+    const std::string older =
+        "<list><File><save>b.exe</save><md5>0123456789abcdef0123456789abcdef</md5></File></list>";
+    AddSigned(server, "/good", CannedResponse{200, "text/xml", good}, 5);
+    AddSigned(server, "/older", CannedResponse{200, "text/xml", older}, 4);
+    server.Add("/unsigned", CannedResponse{200, "text/xml", older});
+    server.Add("/huge-signature", CannedResponse{200, "text/xml", older});
+    server.Add("/huge-signature.minisig",
+               CannedResponse{200, "text/plain", std::string(kMaxSignatureBytes + 1, 'x')});
+    ASSERT_TRUE(server.Start()) << server.error();
+
+    CoreState app;
+    ASSERT_EQ(RunCycle(app, server.Url("/good")), 0);
+    struct Case {
+        const char* path;
+        ListRefusal refusal;
+    } cases[] = {
+        {"/older", ListRefusal::kSerialLower},
+        {"/unsigned", ListRefusal::kSignatureMissing},
+        {"/huge-signature", ListRefusal::kSignatureTooLarge},
+    };
+    for (const Case& c : cases) {
+        app.m_bBlacklistStale.store(0);
+        ListCycleReport report;
+        EXPECT_EQ(RunCycle(app, server.Url(c.path), &report), 1) << c.path;
+        EXPECT_EQ(report.kind, ListCycleReport::kRefused) << c.path;
+        EXPECT_EQ(report.refusal, c.refusal) << c.path;
+        EXPECT_EQ(app.m_bBlacklistStale.load(), 0) << c.path;
+        EXPECT_NE(DbErrLog().find("list refused (" + server.Url(c.path) +
+                                  "): " + ListRefusalText(c.refusal) + "\r\n"),
+                  std::string::npos)
+            << DbErrLog();
+    }
+    BlacklistMap map;
+    app.m_bBlacklistStale.store(1);
+    GetBlacklist(app, map);
+    ASSERT_EQ(map.size(), 1u);
+    EXPECT_EQ(map.begin()->second.name, u"a.exe");
 }
 
 }  // namespace

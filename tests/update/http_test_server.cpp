@@ -96,6 +96,11 @@ int HttpTestServer::Hits(const std::string& path) {
     return m_hits[path];
 }
 
+std::string HttpTestServer::LastRequestHead(const std::string& path) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lastHeads[path];
+}
+
 CannedResponse HttpTestServer::Next(const std::string& path) {
     std::lock_guard<std::mutex> lock(m_mutex);
     ++m_hits[path];
@@ -138,6 +143,10 @@ void HttpTestServer::Handle(int fd) {
     if (head.compare(0, 4, "GET ") == 0) {
         size_t end = head.find(' ', 4);
         if (end != std::string::npos) path = head.substr(4, end - 4);
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lastHeads[path] = head;
     }
     CannedResponse r = Next(path);
     if (r.neverAnswer) {

@@ -51,6 +51,8 @@ public:
     const std::string& error() const { return m_strError; }
     // Requests received so far for `path`.
     int Hits(const std::string& path);
+    // The head (request line and header lines) of the last request for `path`.
+    std::string LastRequestHead(const std::string& path);
 
 private:
     void Serve();
@@ -65,6 +67,7 @@ private:
     std::mutex m_mutex;
     std::map<std::string, std::deque<CannedResponse>> m_routes;
     std::map<std::string, int> m_hits;
+    std::map<std::string, std::string> m_lastHeads;
     std::vector<int> m_silentFds;  // connections that are never answered, closed at the end
 };
 

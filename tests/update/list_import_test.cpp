@@ -64,7 +64,7 @@ protected:
     ImportOutcome Import(std::u16string_view doc) {
         ImportOutcome outcome;
         EXPECT_EQ(ImportList(m_app, kImportText, std::u16string(doc), &outcome), 0);
-        EXPECT_TRUE(outcome.bParsed);
+        EXPECT_TRUE(outcome.bParsedAndOpened);
         EXPECT_EQ(m_app.m_bBlacklistStale.load(), 1);
         EXPECT_NE(m_app.ListDate(), u"暂无更新");
         return outcome;
@@ -105,10 +105,14 @@ TEST_F(ImportTest, RecordsAreReadAsTheListIsWritten) {
              u"</group><file><save>x</save><md5>" + kMd5B + u"</md5></file>" +
              FileRecord(u"top", kMd5B, u"3") + u"</list>",
          {{kMd5BUtf8, "top", "", "3"}}},
-        {"references and CDATA are decoded, white space kept",
+        {"references and CDATA are decoded, white space around values dropped",
          u"<list>" + FileRecord(u"a&amp;b &#x41;&#66;", kMd5A, u" 7 ") +
              FileRecord(u"<![CDATA[x<y>&amp;]]>", kMd5B, u"8") + u"</list>",
-         {{kMd5AUtf8, "a&b AB", "", " 7 "}, {kMd5BUtf8, "x<y>&amp;", "", "8"}}},
+         {{kMd5AUtf8, "a&b AB", "", "7"}, {kMd5BUtf8, "x<y>&amp;", "", "8"}}},
+        {"a pretty-printed record: digest over lines, in capitals",
+         u"<list><File>\n  <save>\n    a b.exe\n  </save>\n  <md5>\n    "
+         u"ABCDEF0123456789ABCDEF0123456789\n  </md5>\n</File></list>",
+         {{"abcdef0123456789abcdef0123456789", "a b.exe", "", ""}}},
         {"a comment inside a value is dropped",
          u"<list>" + FileRecord(u"ab<!-- note -->cd", kMd5A, u"1") + u"</list>",
          {{kMd5AUtf8, "abcd", "", "1"}}},
@@ -120,10 +124,10 @@ TEST_F(ImportTest, RecordsAreReadAsTheListIsWritten) {
              FileRecord(u"&apos;&quot;", kMd5B, u"") + u"</list>",
          {{kMd5AUtf8, "it's \"x\"'); drop table blackmap;--", "", "1'"},
           {kMd5BUtf8, "'\"", "", ""}}},
-        {"Chinese names and letter case are kept",
+        {"Chinese names and their letter case are kept, digests lower-cased",
          u"<list>" + FileRecord(u"木马下载器.EXE", u"ABCDEF0123456789ABCDEF0123456789", u"5") +
              u"</list>",
-         {{"ABCDEF0123456789ABCDEF0123456789", "木马下载器.EXE", "", "5"}}},
+         {{"abcdef0123456789abcdef0123456789", "木马下载器.EXE", "", "5"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -142,8 +146,11 @@ TEST_F(ImportTest, DuplicatesAreRefusedWhileTheOthersAreStored) {
     ImportOutcome outcome =
         Import(u"<list>" + FileRecord(u"first", u"11111111111111111111111111111111", u"1") +
                FileRecord(u"new", kMd5A, u"2") + FileRecord(u"twice", kMd5B, u"3") +
-               FileRecord(u"again", kMd5B, u"4") + u"</list>");
-    EXPECT_EQ(outcome.nRecords, 4);
+               FileRecord(u"again", kMd5B, u"4") +
+               // No fingerprint, so refused and counted as such.
+               FileRecord(u"short", u"0123456789abcdef", u"5") +
+               FileRecord(u"not hex", u"0123456789abcdef0123456789abcdeg", u"6") + u"</list>");
+    EXPECT_EQ(outcome.nRecords, 6);
     EXPECT_EQ(outcome.nRowsAdded, 2);
     std::vector<Row> expected = {{kMd5AUtf8, "old", "", "1"},
                                  {"11111111111111111111111111111111", "first", "", "1"},
@@ -173,6 +180,27 @@ TEST_F(ImportTest, AStopEndsTheImportBetweenRecords) {
     ExpectUntouched("stopped before the first record");
 }
 
+// Rows stored before the database failed reach the index: the stale flag is set though the
+// import failed and claims no update.
+TEST_F(ImportTest, AFailureAfterStoredRowsStillMarksTheIndexStale) {
+    {
+        // json() of a name that is no JSON fails the insert with a plain error, not a refusal.
+        Database db;
+        OpenDatabase(db);
+        ASSERT_EQ(Execute(db, "create index byjson on blackmap(json(name))", false), 0);
+    }
+    ImportOutcome outcome;
+    EXPECT_EQ(ImportList(m_app, kImportText,
+                         u"<list>" + FileRecord(u"1", kMd5A, u"1") +
+                             FileRecord(u"not json", kMd5B, u"2") + u"</list>",
+                         &outcome),
+              kImportDbFailed);
+    EXPECT_EQ(outcome.nRowsAdded, 1);
+    EXPECT_EQ(Rows().size(), 1u);
+    EXPECT_EQ(m_app.m_bBlacklistStale.load(), 1);
+    EXPECT_EQ(m_app.ListDate(), u"暂无更新");
+}
+
 TEST_F(ImportTest, DocumentsThatDoNotParseChangeNothing) {
     const std::u16string record = FileRecord(u"a", kMd5A, u"1");
     const std::u16string docs[] = {
@@ -187,7 +215,7 @@ TEST_F(ImportTest, DocumentsThatDoNotParseChangeNothing) {
         ImportOutcome outcome;
         outcome.nRecords = 99;
         EXPECT_EQ(ImportList(m_app, kImportText, doc, &outcome), 0);
-        EXPECT_FALSE(outcome.bParsed);
+        EXPECT_FALSE(outcome.bParsedAndOpened);
         EXPECT_EQ(outcome.nRecords, 0);
         ExpectUntouched("unparseable document");
     }
@@ -235,7 +263,7 @@ TEST_F(ImportTest, UnopenableDatabaseRunsNothingAndChangesNothing) {
     ImportOutcome outcome;
     ImportList(m_app, kImportText, u"<list>" + FileRecord(u"a", kMd5A, u"1") + u"</list>",
                &outcome);
-    EXPECT_FALSE(outcome.bParsed);
+    EXPECT_FALSE(outcome.bParsedAndOpened);
     EXPECT_EQ(outcome.nRecords, 0);
     ExpectUntouched("no database");
     EXPECT_NE(DbErrLog().find("Can't open database: "), std::string::npos);
@@ -390,7 +418,7 @@ TEST_F(ImportTest, FileModeReadsTheFileInItsEncoding) {
                         std::string(kMd5BUtf8) + "</md5></File></list>");
     ImportOutcome outcome;
     ImportList(m_app, kImportFile, u"gbk.xml", &outcome);
-    EXPECT_TRUE(outcome.bParsed);
+    EXPECT_TRUE(outcome.bParsedAndOpened);
     ImportList(m_app, kImportFile, u"bom.xml", &outcome);
     EXPECT_EQ(outcome.nRowsAdded, 1);
     std::vector<Row> expected = {{kMd5AUtf8, "病毒", "", "3"}, {kMd5BUtf8, "毒", "", ""}};
@@ -399,7 +427,7 @@ TEST_F(ImportTest, FileModeReadsTheFileInItsEncoding) {
     m_app.m_bBlacklistStale.store(0);
     m_app.SetListDate(u"暂无更新");
     ImportList(m_app, kImportFile, u"no-such-list.xml", &outcome);
-    EXPECT_FALSE(outcome.bParsed);
+    EXPECT_FALSE(outcome.bParsedAndOpened);
     ExpectUntouched("missing file");
 }
 
