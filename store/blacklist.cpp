@@ -47,14 +47,35 @@ struct DecodedRows {
     int rc = 0;
 };
 
+// 32 lower-case hex digits and nothing else: what NormalizeListDigest would leave as it is.
+bool IsNormalDigest(std::string_view text) {
+    if (text.size() != 32) return false;
+    for (char c : text) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    }
+    return true;
+}
+
+std::string_view Trimmed(std::string_view value) {
+    while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
+    while (!value.empty() && IsBlank(value.back())) value.remove_suffix(1);
+    return value;
+}
+
 void ReadRows(Database& db, const std::string& where, DecodedRows& out) {
     out.rc = QueryRows(db, "select * from blackmap" + where + " order by rowid",
                        [&out](int columns, const char* const* cells) {
                            if (columns <= 3) return;
-                           std::string md5 = cells[0];
-                           if (!NormalizeListDigest(md5)) return;
+                           // Nearly every stored fingerprint is already in normal form.
+                           std::string_view md5 = cells[0];
+                           std::string normalized;
+                           if (!IsNormalDigest(md5)) {
+                               normalized = md5;
+                               if (!NormalizeListDigest(normalized)) return;
+                               md5 = normalized;
+                           }
                            out.md5s.push_back(Utf8ToUtf16(md5));
-                           out.names.push_back(LowerCase(Utf8ToUtf16(TrimListValue(cells[1]))));
+                           out.names.push_back(LowerCase(Utf8ToUtf16(Trimmed(cells[1]))));
                        });
     if (out.rc != 0) return;
     out.order.resize(out.md5s.size());
@@ -121,9 +142,7 @@ void ReloadBlacklist(CoreState& app) {
 }  // namespace
 
 std::string TrimListValue(std::string_view value) {
-    while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
-    while (!value.empty() && IsBlank(value.back())) value.remove_suffix(1);
-    return std::string(value);
+    return std::string(Trimmed(value));
 }
 
 bool NormalizeListDigest(std::string& digest) {
