@@ -119,10 +119,12 @@ int RunScan(int argc, char** argv) {
     }
 
     PackageFiles packages(dpkgRoot);
+
     // Files unchanged since an earlier scan are not read again; the worker saves what it read.
     FingerprintCache fingerprints;
     fingerprints.Load(kFingerprintCacheFileName);
     app.m_pFingerprintCache = &fingerprints;
+
     ScannedFileStore scannedFiles;
     FindingStore findings;
     ScanMessages messages;

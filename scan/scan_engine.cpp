@@ -290,15 +290,15 @@ private:
     FileId m_ownId;
     std::function<bool(uint32_t, uint32_t)> m_isRemovable;
     std::function<void(const std::string&)> m_beforeRead;
+    Md5LanePath m_md5Path;
+    FingerprintCache* m_pCache;
+    size_t m_nWindowFiles = kWindowFiles;
+    size_t m_nWindowDirectories = 0;  // directories the window's files are in; walking thread
     std::unique_ptr<Quarantine> m_pOwnQuarantine;
     const Quarantine* m_pQuarantine;
     // The quarantine folder, looked up again until it exists (a move during this scan may make
     // it). Walking thread only.
     FileId m_quarantineId;
-    Md5LanePath m_md5Path;
-    FingerprintCache* m_pCache;
-    size_t m_nWindowFiles = kWindowFiles;
-    size_t m_nWindowDirectories = 0;  // directories the window's files are in; walking thread
     std::map<dev_t, std::string> m_mapFsTypeOfDevice;
     // Mount points (ending in '/') of file systems the walk never enters from above: skipped
     // before they are opened, so a dead network server can't hold the walk.
@@ -540,9 +540,11 @@ void ScanPipeline::Judge(PendingFile& f) {
     bool match = false;
     std::u16string entry;
     if (f.hashed) {
-        const std::u16string digest(f.digest, f.digest + 32);
-        match = m_job.m_setFingerprints.count(digest) != 0;
-        if (match) entry = digest;
+        std::u16string digest(f.digest, f.digest + 32);
+        if (m_job.m_setFingerprints.count(digest) != 0) {
+            match = true;
+            entry = std::move(digest);
+        }
     }
     if (!match && !m_job.m_nameIndex.empty()) {
         entry = LowerCase(wideName);
@@ -840,8 +842,8 @@ ScanJob::ScanJob(ScannedFileStore& scannedFiles, FindingStore& findings,
       m_bDeleteOnFind(deleteOnFind) {
     // A large list takes a while to index; the walk and the reads need no index, only the
     // judgement does.
-    m_indexBuilder = std::thread([this] {
-        m_nameIndex = BuildNameIndex(m_blacklist);
+    m_indexBuilder = std::thread([this] { m_nameIndex = BuildNameIndex(m_blacklist); });
+    m_fingerprintIndexBuilder = std::thread([this] {
         m_setFingerprints.reserve(m_blacklist.size());
         for (const auto& [md5, entry] : m_blacklist) m_setFingerprints.insert(md5);
     });
@@ -855,6 +857,7 @@ ScanJob::~ScanJob() {
 
 void ScanJob::IndexesBuilt() {
     if (m_indexBuilder.joinable()) m_indexBuilder.join();
+    if (m_fingerprintIndexBuilder.joinable()) m_fingerprintIndexBuilder.join();
 }
 
 void ScanDirectory(ScanJob& job, const std::string& directory) {

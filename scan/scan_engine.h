@@ -87,8 +87,8 @@ public:
 };
 ProcessEnder& SystemProcessEnder();
 
-class PackageFiles;
 class FingerprintCache;
+class PackageFiles;
 
 struct ScanOptions {
     ScanControl* pControl = nullptr;  // none: the scan can't be paused or stopped
@@ -163,6 +163,7 @@ private:
     friend void ScanDirectory(ScanJob&, const std::string&);
     friend void CheckFile(ScanJob&, const std::string&, const std::string&);
     std::thread m_indexBuilder;
+    std::thread m_fingerprintIndexBuilder;
     std::unique_ptr<ScanPipeline> m_pPipeline;
 };
 

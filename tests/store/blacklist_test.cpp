@@ -1,5 +1,8 @@
 #include "store/blacklist.h"
 
+#include <stdio.h>
+
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -98,6 +101,50 @@ TEST_F(BlacklistTest, ReadOnlyLoadReportsFailureAndNeverCreatesTheFile) {
     EXPECT_EQ(LoadBlacklistReadOnly(list), 0);
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[u"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"].name, u"a.exe");
+}
+
+// A long table is read in two halves by two connections. Every row arrives, in key order, and
+// where a table without the key holds one fingerprint twice (once in each half, twice in one),
+// the later row wins as it did when rows were read one by one.
+TEST_F(BlacklistTest, ALongTableReadInHalvesKeepsEveryRowAndTheLastOfEqualFingerprints) {
+    {
+        Database db;
+        OpenDatabase(db);
+        ASSERT_EQ(Execute(db, "drop table blackmap", false), 0);
+        ASSERT_EQ(
+            Execute(db, "create table blackmap(md5 text, name text, intro text, size text)", false),
+            0);
+        // Row i (rowid i + 1) holds fingerprint (i * 7919) mod 30000, so rows are not in key
+        // order; then one fingerprint twice more.
+        ASSERT_EQ(Execute(db,
+                          "with recursive n(i) as (select 0 union all select i + 1 from n where "
+                          "i < 29999) insert into blackmap select printf('%032x', (i * 7919) % "
+                          "30000), 'N' || i || '.EXE', '', '1' from n",
+                          false),
+                  0);
+        const char* dup = "00000000000000000000000000000001";
+        for (const char* name : {"first.exe", "second.exe"}) {
+            Execute(db,
+                    std::string("insert into blackmap values('") + dup + "','" + name + "','','')",
+                    false);
+        }
+    }
+    BlacklistMap list;
+    ASSERT_EQ(LoadBlacklistReadOnly(list), 0);
+    ASSERT_EQ(list.size(), 30000u);
+    EXPECT_EQ(list[u"00000000000000000000000000000001"].name, u"second.exe");
+    // Row 0 and row 29999 came from different halves.
+    EXPECT_EQ(list[u"00000000000000000000000000000000"].name, u"n0.exe");
+    char last[40];
+    snprintf(last, sizeof last, "%032x", (29999 * 7919) % 30000);
+    EXPECT_EQ(list[std::u16string(last, last + 32)].name, u"n29999.exe");
+    EXPECT_TRUE(std::is_sorted(list.begin(), list.end(),
+                               [](const auto& a, const auto& b) { return a.first < b.first; }));
+    m_app.m_bBlacklistStale = 1;
+    BlacklistMap copy;
+    GetBlacklist(m_app, copy);
+    ASSERT_EQ(copy.size(), list.size());
+    for (const auto& [md5, entry] : list) ASSERT_EQ(copy[md5].name, entry.name);
 }
 
 TEST_F(BlacklistTest, PassingTheIndexItselfLeavesItWhole) {
