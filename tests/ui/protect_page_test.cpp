@@ -366,7 +366,6 @@ TEST_F(ProtectPageTest, DeleteNeverTakesWhatIsNowAPackageFile) {
     page.OnUiClick(5);
     EXPECT_TRUE(FileExists(env.dir.File("tool")));
 }
-}
 
 TEST(LinuxProcessControlIdentity, IsTheRunningExecutable) {
     LinuxProcessControl control;
