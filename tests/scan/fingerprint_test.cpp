@@ -16,21 +16,13 @@
 #include <gtest/gtest.h>
 
 #include "scan/md5.h"
+#include "tests/scan/md5_text.h"
 #include "tests/support/temp_dir.h"
 
 namespace tovarek {
 namespace {
 
-std::string Md5OfBytes(const std::string& bytes) {
-    Md5Context ctx;
-    Md5Init(ctx);
-    Md5Update(ctx, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-    unsigned char digest[16];
-    Md5Final(ctx, digest);
-    char text[33];
-    for (int i = 0; i < 16; ++i) snprintf(text + 2 * i, 3, "%02x", digest[i]);
-    return text;
-}
+using test::Md5OfBytes;
 
 std::string Md5OfFile(const std::string& path) {
     char text[33] = "untouched";

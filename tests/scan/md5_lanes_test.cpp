@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "scan/md5.h"
+#include "tests/scan/md5_text.h"
 
 namespace tovarek {
 namespace {
@@ -18,15 +19,6 @@ std::string Hex(const unsigned char digest[16]) {
     char text[33];
     for (int i = 0; i < 16; ++i) snprintf(text + 2 * i, 3, "%02x", digest[i]);
     return text;
-}
-
-std::string OneStream(const std::string& bytes) {
-    Md5Context ctx;
-    Md5Init(ctx);
-    Md5Update(ctx, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-    unsigned char digest[16];
-    Md5Final(ctx, digest);
-    return Hex(digest);
 }
 
 // Hashes every message through at most `lanesUsed` lanes, each message fed in parts of
@@ -97,7 +89,7 @@ TEST(Md5Lanes, EveryLaneCountAgreesWithOneStreamOnEveryPathTheCpuRuns) {
                 for (size_t part : {size_t{0}, size_t{64}, size_t{192}}) {
                     std::vector<std::string> got = LaneDigests(lanes, batch, used, part);
                     for (size_t i = 0; i < batch.size(); ++i) {
-                        ASSERT_EQ(got[i], OneStream(batch[i]))
+                        ASSERT_EQ(got[i], test::Md5OfBytes(batch[i]))
                             << "lanes " << used << ", message " << i << " of " << count
                             << ", length " << batch[i].size() << ", parts " << part;
                     }
