@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/path_escape.h"
 #include "platform/code_page.h"
 #include "platform/local_time.h"
 #include "platform/messages.h"
+#include "platform/name_escape.h"
 #include "platform/path_text.h"
 #include "scan/canonical_root.h"
 #include "scan/fingerprint_cache.h"
@@ -48,7 +48,7 @@ private:
 // every line stays one finding; a system file left as it was says so after the name.
 void PrintFinding(const ScanFileRecord& record) {
     std::string bytes = Utf16ToPath(record.filePath);
-    printf("%s%s%s\n", Md5sumLineMark(bytes), EscapeName(bytes).c_str(),
+    printf("%s%s%s\n", EscapedLineMark(bytes), EscapeName(bytes).c_str(),
            record.bSystemFile ? Utf16ToUtf8(ScanResultLine(u"", true)).c_str() : "");
 }
 
@@ -102,10 +102,9 @@ int RunScan(int argc, char** argv) {
     AppSettings settings;  // never loaded: the scan must not open the database for writing
     InitCoreState(app, &settings);
     settings.deleteOnFind.store(deleteOnFind);
-    // The index itself serves as the scan's list: nothing else touches it in this process. Read
-    // only, so the scan never creates or changes the database.
-    int rc = LoadBlacklistReadOnly(app.m_mapBlacklist);
-    app.m_bBlacklistStale.store(0);
+    // Read only, so the scan never creates or changes the database.
+    BlacklistMap blacklist;
+    int rc = LoadBlacklistReadOnly(blacklist);
     if (rc != 0) {
         fprintf(stderr,
                 "ravlin-cli: scan: cannot read the list in Ravlin.db (SQLite error %d); nothing "
@@ -113,7 +112,7 @@ int RunScan(int argc, char** argv) {
                 rc);
         return kExitUsage;
     }
-    if (app.m_mapBlacklist.empty()) {
+    if (blacklist.empty()) {
         fprintf(stderr, "ravlin-cli: scan: the list in Ravlin.db is empty; nothing was scanned\n");
         return kExitUsage;
     }
@@ -137,7 +136,7 @@ int RunScan(int argc, char** argv) {
     {
         UITdScan worker(app);
         worker.Options().pPackageFiles = &packages;
-        worker.PostScanRequest(roots, &scannedFiles, &findings, &app.m_mapBlacklist, &messages);
+        worker.PostScanRequest(roots, &scannedFiles, &findings, &blacklist, &messages);
         for (;;) {
             Message m = messages.Wait();
             if (m.message == WM_SCAN_DONE) break;

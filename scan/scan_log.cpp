@@ -5,6 +5,7 @@
 #include "platform/code_page.h"
 #include "platform/local_time.h"
 #include "platform/log_file.h"
+#include "platform/name_escape.h"
 #include "platform/path_text.h"
 
 namespace tovarek {
@@ -34,11 +35,7 @@ int WriteScanLog(const std::u16string& moduleDir, int64_t startTime,
     if (lines.empty()) return 0;
     std::string text;
     for (size_t i = 0; i < lines.size(); ++i) {
-        const std::u16string& line = lines[i];
-        std::u16string safe = line;
-        for (char16_t& c : safe) {
-            if (c == u'\n' || c == u'\r') c = u'?';
-        }
+        const std::u16string& safe = lines[i];
         // The file name as the bytes the file system holds, whatever the code page; the page's
         // own marks in the code page.
         std::u16string_view mark;
@@ -48,7 +45,9 @@ int WriteScanLog(const std::u16string& moduleDir, int64_t startTime,
                 mark = m;
             }
         }
-        text += Utf16ToPath(std::u16string_view(safe).substr(0, safe.size() - mark.size()));
+        // Escaped, so a name can neither forge a line nor pass for another.
+        text +=
+            Utf16ToPath(EscapeName(std::u16string_view(safe).substr(0, safe.size() - mark.size())));
         text += Utf16ToAnsi(mark);
         if (i < notes.size()) text += Utf16ToAnsi(notes[i]);
         text += "\r\n";

@@ -6,10 +6,10 @@
 #include <utility>
 #include <vector>
 
-#include "ui/ui_state.h"
 #include "platform/code_page.h"
 #include "platform/file_id.h"
 #include "platform/local_time.h"
+#include "platform/name_escape.h"
 #include "platform/path_text.h"
 #include "scan/canonical_root.h"
 #include "scan/package_files.h"
@@ -24,6 +24,7 @@
 #include "ui/set_scan_path_dlg.h"
 #include "ui/skin/skin_ui.h"
 #include "ui/ui_resources.h"
+#include "ui/ui_state.h"
 
 namespace tovarek {
 namespace {
@@ -217,8 +218,9 @@ int ScanDlg::StartScan(const ScanRoots& roots) {
     }
     // The stores are the previous worker's until it has ended.
     JoinWorker();
-    m_blacklist.clear();
-    GetBlacklist(m_app, m_blacklist);
+    // The program's one index, shared: it is never changed, only replaced by a reload.
+    GetSharedBlacklist(m_app, m_pBlacklist);
+    if (!m_pBlacklist) m_pBlacklist = std::make_shared<const SharedBlacklist>();
     m_scannedFiles.Clear();
     m_findings.Clear();
     m_app.m_lstFindings.clear();
@@ -233,7 +235,7 @@ int ScanDlg::StartScan(const ScanRoots& roots) {
     m_pWorker->Options().pEnder = Hooks().pEnder;
     m_pWorker->Options().pPackageFiles = Hooks().pPackageFiles;
     m_pWorker->PostScanRequest(CanonicalScanRoots(roots), &m_scannedFiles, &m_findings,
-                               &m_blacklist, m_pGate.get());
+                               &m_pBlacklist->byMd5, m_pGate.get());
     m_nState = kStateScanning;
     EnableGroup(false);
     m_app.m_bScanRunning = 1;
@@ -295,8 +297,8 @@ void ScanDlg::RefreshResults(bool reset) {
         m_nLastShown);
     for (const auto& [sequence, record] : records) {
         m_app.m_lstFindings.push_back(record.fileName);
-        auto* item = new QListWidgetItem(
-            QString::fromStdU16String(ScanResultLine(record.filePath, record.bSystemFile)));
+        auto* item = new QListWidgetItem(QString::fromStdU16String(
+            EscapeName(ScanResultLine(record.filePath, record.bSystemFile))));
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Unchecked);
         item->setData(Qt::UserRole, sequence);
@@ -361,9 +363,11 @@ void ScanDlg::ShowSummary(bool final) {
     std::vector<std::u16string> notes;
     for (int i = 0; i < m_pList->count(); ++i) {
         QListWidgetItem* item = m_pList->item(i);
-        lines.push_back(item->text().toStdU16String());
         ScanFileRecord record;
         const bool known = m_findings.Find(item->data(Qt::UserRole).toInt(), record);
+        // From the record: the log escapes the name itself, the list shows it escaped already.
+        lines.push_back(known ? ScanResultLine(record.filePath, record.bSystemFile)
+                              : item->text().toStdU16String());
         notes.push_back(known ? QuarantineFailureNote(record.quarantine.status) : u"");
     }
     WriteScanLog(m_app.m_strModuleDir, m_tmStart, lines, notes);

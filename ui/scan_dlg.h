@@ -99,7 +99,7 @@ private:
     intptr_t m_nLastTag = 0;
     ScannedFileStore m_scannedFiles;
     FindingStore m_findings;
-    BlacklistMap m_blacklist;
+    BlacklistView m_pBlacklist;  // the list the scan runs with, held while it runs
 
     UiRichText* m_txtCurrent = nullptr;
     UiRichText* m_txtSummary = nullptr;
