@@ -29,11 +29,19 @@
 
 namespace tovarek {
 
-NameIndex BuildNameIndex(const BlacklistMap& blacklist) {
-    NameIndex index;
-    index.reserve(blacklist.size());
-    for (const auto& [md5, entry] : blacklist) index[LowerCase(entry.name)] = entry;
-    return index;
+void BuildNameIndex(const BlacklistMap& blacklist, NameIndex& index) {
+    std::vector<std::u16string_view> names;
+    names.reserve(blacklist.size());
+    index.lowered.clear();
+    for (const auto& [md5, entry] : blacklist) {
+        // The list's names are kept lower-cased already; a copy only where one is not.
+        const std::u16string& name = entry.name;
+        bool lower = true;
+        for (char16_t c : name) lower = lower && LowerCaseChar(c) == c;
+        names.push_back(lower ? std::u16string_view(name)
+                              : std::u16string_view(index.lowered.emplace_back(LowerCase(name))));
+    }
+    index.names.Build(names);
 }
 
 void AddQuickScanRoots(ScanRoots& roots) {
@@ -541,14 +549,14 @@ void ScanPipeline::Judge(PendingFile& f) {
     std::u16string entry;
     if (f.hashed) {
         std::u16string digest(f.digest, f.digest + 32);
-        if (m_job.m_setFingerprints.count(digest) != 0) {
+        if (m_job.m_setFingerprints.Contains(digest)) {
             match = true;
             entry = std::move(digest);
         }
     }
-    if (!match && !m_job.m_nameIndex.empty()) {
+    if (!match && !m_job.m_nameIndex.names.empty()) {
         entry = LowerCase(wideName);
-        match = m_job.m_nameIndex.count(entry) != 0;
+        match = m_job.m_nameIndex.names.Contains(entry);
     }
     // The program itself, by its path in any letter case or as the same file by any other path.
     if (match && ((!m_strOwnPathLower.empty() && LowerCase(widePath) == m_strOwnPathLower) ||
@@ -842,10 +850,12 @@ ScanJob::ScanJob(ScannedFileStore& scannedFiles, FindingStore& findings,
       m_bDeleteOnFind(deleteOnFind) {
     // A large list takes a while to index; the walk and the reads need no index, only the
     // judgement does.
-    m_indexBuilder = std::thread([this] { m_nameIndex = BuildNameIndex(m_blacklist); });
+    m_indexBuilder = std::thread([this] { BuildNameIndex(m_blacklist, m_nameIndex); });
     m_fingerprintIndexBuilder = std::thread([this] {
-        m_setFingerprints.reserve(m_blacklist.size());
-        for (const auto& [md5, entry] : m_blacklist) m_setFingerprints.insert(md5);
+        std::vector<std::u16string_view> fingerprints;
+        fingerprints.reserve(m_blacklist.size());
+        for (const auto& [md5, entry] : m_blacklist) fingerprints.push_back(md5);
+        m_setFingerprints.Build(fingerprints);
     });
     m_pPipeline = std::make_unique<ScanPipeline>(*this, options);
 }

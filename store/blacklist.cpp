@@ -74,8 +74,11 @@ void ReadRows(Database& db, const std::string& where, DecodedRows& out) {
                                if (!NormalizeListDigest(normalized)) return;
                                md5 = normalized;
                            }
-                           out.md5s.push_back(Utf8ToUtf16(md5));
-                           out.names.push_back(LowerCase(Utf8ToUtf16(Trimmed(cells[1]))));
+                           // Hex digits are ASCII: each byte is its own UTF-16 unit.
+                           out.md5s.emplace_back(md5.begin(), md5.end());
+                           std::u16string& name =
+                               out.names.emplace_back(Utf8ToUtf16(Trimmed(cells[1])));
+                           for (char16_t& c : name) c = LowerCaseChar(c);
                        });
     if (out.rc != 0) return;
     out.order.resize(out.md5s.size());

@@ -71,16 +71,28 @@ std::vector<std::string> Sorted(std::vector<std::string> v) {
     return v;
 }
 
-TEST(NameIndex, KeysAreLowerCasedNamesAndTheLastRecordInFingerprintOrderWins) {
+TEST(NameIndex, HoldsEachListedNameLowerCasedOnce) {
     BlacklistMap list;
     list[u"aa"].name = u"Evil.EXE";
     list[u"bb"].name = u"evil.exe";
-    list[u"bb"].spareNum1 = 7;
     list[u"cc"].name = u"other.dll";
-    NameIndex index = BuildNameIndex(list);
-    ASSERT_EQ(index.size(), 2u);
-    EXPECT_EQ(index.at(u"evil.exe").spareNum1, 7);
-    EXPECT_TRUE(index.count(u"other.dll"));
+    list[u"dd"].name = u"";
+    NameIndex index;
+    BuildNameIndex(list, index);
+    EXPECT_EQ(index.names.size(), 3u);
+    EXPECT_TRUE(index.names.Contains(u"evil.exe"));
+    EXPECT_TRUE(index.names.Contains(u"other.dll"));
+    EXPECT_TRUE(index.names.Contains(u""));
+    EXPECT_FALSE(index.names.Contains(u"Evil.EXE"));
+    EXPECT_FALSE(index.names.Contains(u"evil.ex"));
+    // Enough names that the table grows and probes past taken slots.
+    for (int i = 0; i < 5000; ++i)
+        list[u"x" + std::u16string(1, char16_t(i + 1))].name =
+            u"N" + std::u16string(1, char16_t(0x4e00 + i));
+    BuildNameIndex(list, index);
+    EXPECT_EQ(index.names.size(), 5003u);
+    EXPECT_TRUE(index.names.Contains(u"n" + std::u16string(1, char16_t(0x4e00 + 4999))));
+    EXPECT_FALSE(index.names.Contains(u"n" + std::u16string(1, char16_t(0x4e00 + 5000))));
 }
 
 // Each case: one file in an otherwise clean tree, how it is listed, whether it is a finding.
