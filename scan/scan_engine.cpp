@@ -29,16 +29,15 @@
 
 namespace tovarek {
 
-void BuildNameIndex(const BlacklistMap& blacklist, NameIndex& index) {
+void BuildNameIndex(const ScanList& list, NameIndex& index) {
     std::vector<std::u16string_view> names;
-    names.reserve(blacklist.size());
+    names.reserve(list.size());
     index.lowered.clear();
-    for (const auto& [md5, entry] : blacklist) {
+    for (std::u16string_view name : list.Names()) {
         // The list's names are kept lower-cased already; a copy only where one is not.
-        const std::u16string& name = entry.name;
         bool lower = true;
         for (char16_t c : name) lower = lower && LowerCaseChar(c) == c;
-        names.push_back(lower ? std::u16string_view(name)
+        names.push_back(lower ? name
                               : std::u16string_view(index.lowered.emplace_back(LowerCase(name))));
     }
     index.names.Build(names);
@@ -840,23 +839,18 @@ void ScanPipeline::CheckOne(const std::string& directory, const std::string& nam
 
 // ---- ScanJob ----
 
-ScanJob::ScanJob(ScannedFileStore& scannedFiles, FindingStore& findings,
-                 const BlacklistMap& blacklist, MessageSink* notifyWnd, int deleteOnFind,
-                 const ScanOptions& options)
+ScanJob::ScanJob(ScannedFileStore& scannedFiles, FindingStore& findings, const ScanList& list,
+                 MessageSink* notifyWnd, int deleteOnFind, const ScanOptions& options)
     : m_scannedFiles(scannedFiles),
       m_findings(findings),
-      m_blacklist(blacklist),
+      m_list(list),
       m_pNotifyWnd(notifyWnd),
       m_bDeleteOnFind(deleteOnFind) {
     // A large list takes a while to index; the walk and the reads need no index, only the
     // judgement does.
-    m_indexBuilder = std::thread([this] { BuildNameIndex(m_blacklist, m_nameIndex); });
-    m_fingerprintIndexBuilder = std::thread([this] {
-        std::vector<std::u16string_view> fingerprints;
-        fingerprints.reserve(m_blacklist.size());
-        for (const auto& [md5, entry] : m_blacklist) fingerprints.push_back(md5);
-        m_setFingerprints.Build(fingerprints);
-    });
+    m_indexBuilder = std::thread([this] { BuildNameIndex(m_list, m_nameIndex); });
+    m_fingerprintIndexBuilder =
+        std::thread([this] { m_setFingerprints.Build(m_list.Fingerprints()); });
     m_pPipeline = std::make_unique<ScanPipeline>(*this, options);
 }
 

@@ -27,6 +27,7 @@
 #include "scan/scan_stores.h"
 #include "scan/view_set.h"
 #include "store/blacklist.h"
+#include "store/scan_list.h"
 
 namespace tovarek {
 
@@ -36,7 +37,7 @@ struct NameIndex {
     ViewSet names;
     std::deque<std::u16string> lowered;  // names the list did not hold lower-cased (stable)
 };
-void BuildNameIndex(const BlacklistMap& blacklist, NameIndex& index);
+void BuildNameIndex(const ScanList& list, NameIndex& index);
 
 // Ordered list of root directories, each ending in '/'.
 using ScanRoots = std::list<std::u16string>;
@@ -142,7 +143,7 @@ class ScanPipeline;
 // sticks, network shares, FUSE or RAM disks, nor hangs on a dead server.
 class ScanJob {
 public:
-    ScanJob(ScannedFileStore& scannedFiles, FindingStore& findings, const BlacklistMap& blacklist,
+    ScanJob(ScannedFileStore& scannedFiles, FindingStore& findings, const ScanList& list,
             MessageSink* notifyWnd, int deleteOnFind, const ScanOptions& options = {});
     ~ScanJob();
     ScanJob(const ScanJob&) = delete;
@@ -150,7 +151,7 @@ public:
 
     ScannedFileStore& m_scannedFiles;
     FindingStore& m_findings;
-    const BlacklistMap& m_blacklist;
+    const ScanList& m_list;
     // Built on a thread of its own while the walk begins; read them only after IndexesBuilt().
     NameIndex m_nameIndex;
     // The blacklist's fingerprints, hashed for the same reason (views of its keys).

@@ -47,7 +47,9 @@ struct Scan {
         options.pQuarantine = &quarantine;
     }
     void Run(const std::vector<std::string>& roots, int deleteOnFind = 0) {
-        ScanJob job(scanned, findings, blacklist, &sink, deleteOnFind, options);
+        ScanList list;
+        list.Assign(blacklist);
+        ScanJob job(scanned, findings, list, &sink, deleteOnFind, options);
         for (const std::string& root : roots) ScanDirectory(job, root);
         outcome = job.m_outcome;
     }
@@ -78,7 +80,9 @@ TEST(NameIndex, HoldsEachListedNameLowerCasedOnce) {
     list[u"cc"].name = u"other.dll";
     list[u"dd"].name = u"";
     NameIndex index;
-    BuildNameIndex(list, index);
+    ScanList scanList;
+    scanList.Assign(list);
+    BuildNameIndex(scanList, index);
     EXPECT_EQ(index.names.size(), 3u);
     EXPECT_TRUE(index.names.Contains(u"evil.exe"));
     EXPECT_TRUE(index.names.Contains(u"other.dll"));
@@ -89,7 +93,8 @@ TEST(NameIndex, HoldsEachListedNameLowerCasedOnce) {
     for (int i = 0; i < 5000; ++i)
         list[u"x" + std::u16string(1, char16_t(i + 1))].name =
             u"N" + std::u16string(1, char16_t(0x4e00 + i));
-    BuildNameIndex(list, index);
+    scanList.Assign(list);
+    BuildNameIndex(scanList, index);
     EXPECT_EQ(index.names.size(), 5003u);
     EXPECT_TRUE(index.names.Contains(u"n" + std::u16string(1, char16_t(0x4e00 + 4999))));
     EXPECT_FALSE(index.names.Contains(u"n" + std::u16string(1, char16_t(0x4e00 + 5000))));
