@@ -217,7 +217,6 @@ int ScanDlg::StartScan(const ScanRoots& roots) {
     }
     // The stores are the previous worker's until it has ended.
     JoinWorker();
-    m_blacklist.clear();
     {
         BlacklistMap index;
         GetBlacklist(m_app, index);
