@@ -15,6 +15,7 @@
 #include "platform/local_time.h"
 #include "platform/messages.h"
 #include "platform/path_text.h"
+#include "platform/program_folders.h"
 #include "scan/canonical_root.h"
 #include "scan/fingerprint_cache.h"
 #include "scan/package_files.h"
@@ -24,6 +25,7 @@
 #include "scan/scan_worker.h"
 #include "store/app_settings.h"
 #include "store/core_state.h"
+#include "store/database.h"
 #include "store/scan_list.h"
 
 namespace tovarek::cli {
@@ -93,7 +95,7 @@ int RunScan(int argc, char** argv) {
     if (roots.empty()) return Usage("scan: missing PATH");
     // Opening a missing database would create an empty one in the current directory.
     struct stat dbStat;
-    if (stat("Ravlin.db", &dbStat) != 0) {
+    if (stat(DataFile(kDatabaseFileName).c_str(), &dbStat) != 0) {
         fprintf(stderr, "ravlin-cli: scan: no Ravlin.db in the current directory\n");
         return kExitUsage;
     }
@@ -122,7 +124,7 @@ int RunScan(int argc, char** argv) {
 
     // Files unchanged since an earlier scan are not read again; the worker saves what it read.
     FingerprintCache fingerprints;
-    fingerprints.Load(kFingerprintCacheFileName);
+    fingerprints.Load(DataFile(kFingerprintCacheFileName));
     app.m_pFingerprintCache = &fingerprints;
 
     ScannedFileStore scannedFiles;

@@ -14,7 +14,7 @@ namespace tovarek {
 // else by "(已删除)" when nothing exists at that path now.
 std::u16string ScanResultLine(const std::u16string& filePath, bool systemFile = false);
 
-// moduleDir + "log/sl" + the local start time as "%Y-%m-%d %H_%M_%S" + ".log", as bytes.
+// LogFolderOf(moduleDir) + "sl" + the local start time as "%Y-%m-%d %H_%M_%S" + ".log", as bytes.
 std::string ScanLogPath(const std::u16string& moduleDir, int64_t startTime);
 
 // Writes `lines` in order, each + CR LF, in the ANSI code page with file names as the bytes the
