@@ -24,9 +24,9 @@
 #include "scan/scan_summary.h"
 #include "scan/scan_worker.h"
 #include "store/app_settings.h"
-#include "store/blacklist.h"
 #include "store/core_state.h"
 #include "store/database.h"
+#include "store/scan_list.h"
 
 namespace tovarek::cli {
 namespace {
@@ -104,10 +104,10 @@ int RunScan(int argc, char** argv) {
     AppSettings settings;  // never loaded: the scan must not open the database for writing
     InitCoreState(app, &settings);
     settings.deleteOnFind.store(deleteOnFind);
-    // The index itself serves as the scan's list: nothing else touches it in this process. Read
-    // only, so the scan never creates or changes the database.
-    int rc = LoadBlacklistReadOnly(app.m_mapBlacklist);
-    app.m_bBlacklistStale.store(0);
+    // Only what the scan asks of the list, read only, so the scan never creates or changes the
+    // database.
+    ScanList list;
+    int rc = LoadScanListReadOnly(list);
     if (rc != 0) {
         fprintf(stderr,
                 "ravlin-cli: scan: cannot read the list in Ravlin.db (SQLite error %d); nothing "
@@ -115,7 +115,7 @@ int RunScan(int argc, char** argv) {
                 rc);
         return kExitUsage;
     }
-    if (app.m_mapBlacklist.empty()) {
+    if (list.empty()) {
         fprintf(stderr, "ravlin-cli: scan: the list in Ravlin.db is empty; nothing was scanned\n");
         return kExitUsage;
     }
@@ -139,7 +139,7 @@ int RunScan(int argc, char** argv) {
     {
         UITdScan worker(app);
         worker.Options().pPackageFiles = &packages;
-        worker.PostScanRequest(roots, &scannedFiles, &findings, &app.m_mapBlacklist, &messages);
+        worker.PostScanRequest(roots, &scannedFiles, &findings, &list, &messages);
         for (;;) {
             Message m = messages.Wait();
             if (m.message == WM_SCAN_DONE) break;

@@ -6,7 +6,6 @@
 #include <utility>
 #include <vector>
 
-#include "ui/ui_state.h"
 #include "platform/code_page.h"
 #include "platform/file_id.h"
 #include "platform/local_time.h"
@@ -24,6 +23,7 @@
 #include "ui/set_scan_path_dlg.h"
 #include "ui/skin/skin_ui.h"
 #include "ui/ui_resources.h"
+#include "ui/ui_state.h"
 
 namespace tovarek {
 namespace {
@@ -217,8 +217,11 @@ int ScanDlg::StartScan(const ScanRoots& roots) {
     }
     // The stores are the previous worker's until it has ended.
     JoinWorker();
-    m_blacklist.clear();
-    GetBlacklist(m_app, m_blacklist);
+    {
+        BlacklistMap index;
+        GetBlacklist(m_app, index);
+        m_scanList.Assign(index);
+    }
     m_scannedFiles.Clear();
     m_findings.Clear();
     m_app.m_lstFindings.clear();
@@ -232,8 +235,8 @@ int ScanDlg::StartScan(const ScanRoots& roots) {
     m_pWorker = std::make_unique<UITdScan>(m_app);
     m_pWorker->Options().pEnder = Hooks().pEnder;
     m_pWorker->Options().pPackageFiles = Hooks().pPackageFiles;
-    m_pWorker->PostScanRequest(CanonicalScanRoots(roots), &m_scannedFiles, &m_findings,
-                               &m_blacklist, m_pGate.get());
+    m_pWorker->PostScanRequest(CanonicalScanRoots(roots), &m_scannedFiles, &m_findings, &m_scanList,
+                               m_pGate.get());
     m_nState = kStateScanning;
     EnableGroup(false);
     m_app.m_bScanRunning = 1;

@@ -99,7 +99,7 @@ private:
     intptr_t m_nLastTag = 0;
     ScannedFileStore m_scannedFiles;
     FindingStore m_findings;
-    BlacklistMap m_blacklist;
+    ScanList m_scanList;
 
     UiRichText* m_txtCurrent = nullptr;
     UiRichText* m_txtSummary = nullptr;
