@@ -24,7 +24,8 @@ long StatusKb(const char* field) {
     std::ifstream in("/proc/self/status");
     std::string line;
     while (std::getline(in, line)) {
-        if (line.compare(0, strlen(field), field) == 0) return atol(line.c_str() + strlen(field) + 1);
+        if (line.compare(0, strlen(field), field) == 0)
+            return atol(line.c_str() + strlen(field) + 1);
     }
     return -1;
 }

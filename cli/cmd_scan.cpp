@@ -15,6 +15,7 @@
 #include "platform/messages.h"
 #include "platform/name_escape.h"
 #include "platform/path_text.h"
+#include "platform/program_folders.h"
 #include "scan/canonical_root.h"
 #include "scan/fingerprint_cache.h"
 #include "scan/package_files.h"
@@ -23,8 +24,9 @@
 #include "scan/scan_summary.h"
 #include "scan/scan_worker.h"
 #include "store/app_settings.h"
-#include "store/blacklist.h"
 #include "store/core_state.h"
+#include "store/database.h"
+#include "store/scan_list.h"
 
 namespace tovarek::cli {
 namespace {
@@ -93,7 +95,7 @@ int RunScan(int argc, char** argv) {
     if (roots.empty()) return Usage("scan: missing PATH");
     // Opening a missing database would create an empty one in the current directory.
     struct stat dbStat;
-    if (stat("Ravlin.db", &dbStat) != 0) {
+    if (stat(DataFile(kDatabaseFileName).c_str(), &dbStat) != 0) {
         fprintf(stderr, "ravlin-cli: scan: no Ravlin.db in the current directory\n");
         return kExitUsage;
     }
@@ -102,9 +104,10 @@ int RunScan(int argc, char** argv) {
     AppSettings settings;  // never loaded: the scan must not open the database for writing
     InitCoreState(app, &settings);
     settings.deleteOnFind.store(deleteOnFind);
-    // Read only, so the scan never creates or changes the database.
-    BlacklistMap blacklist;
-    int rc = LoadBlacklistReadOnly(blacklist);
+    // Only what the scan asks of the list, read only, so the scan never creates or changes the
+    // database.
+    ScanList list;
+    int rc = LoadScanListReadOnly(list);
     if (rc != 0) {
         fprintf(stderr,
                 "ravlin-cli: scan: cannot read the list in Ravlin.db (SQLite error %d); nothing "
@@ -112,7 +115,7 @@ int RunScan(int argc, char** argv) {
                 rc);
         return kExitUsage;
     }
-    if (blacklist.empty()) {
+    if (list.empty()) {
         fprintf(stderr, "ravlin-cli: scan: the list in Ravlin.db is empty; nothing was scanned\n");
         return kExitUsage;
     }
@@ -121,7 +124,7 @@ int RunScan(int argc, char** argv) {
 
     // Files unchanged since an earlier scan are not read again; the worker saves what it read.
     FingerprintCache fingerprints;
-    fingerprints.Load(kFingerprintCacheFileName);
+    fingerprints.Load(DataFile(kFingerprintCacheFileName));
     app.m_pFingerprintCache = &fingerprints;
 
     ScannedFileStore scannedFiles;
@@ -136,7 +139,7 @@ int RunScan(int argc, char** argv) {
     {
         UITdScan worker(app);
         worker.Options().pPackageFiles = &packages;
-        worker.PostScanRequest(roots, &scannedFiles, &findings, &blacklist, &messages);
+        worker.PostScanRequest(roots, &scannedFiles, &findings, &list, &messages);
         for (;;) {
             Message m = messages.Wait();
             if (m.message == WM_SCAN_DONE) break;

@@ -9,10 +9,12 @@
 
 #include "cli/commands.h"
 #include "platform/path_text.h"
+#include "platform/program_folders.h"
 #include "protect/process_watch.h"
 #include "scan/fingerprint_cache.h"
 #include "store/app_settings.h"
 #include "store/core_state.h"
+#include "store/database.h"
 
 namespace tovarek::cli {
 namespace {
@@ -62,7 +64,7 @@ int RunWatch(int argc, char** argv) {
     // Opening a missing database would create an empty one, and a pass over an empty list would
     // report that nothing listed runs.
     struct stat dbStat;
-    if (stat("Ravlin.db", &dbStat) != 0) {
+    if (stat(DataFile(kDatabaseFileName).c_str(), &dbStat) != 0) {
         fprintf(stderr, "ravlin-cli: watch: no Ravlin.db in the current directory\n");
         return kExitUsage;
     }
@@ -74,7 +76,7 @@ int RunWatch(int argc, char** argv) {
     PackageFiles packages(dpkgRoot);
     // Shared with the scans, as in the program: an executable a scan read is not read again.
     FingerprintCache fingerprints;
-    fingerprints.Load(kFingerprintCacheFileName);
+    fingerprints.Load(DataFile(kFingerprintCacheFileName));
     app.m_pFingerprintCache = &fingerprints;
     LinuxProcessControl control(&packages, &fingerprints);
     ProcessWatch watch(app, &history, &control);
@@ -97,7 +99,7 @@ int RunWatch(int argc, char** argv) {
         }
     }
     fflush(stdout);
-    fingerprints.Save(kFingerprintCacheFileName);
+    fingerprints.Save(DataFile(kFingerprintCacheFileName));
     if (!listRead) return kExitUsage;
     return history.m_nLines > 0 ? 1 : 0;
 }

@@ -14,15 +14,15 @@ namespace tovarek {
 // else by "(已删除)" when nothing exists at that path now.
 std::u16string ScanResultLine(const std::u16string& filePath, bool systemFile = false);
 
-// moduleDir + "log/sl" + the local start time as "%Y-%m-%d %H_%M_%S" + ".log", as bytes.
+// LogFolderOf(moduleDir) + "sl" + the local start time as "%Y-%m-%d %H_%M_%S" + ".log", as bytes.
 std::string ScanLogPath(const std::u16string& moduleDir, int64_t startTime);
 
 // Writes `lines` in order, each + CR LF, in the ANSI code page with file names as the bytes the
 // file system holds; no header. The file is created or truncated; "log/" is created when
 // missing. No lines: nothing is written and no folder is made. The file name in each line is
-// escaped (EscapeName), so it can't forge a line or pass for another. Returns 0 when written (or nothing to
-// write), -1 when the file could not be created or written. `notes`, when given, holds one text
-// per line (most empty) written right after it in the code page: why a found file stayed.
+// escaped (EscapeName), so it can't forge a line or pass for another. Returns 0 when written (or
+// nothing to write), -1 when the file could not be created or written. `notes`, when given, holds
+// one text per line (most empty) written right after it in the code page: why a found file stayed.
 int WriteScanLog(const std::u16string& moduleDir, int64_t startTime,
                  const std::vector<std::u16string>& lines,
                  const std::vector<std::u16string>& notes = {});

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include "platform/program_folders.h"
 #include "store/blacklist.h"
 #include "store/db_log.h"
 
@@ -103,12 +104,13 @@ int RunBoundStatement(Database& db, const std::string& sql, const std::vector<st
 // for ever and a device or a folder is no database.
 bool OpenFile(Database& db, int flags) {
     CloseDatabase(db);
+    const std::string path = DataFile(kDatabaseFileName);
     struct stat st;
-    if (stat(kDatabaseFileName, &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         LogDbError("Can't open database: not a regular file", true);
         return false;
     }
-    int rc = sqlite3_open_v2(kDatabaseFileName, &C(db).m_db, flags, nullptr);
+    int rc = sqlite3_open_v2(path.c_str(), &C(db).m_db, flags, nullptr);
     if (rc != 0) {
         LogDbError(std::string("Can't open database: ") +
                        (C(db).m_db ? sqlite3_errmsg(C(db).m_db) : sqlite3_errstr(rc)),
@@ -131,7 +133,7 @@ void OpenDatabase(Database& db) {
     struct stat st;
     // An empty file is what a failed first start or a careless copy leaves; SQLite would open it
     // as a database without tables, so it is made a new database instead.
-    bool existed = stat(kDatabaseFileName, &st) == 0 && st.st_size > 0;
+    bool existed = stat(DataFile(kDatabaseFileName).c_str(), &st) == 0 && st.st_size > 0;
     if (!OpenFile(db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) || existed) return;
     for (const char* sql : kCreateStatements) Execute(db, sql, true);
 }

@@ -218,9 +218,12 @@ int ScanDlg::StartScan(const ScanRoots& roots) {
     }
     // The stores are the previous worker's until it has ended.
     JoinWorker();
-    // The program's one index, shared: it is never changed, only replaced by a reload.
-    GetSharedBlacklist(m_app, m_pBlacklist);
-    if (!m_pBlacklist) m_pBlacklist = std::make_shared<const SharedBlacklist>();
+    {
+        // Built from the program's one shared index: no copy of the whole index for a scan.
+        BlacklistView view;
+        GetSharedBlacklist(m_app, view);
+        m_scanList.Assign(view ? view->byMd5 : BlacklistMap{});
+    }
     m_scannedFiles.Clear();
     m_findings.Clear();
     m_app.m_lstFindings.clear();
@@ -234,8 +237,8 @@ int ScanDlg::StartScan(const ScanRoots& roots) {
     m_pWorker = std::make_unique<UITdScan>(m_app);
     m_pWorker->Options().pEnder = Hooks().pEnder;
     m_pWorker->Options().pPackageFiles = Hooks().pPackageFiles;
-    m_pWorker->PostScanRequest(CanonicalScanRoots(roots), &m_scannedFiles, &m_findings,
-                               &m_pBlacklist->byMd5, m_pGate.get());
+    m_pWorker->PostScanRequest(CanonicalScanRoots(roots), &m_scannedFiles, &m_findings, &m_scanList,
+                               m_pGate.get());
     m_nState = kStateScanning;
     EnableGroup(false);
     m_app.m_bScanRunning = 1;

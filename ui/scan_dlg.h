@@ -99,7 +99,7 @@ private:
     intptr_t m_nLastTag = 0;
     ScannedFileStore m_scannedFiles;
     FindingStore m_findings;
-    BlacklistView m_pBlacklist;  // the list the scan runs with, held while it runs
+    ScanList m_scanList;
 
     UiRichText* m_txtCurrent = nullptr;
     UiRichText* m_txtSummary = nullptr;
