@@ -20,8 +20,8 @@ UITdScan::~UITdScan() {
     m_thread.join();
 }
 
-void UITdScan::PostScanRequest(const ScanRoots& roots, ScannedFileStore* scannedFiles,
-                               FindingStore* findings, const BlacklistMap* blacklist,
+void UITdScan::PostScanRequest(const ScanRoots& roots, ScanRecordStore* scannedFiles,
+                               ScanRecordStore* findings, const BlacklistMap* blacklist,
                                MessageSink* notifyWnd) {
     if (&roots != &m_roots) m_roots = roots;
     m_pScannedFiles = scannedFiles;

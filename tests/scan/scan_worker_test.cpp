@@ -49,8 +49,8 @@ struct Page {
     CoreState app;
     std::unique_ptr<AppSettings> settings;
     BlacklistMap blacklist;
-    ScannedFileStore scanned;
-    FindingStore findings;
+    ScanRecordStore scanned;
+    ScanRecordStore findings;
     RecordingSink sink{scanned, findings};
     RecordingEnder ender;
 };
