@@ -8,6 +8,7 @@
 #include "app/exit_signals.h"
 #include "app/ravlin_app.h"
 #include "platform/messages.h"
+#include "platform/program_folders.h"
 #include "scan/fingerprint_cache.h"
 #include "store/app_settings.h"
 #include "ui/message_box.h"
@@ -82,6 +83,11 @@ int InitInstance(int& argc, char** argv) {
         return refusal.status;
     }
 
+    // The installed program runs wherever the menu starts it; its files live in the user's
+    // folders, the database copied there from the installed one on first use.
+    if (!PrepareDataFolder()) {
+        fprintf(stderr, "ravlin: cannot prepare the data folder %s\n", DataFolder().c_str());
+    }
     CRavlinApp app;
     AppSettings settings;
     InitAppState(app, &settings);
@@ -94,7 +100,7 @@ int InitInstance(int& argc, char** argv) {
     settings.LoadSettings();
     // Beside Ravlin.db; shared by the scans and the protection passes, saved after each scan.
     FingerprintCache fingerprints;
-    fingerprints.Load(kFingerprintCacheFileName);
+    fingerprints.Load(DataFile(kFingerprintCacheFileName));
     app.m_pFingerprintCache = &fingerprints;
     settings.SeedDefaultScanDir();
     app.m_pUiRes = &res;
@@ -105,7 +111,7 @@ int InitInstance(int& argc, char** argv) {
         QApplication::exec();
         // The window ended the workers in its exit path; its destructor does the rest.
     }
-    fingerprints.Save(kFingerprintCacheFileName);
+    fingerprints.Save(DataFile(kFingerprintCacheFileName));
     lock.Release();
     return kExitNormal;
 }

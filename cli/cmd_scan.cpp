@@ -15,6 +15,7 @@
 #include "platform/messages.h"
 #include "platform/module_info.h"
 #include "platform/path_text.h"
+#include "platform/program_folders.h"
 #include "scan/canonical_root.h"
 #include "scan/fingerprint_cache.h"
 #include "scan/package_files.h"
@@ -22,6 +23,7 @@
 #include "scan/scan_log.h"
 #include "scan/scan_session.h"
 #include "store/blacklist.h"
+#include "store/database.h"
 
 namespace tovarek::cli {
 namespace {
@@ -90,7 +92,7 @@ int RunScan(int argc, char** argv) {
     if (roots.empty()) return Usage("scan: missing PATH");
     // Opening a missing database would create an empty one in the current directory.
     struct stat dbStat;
-    if (stat("Ravlin.db", &dbStat) != 0) {
+    if (stat(DataFile(kDatabaseFileName).c_str(), &dbStat) != 0) {
         fprintf(stderr, "ravlin-cli: scan: no Ravlin.db in the current directory\n");
         return kExitUsage;
     }
@@ -113,7 +115,7 @@ int RunScan(int argc, char** argv) {
     PackageFiles packages(dpkgRoot);
     // Files unchanged since an earlier scan are not read again; the session saves what it read.
     FingerprintCache fingerprints;
-    fingerprints.Load(kFingerprintCacheFileName);
+    fingerprints.Load(DataFile(kFingerprintCacheFileName));
 
     ScanSessionSetup setup;
     setup.roots = roots;

@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "cli/path_escape.h"
 #include "platform/path_text.h"
+#include "platform/program_folders.h"
 #include "protect/process_watch.h"
 #include "scan/fingerprint_cache.h"
 #include "store/app_settings.h"
@@ -66,7 +67,7 @@ int RunWatch(int argc, char** argv) {
     PackageFiles packages(dpkgRoot);
     // Shared with the scans, as in the program: an executable a scan read is not read again.
     FingerprintCache fingerprints;
-    fingerprints.Load(kFingerprintCacheFileName);
+    fingerprints.Load(DataFile(kFingerprintCacheFileName));
     app.m_pFingerprintCache = &fingerprints;
     LinuxProcessControl control(&packages, &fingerprints);
     ProcessWatch watch(app, &history, &control);
@@ -82,7 +83,7 @@ int RunWatch(int argc, char** argv) {
         }
     }
     fflush(stdout);
-    fingerprints.Save(kFingerprintCacheFileName);
+    fingerprints.Save(DataFile(kFingerprintCacheFileName));
     return history.m_nLines > 0 ? 1 : 0;
 }
 

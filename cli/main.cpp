@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "cli/commands.h"
+#include "platform/program_folders.h"
 
 namespace tovarek::cli {
 
@@ -70,7 +71,14 @@ int main(int argc, char** argv) {
         return 0;
     }
     for (const Command& c : kCommands) {
-        if (strcmp(argv[1], c.name) == 0) return c.run(argc - 2, argv + 2);
+        if (strcmp(argv[1], c.name) != 0) continue;
+        // The installed program's database lives in the user's data folder, copied there from
+        // the installed one on first use.
+        if (!tovarek::PrepareDataFolder()) {
+            fprintf(stderr, "ravlin-cli: cannot prepare the data folder %s\n",
+                    tovarek::DataFolder().c_str());
+        }
+        return c.run(argc - 2, argv + 2);
     }
     char problem[256];
     snprintf(problem, sizeof problem, "unknown command '%.200s'", argv[1]);

@@ -6,6 +6,8 @@ function(tovarek_add_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+  # The programs under test keep their records out of the developer's own journal.
+  set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT TOVAREK_JOURNAL=0)
   if(T_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
   endif()

@@ -1,13 +1,15 @@
 #include "platform/autostart.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <sstream>
+
+#include "platform/program_folders.h"
 
 namespace tovarek {
 namespace {
@@ -112,33 +114,46 @@ std::string AutostartDir() {
     return "/etc/xdg/autostart/";
 }
 
+std::string UserAutostartDir() {
+    const std::string base = XdgFolder("XDG_CONFIG_HOME", ".config/");
+    return base.empty() ? base : base + "autostart/";
+}
+
 bool AutostartDirUsable() {
     struct stat st;
     std::string dir = AutostartDir();
     return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(dir.c_str(), W_OK) == 0;
 }
 
-bool ReadAutostartExec(std::string& program) {
-    std::ifstream in(AutostartDir() + kEntryName, std::ios::binary);
-    if (!in) return false;
-    std::string line;
-    bool inMainGroup = false;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty() && line[0] == '[') {
-            inMainGroup = line == "[Desktop Entry]";
-            continue;
+namespace {
+
+// A desktop entry is a few hundred bytes; a larger file is not one of ours.
+constexpr off_t kMaxEntryBytes = 64 * 1024;
+
+bool ReadEntry(const std::string& path, std::string& text) {
+    // O_NONBLOCK: a FIFO under the name must not hold the open (nor the start-up) for ever;
+    // whatever was opened is then read only when it is a regular file of sane size.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxEntryBytes;
+    if (ok) {
+        text.resize(static_cast<size_t>(kMaxEntryBytes));
+        size_t got = 0;
+        while (got < text.size()) {
+            ssize_t n = read(fd, text.data() + got, text.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) ok = false;
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
         }
-        if (inMainGroup && line.compare(0, 5, "Exec=") == 0) {
-            program = UnquoteExec(UnescapeString(line.substr(5)));
-            return !program.empty();
-        }
+        text.resize(got);
     }
-    return false;
+    close(fd);
+    return ok;
 }
 
-bool WriteAutostartEntry(const std::string& program) {
-    std::string dir = AutostartDir();
+bool WriteEntryIn(const std::string& dir, const std::string& program) {
     std::string path = dir + kEntryName;
     std::string temp = path + ".tmp";
     std::string text =
@@ -158,8 +173,61 @@ bool WriteAutostartEntry(const std::string& program) {
     return false;
 }
 
+}  // namespace
+
+bool ReadAutostartExecIn(const std::string& dir, std::string& program) {
+    std::string text;
+    if (dir.empty() || !ReadEntry(dir + kEntryName, text)) return false;
+    std::stringstream in(text);
+    std::string line;
+    bool inMainGroup = false;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line[0] == '[') {
+            inMainGroup = line == "[Desktop Entry]";
+            continue;
+        }
+        if (inMainGroup && line.compare(0, 5, "Exec=") == 0) {
+            program = UnquoteExec(UnescapeString(line.substr(5)));
+            return !program.empty();
+        }
+    }
+    return false;
+}
+
+bool ReadAutostartExec(std::string& program) {
+    return ReadAutostartExecIn(AutostartDir(), program) ||
+           ReadAutostartExecIn(UserAutostartDir(), program);
+}
+
+bool AutostartEntryStarts(const std::string& program) {
+    std::string stored;
+    if (ReadAutostartExecIn(AutostartDir(), stored) && stored == program) return true;
+    stored.clear();
+    return ReadAutostartExecIn(UserAutostartDir(), stored) && stored == program;
+}
+
+bool WriteAutostartEntry(const std::string& program) {
+    if (AutostartDirUsable()) return WriteEntryIn(AutostartDir(), program);
+    // An ordinary user may not write the machine-wide folder; the session reads the user's own
+    // autostart folder as well, so the choice still holds at the next login.
+    const std::string user = UserAutostartDir();
+    return !user.empty() && MakeFolders(user) && WriteEntryIn(user, program);
+}
+
 bool DeleteAutostartEntry() {
-    return unlink((AutostartDir() + kEntryName).c_str()) == 0;
+    bool removed = false;
+    bool left = false;
+    for (const std::string& dir : {AutostartDir(), UserAutostartDir()}) {
+        if (dir.empty()) continue;
+        const std::string path = dir + kEntryName;
+        if (unlink(path.c_str()) == 0) {
+            removed = true;
+        } else if (errno != ENOENT && errno != ENOTDIR) {
+            left = true;  // one that stays would still start the program
+        }
+    }
+    return removed && !left;
 }
 
 }  // namespace tovarek

@@ -16,6 +16,14 @@ SingleInstance::~SingleInstance() {
 std::string SingleInstance::LockPath() {
     const char* runtime = getenv("XDG_RUNTIME_DIR");
     if (runtime && runtime[0] == '/') return std::string(runtime) + "/Tovarek.lock";
+    // A copy started with the variable empty (a cron job, a shell that cleared it) must still
+    // meet the copy of the desktop session, whose variable names this folder.
+    const std::string own = "/run/user/" + std::to_string(getuid());
+    struct stat st;
+    if (lstat(own.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() &&
+        (st.st_mode & 077) == 0) {
+        return own + "/Tovarek.lock";
+    }
     return "/tmp/Tovarek-" + std::to_string(getuid()) + ".lock";
 }
 

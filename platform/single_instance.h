@@ -1,6 +1,7 @@
-// The single-instance guard: an flock on "Tovarek.lock" in $XDG_RUNTIME_DIR (else
-// /tmp/Tovarek-<uid>.lock). The kernel drops the lock of a copy that died, so a stale lock is
-// simply taken over. One object per process, used on the start-up thread.
+// The single-instance guard: an flock on "Tovarek.lock" in $XDG_RUNTIME_DIR; when that is unset
+// or empty, in /run/user/<uid> if it is this user's private folder (what the session would have
+// named), else /tmp/Tovarek-<uid>.lock. The kernel drops the lock of a copy that died, so a stale
+// lock is simply taken over. One object per process, used on the start-up thread.
 #pragma once
 
 #include <string>

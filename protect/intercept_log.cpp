@@ -1,11 +1,11 @@
 #include "protect/intercept_log.h"
 
-#include <sys/stat.h>
-
 #include "platform/code_page.h"
+#include "platform/journal.h"
 #include "platform/local_time.h"
 #include "platform/log_file.h"
 #include "platform/path_text.h"
+#include "platform/program_folders.h"
 #include "store/core_state.h"
 
 namespace tovarek {
@@ -26,8 +26,8 @@ std::u16string BuildSystemFileLine(int64_t now, std::u16string_view exePath) {
 
 std::string InterceptLogPath(const std::u16string& moduleDir, int64_t now) {
     // The folder is a path: encoded as it was decoded, whatever the log's code page.
-    return Utf16ToPath(moduleDir) + "log/pl" + Utf16ToPath(FormatLocalTime(u"%Y-%m-%d", now)) +
-           ".log";
+    return LogFolderOf(Utf16ToPath(moduleDir)) + "pl" +
+           Utf16ToPath(FormatLocalTime(u"%Y-%m-%d", now)) + ".log";
 }
 
 void WriteInterceptLog(const CoreState& app, std::u16string_view exePath, int64_t now,
@@ -42,9 +42,23 @@ void WriteInterceptLog(const CoreState& app, std::u16string_view exePath, int64_
     std::string line = Utf16ToAnsi(u"[" + FormatLocalTime(u"%Y-%m-%d %H:%M:%S", now) + u"]" +
                                    std::u16string(note)) +
                        Utf16ToPath(safePath) + "\r\n";
-    std::string dir = Utf16ToPath(app.m_strModuleDir) + "log/";
-    mkdir(dir.c_str(), 0755);  // an existing folder or a failure is found out by the open
     WriteLogFile(InterceptLogPath(app.m_strModuleDir, now), line, LogWrite::kAppend);
+}
+
+void JournalInterception(std::u16string_view exePath, const char* digest, uint32_t pid,
+                         int64_t now) {
+    std::u16string safePath(exePath);
+    for (char16_t& c : safePath) {
+        if (c == u'\n' || c == u'\r') c = u'?';
+    }
+    JournalRecord record;
+    record.event = JournalEvent::kIntercepted;
+    record.path = Utf16ToPath(exePath);
+    if (digest) record.md5.assign(digest, 32);
+    record.pid = pid;
+    record.message =
+        Utf16ToUtf8(u"[" + FormatLocalTime(u"%Y-%m-%d %H:%M:%S", now) + u"]" + safePath);
+    SendJournalRecord(record);
 }
 
 }  // namespace tovarek

@@ -21,13 +21,19 @@ std::u16string BuildSystemFileLine(int64_t now, std::u16string_view exePath);
 // What stands between the stamp and the path in the log line of such a process.
 constexpr char16_t kSystemFileNote[] = u"系统文件，未终止：";
 
-// The log file the line for `now` goes to: moduleDir + "log/pl" + local date + ".log".
+// The interception, also told to the system journal: the executable's path and fingerprint (32
+// hex digits, or null when it could not be taken), the ended process, the log line as MESSAGE.
+void JournalInterception(std::u16string_view exePath, const char* digest, uint32_t pid,
+                         int64_t now);
+
+// The log file the line for `now` goes to: LogFolderOf(moduleDir) + "pl" + local date + ".log".
 std::string InterceptLogPath(const std::u16string& moduleDir, int64_t now);
 
 // Appends "[" + local time + "]" + note + exePath + CR LF (stamp and note in the ANSI code page,
 // the path as the bytes the file system holds) to the file of the local day of `now`, creating
 // "log/" and the file when missing. Line breaks inside the path are written as '?' so a file name
-// can't forge a line. Failures lose the line silently.
+// can't forge a line. A failure loses the line; the first one for a file is told on
+// standard error.
 void WriteInterceptLog(const CoreState& app, std::u16string_view exePath, int64_t now,
                        std::u16string_view note = {});
 

@@ -114,7 +114,9 @@ void ProcessWatch::RunProtectionPass() {
         kept.spareText = line;
         kept.listedEntry = std::move(listed);
         m_mapHistory[line] = std::move(kept);  // an equal earlier line's file is not this one
-        WriteInterceptLog(m_app, entry.exePath, m_clock());
+        const int64_t logged = m_clock();
+        WriteInterceptLog(m_app, entry.exePath, logged);
+        JournalInterception(entry.exePath, hashed ? digest : nullptr, pid, logged);
     }
 
     if (!toEnd.empty()) {

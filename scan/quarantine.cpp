@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "platform/local_time.h"
+#include "platform/program_folders.h"
 #include "scan/md5.h"
+#include "scan/scan_journal.h"
 #include "scan/sha256.h"
 
 namespace tovarek {
@@ -221,20 +223,13 @@ void SplitPath(const std::string& path, std::string& folder, std::string& name) 
     }
 }
 
-// Every missing folder on the way, each made 0700 (the last is the quarantine itself).
-void MakeFolders(const std::string& path) {
-    for (size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
-        mkdir(path.substr(0, slash).c_str(), 0700);
-    }
-    mkdir(path.c_str(), 0700);
-}
-
 }  // namespace
 
 std::string DefaultQuarantineDir() {
+    const std::string data = DataFolder();
+    if (!data.empty()) return data + "quarantine";
     char cwd[PATH_MAX];
-    // Ravlin.db is opened by its bare name, so the folder it lies in is the current one.
+    // A build opens Ravlin.db by its bare name, so the folder it lies in is the current one.
     if (!getcwd(cwd, sizeof cwd)) return "quarantine";
     std::string dir = cwd;
     if (dir.back() != '/') dir.push_back('/');
@@ -463,6 +458,7 @@ QuarantineResult Quarantine::MoveIn(int dirFd, const std::string& name,
         fchmod(file.get(), 0);
         fsync(file.get());
     }
+    JournalDeletion(pathBytes, record.md5);
     return {QuarantineStatus::kMoved, 0, id};
 }
 

@@ -26,6 +26,7 @@
 #include "scan/lane_file_hasher.h"
 #include "scan/package_files.h"
 #include "scan/process_table.h"
+#include "scan/scan_journal.h"
 
 namespace tovarek {
 
@@ -595,6 +596,7 @@ void ScanPipeline::Judge(PendingFile& f) {
             f.hashed && m_pPackageFiles->IsUnmodifiedPackageFile(f.id, f.digest);
         ScanFileRecord finding{
             std::move(wideName), std::move(widePath), f.id, systemFile, entry, {}};
+        JournalFinding(finding.filePath, systemFile, f.hashed ? f.digest : nullptr);
         if (!systemFile) {
             m_pEnder->EndProcessesOfFile(finding.filePath, finding.fileName, f.id);
             if (m_job.m_bDeleteOnFind) finding.quarantine = QuarantineIfStillJudged(f, entry);

@@ -6,6 +6,7 @@
 #include "platform/local_time.h"
 #include "platform/log_file.h"
 #include "platform/path_text.h"
+#include "platform/program_folders.h"
 
 namespace tovarek {
 namespace {
@@ -27,7 +28,7 @@ std::u16string ScanResultLine(const std::u16string& filePath, bool systemFile) {
 }
 
 std::string ScanLogPath(const std::u16string& moduleDir, int64_t startTime) {
-    return Utf16ToPath(moduleDir) + "log/sl" +
+    return LogFolderOf(Utf16ToPath(moduleDir)) + "sl" +
            Utf16ToPath(FormatLocalTime(u"%Y-%m-%d %H_%M_%S", startTime)) + ".log";
 }
 
@@ -51,8 +52,6 @@ int WriteScanLog(const std::u16string& moduleDir, int64_t startTime,
         text += Utf16ToAnsi(line.note);
         text += "\r\n";
     }
-    std::string dir = Utf16ToPath(moduleDir) + "log/";
-    mkdir(dir.c_str(), 0755);  // an existing folder or a failure is found out by the open
     std::string path = ScanLogPath(moduleDir, startTime);
     return WriteLogFile(path, text, LogWrite::kReplace) ? 0 : -1;
 }

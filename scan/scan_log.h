@@ -17,7 +17,7 @@ bool PathVanished(const std::u16string& filePath);
 // else by "(已删除)" when nothing exists at that path now.
 std::u16string ScanResultLine(const std::u16string& filePath, bool systemFile = false);
 
-// moduleDir + "log/sl" + the local start time as "%Y-%m-%d %H_%M_%S" + ".log", as bytes.
+// LogFolderOf(moduleDir) + "sl" + the local start time as "%Y-%m-%d %H_%M_%S" + ".log", as bytes.
 std::string ScanLogPath(const std::u16string& moduleDir, int64_t startTime);
 
 // One finding of the log, from the scan's records.

@@ -6,6 +6,7 @@
 #include "platform/file_id.h"
 #include "platform/local_time.h"
 #include "platform/path_text.h"
+#include "platform/program_folders.h"
 #include "scan/fingerprint_cache.h"
 #include "scan/package_files.h"
 #include "scan/process_table.h"
@@ -61,7 +62,9 @@ void ScanSession::Run() {
     m_scanned.Clear();
     m_control.Post(&m_gate, WM_SCAN_DONE, 0, 0);
     // What a stopped scan read is as good as the rest.
-    if (options.pFingerprintCache) options.pFingerprintCache->Save(kFingerprintCacheFileName);
+    if (options.pFingerprintCache) {
+        options.pFingerprintCache->Save(DataFile(kFingerprintCacheFileName));
+    }
     m_bEnded.store(true, std::memory_order_release);
 }
 

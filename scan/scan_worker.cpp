@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/path_text.h"
+#include "platform/program_folders.h"
 #include "scan/fingerprint_cache.h"
 #include "store/app_settings.h"
 #include "store/core_state.h"
@@ -59,7 +60,8 @@ void UITdScan::OnScanRequest() {
     }
     m_control.Post(m_hNotifyWnd, WM_SCAN_DONE, 0, 0);
     // Beside Ravlin.db; what a stopped scan read is as good as the rest.
-    if (options.pFingerprintCache) options.pFingerprintCache->Save(kFingerprintCacheFileName);
+    if (options.pFingerprintCache)
+        options.pFingerprintCache->Save(DataFile(kFingerprintCacheFileName));
 }
 
 }  // namespace tovarek

@@ -76,16 +76,13 @@ std::string BuildSettingSql(int kind, int settype, int value) {
 
 bool AutoRunEntry(int mode) {
     std::string program = ModulePath();
-    if (!AutostartDirUsable()) return false;
     switch (mode) {
         case 1:
             return WriteAutostartEntry(program);
         case 2:
             return DeleteAutostartEntry();
-        case 0: {
-            std::string stored;
-            return ReadAutostartExec(stored) && stored == program;
-        }
+        case 0:
+            return AutostartEntryStarts(program);
         default:
             return false;
     }

@@ -41,8 +41,9 @@ bool ReadSetting(Database& db, int settype);
 // settype=N". Any other kind gives an empty text.
 std::string BuildSettingSql(int kind, int settype, int value);
 
-// mode 0 checks that the autostart entry names this executable exactly, 1 writes it, 2 deletes
-// it. False when the autostart folder is missing or not writable, or the operation failed.
+// mode 0 checks that an autostart entry (machine-wide or the user's) names this executable
+// exactly, 1 writes it (machine-wide when allowed, else the user's), 2 deletes it from both.
+// False when the operation failed.
 bool AutoRunEntry(int mode);
 
 }  // namespace tovarek

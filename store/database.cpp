@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include "platform/program_folders.h"
 #include "store/blacklist.h"
 #include "store/db_log.h"
 
@@ -101,7 +102,7 @@ int RunBoundStatement(Database& db, const std::string& sql, const std::vector<st
 // Opens the file by its bare name with `flags`; a failure is logged and leaves `db` closed.
 bool OpenFile(Database& db, int flags) {
     CloseDatabase(db);
-    int rc = sqlite3_open_v2(kDatabaseFileName, &C(db).m_db, flags, nullptr);
+    int rc = sqlite3_open_v2(DataFile(kDatabaseFileName).c_str(), &C(db).m_db, flags, nullptr);
     if (rc != 0) {
         LogDbError(std::string("Can't open database: ") +
                        (C(db).m_db ? sqlite3_errmsg(C(db).m_db) : sqlite3_errstr(rc)),
@@ -124,7 +125,7 @@ void OpenDatabase(Database& db) {
     struct stat st;
     // An empty file is what a failed first start or a careless copy leaves; SQLite would open it
     // as a database without tables, so it is made a new database instead.
-    bool existed = stat(kDatabaseFileName, &st) == 0 && st.st_size > 0;
+    bool existed = stat(DataFile(kDatabaseFileName).c_str(), &st) == 0 && st.st_size > 0;
     if (!OpenFile(db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) || existed) return;
     for (const char* sql : kCreateStatements) Execute(db, sql, true);
 }

@@ -1,10 +1,9 @@
 #include "store/db_log.h"
 
-#include <sys/stat.h>
-
 #include "platform/code_page.h"
 #include "platform/log_file.h"
 #include "platform/module_info.h"
+#include "platform/program_folders.h"
 
 namespace tovarek {
 
@@ -20,10 +19,8 @@ std::string ToCrLf(const std::string& text) {
 
 void LogDbError(const std::string& messageUtf8, bool enabled) {
     if (!enabled) return;
-    std::string dir = ModuleDir() + "log/";
-    mkdir(dir.c_str(), 0755);  // usually exists already
     std::string text = Utf16ToAnsi(Utf8ToUtf16(messageUtf8));
-    WriteLogFile(dir + "dberr.log", ToCrLf(text), LogWrite::kAppend);
+    WriteLogFile(LogFolderOf(ModuleDir()) + "dberr.log", ToCrLf(text), LogWrite::kAppend);
 }
 
 }  // namespace tovarek

@@ -1,4 +1,4 @@
-// The database error log "dberr.log" in "log/" under the program's directory.
+// The database error log "dberr.log" in the log folder (platform/program_folders.h).
 #pragma once
 
 #include <string>

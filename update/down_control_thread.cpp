@@ -4,9 +4,29 @@
 
 #include <system_error>
 
+#include "platform/code_page.h"
+#include "platform/journal.h"
+#include "store/core_state.h"
 #include "update/list_import.h"
 
 namespace tovarek {
+
+namespace {
+
+// The cycle's outcome in the words of the status line, for the system journal.
+void JournalListOutcome(const CoreState& app, const ListCycleReport& report) {
+    JournalRecord record;
+    if (report.Succeeded()) {
+        record.event = JournalEvent::kListUpdated;
+        record.message = "列表更新日期：" + Utf16ToUtf8(app.ListDate());
+    } else {
+        record.event = JournalEvent::kListFailed;
+        record.message = "列表更新失败. " + report.strProblem;
+    }
+    SendJournalRecord(record);
+}
+
+}  // namespace
 
 DownControlThread::DownControlThread(CoreState& app) : m_pImport(ImportList), m_app(app) {}
 
@@ -48,6 +68,7 @@ void DownControlThread::OnListDownload(uintptr_t, intptr_t) {
     // The worker's own end stops the import after its record in hand.
     ListCycleReport report = RunListCycle(m_app, transfer, m_strListUrl, m_pImport, &m_bStopping);
     const uintptr_t result = report.Succeeded() ? 0 : 1;
+    if (report.kind != ListCycleReport::kStopped) JournalListOutcome(m_app, report);
     {
         std::lock_guard lock(m_reportMutex);
         m_lastReport = std::move(report);

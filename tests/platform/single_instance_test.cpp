@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/private_run.h"
 #include "tests/support/temp_dir.h"
 
 namespace tovarek {
@@ -98,6 +99,33 @@ TEST(SingleInstance, ForeignLinkedOrSpecialLockFileIsAnErrorNotALock) {
     lock.Release();
     EXPECT_FALSE(lock.IsHeld());
     unsetenv("XDG_RUNTIME_DIR");
+}
+
+// A copy started with XDG_RUNTIME_DIR empty meets the copy of the session, whose variable names
+// /run/user/<uid>: both take the same lock. A /run/user/<uid> that is not private is not used.
+TEST(SingleInstance, EmptyRuntimeVariableFindsTheSessionsLock) {
+    std::string output, why;
+    const int rc = test::RunWithPrivateRun(
+        [](int) {
+            const std::string own = "/run/user/" + std::to_string(getuid());
+            if (mkdir("/run/user", 0755) != 0 || mkdir(own.c_str(), 0700) != 0) return 1;
+            setenv("XDG_RUNTIME_DIR", own.c_str(), 1);
+            SingleInstance session;
+            if (session.Acquire() != InstanceLock::kAcquired) return 2;
+            setenv("XDG_RUNTIME_DIR", "", 1);
+            if (SingleInstance::LockPath() != own + "/Tovarek.lock") return 3;
+            SingleInstance second;
+            if (second.Acquire() != InstanceLock::kHeldByRunningCopy) return 4;
+            unsetenv("XDG_RUNTIME_DIR");
+            if (SingleInstance::LockPath() != own + "/Tovarek.lock") return 5;
+            chmod(own.c_str(), 0755);
+            if (SingleInstance::LockPath() != "/tmp/Tovarek-" + std::to_string(getuid()) + ".lock")
+                return 6;
+            return 0;
+        },
+        output, why);
+    if (rc < 0) GTEST_SKIP() << why;
+    EXPECT_EQ(rc, 0) << "step " << rc << " failed";
 }
 
 }  // namespace

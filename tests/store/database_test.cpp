@@ -1,7 +1,10 @@
 #include "store/database.h"
 
+#include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 
+#include "platform/program_folders.h"
 #include "tests/store/store_fixture.h"
 
 namespace tovarek {
@@ -165,6 +168,38 @@ TEST_F(StoreTest, TransactionThatSqliteRolledBackItselfIsNotRolledBackAgain) {
     // The connection is usable: a new transaction begins and commits.
     EXPECT_EQ(Execute(db, "insert into blackmap values('b','n','','1')", true), 0);
     EXPECT_EQ(CountRows(db, "select * from blackmap"), 1);
+}
+
+// The installed program (a bin/ folder with the installed database beside it) opens the user's
+// copy of the database and logs into the user's state folder; the current folder stays untouched.
+TEST_F(StoreTest, InstalledProgramUsesTheUsersDataAndStateFolders) {
+    for (const char* sub : {"usr", "usr/bin", "usr/share", "usr/share/tovarek"})
+        ASSERT_EQ(mkdir(m_dir.File(sub).c_str(), 0755), 0);
+    {
+        Database seed;  // the installed database, one listed entry in it
+        OpenDatabase(seed);
+        ASSERT_EQ(Execute(seed, "insert into blackmap values('0123','seeded','','1')", false), 0);
+    }
+    ASSERT_EQ(
+        rename(m_dir.File("Ravlin.db").c_str(), m_dir.File("usr/share/tovarek/Ravlin.db").c_str()),
+        0);
+    testEnv.moduleDir = m_dir.File("usr/bin");
+    setenv("XDG_DATA_HOME", m_dir.File("data").c_str(), 1);
+    setenv("XDG_STATE_HOME", m_dir.File("state").c_str(), 1);
+    ASSERT_TRUE(PrepareDataFolder());
+    {
+        Database db;
+        OpenDatabase(db);
+        EXPECT_EQ(CountRows(db, "select * from blackmap where name='seeded'"), 1);
+        EXPECT_NE(Execute(db, "select * from missing", false), 0);
+    }
+    unsetenv("XDG_DATA_HOME");
+    unsetenv("XDG_STATE_HOME");
+    EXPECT_TRUE(test::FileExists(m_dir.File("data/tovarek/Ravlin.db")));
+    EXPECT_FALSE(test::FileExists(m_dir.File("Ravlin.db")));
+    EXPECT_NE(test::ReadFile(m_dir.File("state/tovarek/log/dberr.log")).find("missing"),
+              std::string::npos);
+    EXPECT_FALSE(test::FileExists(m_dir.File("usr/bin/log")));
 }
 
 }  // namespace

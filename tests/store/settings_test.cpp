@@ -85,7 +85,7 @@ TEST_F(StoreTest, FirstRowDecidesAndSavedSettingsSurviveARestart) {
     EXPECT_EQ(restarted.defaultScanDirs, std::list<std::u16string>{u"/opt/"});
 }
 
-// Autostart through a private XDG_CONFIG_DIRS.
+// Autostart through a private XDG_CONFIG_DIRS and XDG_CONFIG_HOME.
 class AutoRun : public StoreTest {
 protected:
     void SetUp() override {
@@ -94,12 +94,15 @@ protected:
         ASSERT_EQ(mkdir(m_dir.File("xdg").c_str(), 0755), 0);
         ASSERT_EQ(mkdir(m_strAutostart.c_str(), 0755), 0);
         setenv("XDG_CONFIG_DIRS", (m_dir.File("xdg") + ":/etc/xdg").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", m_dir.File("config").c_str(), 1);
     }
     void TearDown() override {
         unsetenv("XDG_CONFIG_DIRS");
+        unsetenv("XDG_CONFIG_HOME");
         StoreTest::TearDown();
     }
     std::string Entry() const { return m_strAutostart + "/Tovarek.desktop"; }
+    std::string UserEntry() const { return m_dir.File("config/autostart/Tovarek.desktop"); }
     std::string m_strAutostart;
 };
 
@@ -160,29 +163,72 @@ TEST_F(AutoRun, PathsWithQuotesAndPercentSignsSurviveTheEntryFormat) {
     EXPECT_EQ(back, "/opt/a$b\nc");
 }
 
-TEST_F(AutoRun, MissingOrReadOnlyFolderMakesEveryModeFail) {
+// An ordinary user may not write the machine-wide folder: the entry goes to the user's own, and
+// check and delete look at both.
+TEST_F(AutoRun, MissingOrReadOnlyMachineFolderFallsBackToTheUsersOwn) {
     setenv("XDG_CONFIG_DIRS", m_dir.File("nothing-here").c_str(), 1);
-    EXPECT_FALSE(AutoRunEntry(1));
+    ASSERT_TRUE(AutoRunEntry(1));
+    EXPECT_TRUE(test::FileExists(UserEntry()));
+    struct stat st;
+    ASSERT_EQ(stat(m_dir.File("config/autostart").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_TRUE(AutoRunEntry(0));
+    EXPECT_TRUE(AutoRunEntry(2));
+    EXPECT_FALSE(test::FileExists(UserEntry()));
     EXPECT_FALSE(AutoRunEntry(0));
+    EXPECT_FALSE(AutoRunEntry(2)) << "deleting a missing entry fails";
 
+    // A machine-wide entry (an administrator's) that this user can read but not remove.
     setenv("XDG_CONFIG_DIRS", m_dir.File("xdg").c_str(), 1);
     ASSERT_TRUE(AutoRunEntry(1));
     ASSERT_EQ(chmod(m_strAutostart.c_str(), 0555), 0);
     ASSERT_EQ(chmod(m_dir.path().c_str(), 0755), 0);
     ASSERT_EQ(chmod(m_dir.File("xdg").c_str(), 0755), 0);
-    // Root may write anywhere, so the read-only case is checked in a child that gives up root.
+    ASSERT_EQ(rmdir(m_dir.File("config/autostart").c_str()), 0);  // root's, made above
+    ASSERT_EQ(chmod(m_dir.File("config").c_str(), 0777), 0);
+    // Root may write anywhere, so the ordinary user is a child that gives up root.
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
-        bool ok = !AutoRunEntry(1) && !AutoRunEntry(2) && !AutoRunEntry(0);
-        _exit(ok ? 0 : 1);
+        if (AutostartDirUsable()) _exit(4);
+        if (!AutoRunEntry(0)) _exit(5);  // the administrator's entry counts
+        if (!AutoRunEntry(1) || !test::FileExists(UserEntry())) _exit(6);
+        // The user's entry goes, the machine-wide one stays and still starts the program.
+        if (AutoRunEntry(2) || test::FileExists(UserEntry()) || !AutoRunEntry(0)) _exit(7);
+        _exit(0);
     }
     int status = 0;
     waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_TRUE(test::FileExists(Entry())) << "a refused delete leaves the entry";
+}
+
+// The entry is read only when it is a small regular file: a FIFO or a link to a device there must
+// neither hang the start nor fill the memory. Each check runs in a child with a deadline.
+TEST_F(AutoRun, FifoDeviceOrHugeEntryReadsAsOffAtOnce) {
+    auto checkInChild = [](const char* what) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            alarm(10);
+            _exit(AutoRunEntry(0) ? 1 : 0);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << what;
+    };
+    ASSERT_EQ(mkfifo(Entry().c_str(), 0644), 0);
+    checkInChild("a FIFO");
+    unlink(Entry().c_str());
+    ASSERT_EQ(symlink("/dev/zero", Entry().c_str()), 0);
+    checkInChild("a link to /dev/zero");
+    unlink(Entry().c_str());
+    const std::string entry = "[Desktop Entry]\nExec=\"" + ModulePath() + "\"\n";
+    test::WriteFile(Entry(), entry + std::string(64 * 1024, '#'));
+    checkInChild("an entry over 64 KiB");
+    test::WriteFile(Entry(), entry);
+    EXPECT_TRUE(AutoRunEntry(0)) << "a small regular entry reads";
 }
 
 }  // namespace

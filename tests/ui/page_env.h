@@ -1,7 +1,7 @@
 // What the page tests share: a folder of their own as the current directory with a Ravlin.db
-// (setini rows, an optional blacklist), a private autostart folder through XDG_CONFIG_DIRS, the
-// shared images and font, a main window that records what it is sent, and clicks through the
-// skin library as a mouse would make them.
+// (setini rows, an optional blacklist), private autostart folders through XDG_CONFIG_DIRS and
+// XDG_CONFIG_HOME, the shared images and font, a main window that records what it is sent, and
+// clicks through the skin library as a mouse would make them.
 #pragma once
 
 #include <stdlib.h>
@@ -42,6 +42,11 @@ public:
         mkdir(dir.File("xdg").c_str(), 0755);
         mkdir(AutostartFolder().c_str(), 0755);
         setenv("XDG_CONFIG_DIRS", dir.File("xdg").c_str(), 1);
+        // The user's own autostart folder, where an entry goes when the machine-wide one is shut.
+        const char* oldHome = getenv("XDG_CONFIG_HOME");
+        m_bHadConfigHome = oldHome != nullptr;
+        if (oldHome) m_strOldConfigHome = oldHome;
+        setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);
 
         Database db;
         OpenDatabase(db);
@@ -62,9 +67,14 @@ public:
             setenv("XDG_CONFIG_DIRS", m_strOldXdg.c_str(), 1);
         else
             unsetenv("XDG_CONFIG_DIRS");
+        if (m_bHadConfigHome)
+            setenv("XDG_CONFIG_HOME", m_strOldConfigHome.c_str(), 1);
+        else
+            unsetenv("XDG_CONFIG_HOME");
     }
 
     std::string AutostartFolder() const { return dir.File("xdg/autostart"); }
+    std::string UserAutostartEntry() const { return dir.File("config/autostart/Tovarek.desktop"); }
 
     void ListFile(const std::string& md5, const std::string& name) {
         Database db;
@@ -94,6 +104,8 @@ public:
 private:
     bool m_bHadXdg = false;
     std::string m_strOldXdg;
+    bool m_bHadConfigHome = false;
+    std::string m_strOldConfigHome;
 };
 
 // Shows the page at w x h and paints it once, so the library knows where its objects are.

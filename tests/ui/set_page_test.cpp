@@ -172,7 +172,9 @@ TEST_F(SetPageTest, SwitchesReachTheDatabaseAndAutostartOnlyThroughApply) {
     EXPECT_TRUE(boxes.empty());
 }
 
-TEST_F(SetPageTest, MissingAutostartFolderStillStoresTheOtherSwitches) {
+// Where the machine-wide folder is missing or shut, the choice lands in the user's own folder and
+// the next start reads it back on.
+TEST_F(SetPageTest, MissingAutostartFolderKeepsTheChoiceInTheUsersFolder) {
     ASSERT_EQ(rmdir(env.AutostartFolder().c_str()), 0);
     AppSettings settings;
     settings.LoadSettings();
@@ -181,9 +183,10 @@ TEST_F(SetPageTest, MissingAutostartFolderStillStoresTheOtherSwitches) {
     test::ShowAndPaint(page, 600, 400);
     TickThreeAndApply(page);
     EXPECT_FALSE(FileExists(env.AutostartFolder()));
+    EXPECT_TRUE(FileExists(env.UserAutostartEntry()));
     EXPECT_EQ(test::PageEnv::SettingRow(1), "1");
     EXPECT_EQ(test::PageEnv::SettingRow(3), "1");
-    EXPECT_EQ(StoredAutoRun(), 0);
+    EXPECT_EQ(StoredAutoRun(), 1);
     EXPECT_TRUE(boxes.empty());
 }
 
@@ -206,7 +209,7 @@ bool MakeReadOnly(const std::string& folder, std::string& why) {
     return !AutostartDirUsable();
 }
 
-TEST_F(SetPageTest, ReadOnlyAutostartFolderStillStoresTheOtherSwitches) {
+TEST_F(SetPageTest, ReadOnlyAutostartFolderKeepsTheChoiceInTheUsersFolder) {
     std::string why;
     if (!MakeReadOnly(env.AutostartFolder(), why))
         GTEST_SKIP() << "cannot make a folder read-only for this user: " << why;
@@ -219,6 +222,8 @@ TEST_F(SetPageTest, ReadOnlyAutostartFolderStillStoresTheOtherSwitches) {
     const bool entryWritten = FileExists(Entry());
     umount(env.AutostartFolder().c_str());  // no-op without the bind mount
     EXPECT_FALSE(entryWritten);
+    EXPECT_TRUE(FileExists(env.UserAutostartEntry()));
+    EXPECT_EQ(StoredAutoRun(), 1);
     EXPECT_EQ(test::PageEnv::SettingRow(1), "1");
     EXPECT_EQ(test::PageEnv::SettingRow(3), "1");
     EXPECT_EQ(settings.autoRun, 1);  // the page's choice, even though it could not be stored
