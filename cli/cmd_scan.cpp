@@ -22,8 +22,8 @@
 #include "scan/quarantine_result.h"
 #include "scan/scan_log.h"
 #include "scan/scan_session.h"
-#include "store/blacklist.h"
 #include "store/database.h"
+#include "store/scan_list.h"
 
 namespace tovarek::cli {
 namespace {
@@ -98,8 +98,8 @@ int RunScan(int argc, char** argv) {
     }
 
     // Read only, so the scan never creates or changes the database.
-    auto list = std::make_shared<BlacklistMap>();
-    int rc = LoadBlacklistReadOnly(*list);
+    auto list = std::make_shared<ScanList>();
+    int rc = LoadScanListReadOnly(*list);
     if (rc != 0) {
         fprintf(stderr,
                 "ravlin-cli: scan: cannot read the list in Ravlin.db (SQLite error %d); nothing "
@@ -119,7 +119,7 @@ int RunScan(int argc, char** argv) {
 
     ScanSessionSetup setup;
     setup.roots = roots;
-    setup.blacklist = std::move(list);
+    setup.list = std::move(list);
     setup.deleteOnFind = deleteOnFind;
     setup.options.pPackageFiles = &packages;
     setup.options.pFingerprintCache = &fingerprints;

@@ -30,11 +30,18 @@
 
 namespace tovarek {
 
-NameIndex BuildNameIndex(const BlacklistMap& blacklist) {
-    NameIndex index;
-    index.reserve(blacklist.size());
-    for (const auto& [md5, entry] : blacklist) index[LowerCase(entry.name)] = entry;
-    return index;
+void BuildNameIndex(const ScanList& list, NameIndex& index) {
+    std::vector<std::u16string_view> names;
+    names.reserve(list.size());
+    index.lowered.clear();
+    for (std::u16string_view name : list.Names()) {
+        // The list's names are kept lower-cased already; a copy only where one is not.
+        bool lower = true;
+        for (char16_t c : name) lower = lower && LowerCaseChar(c) == c;
+        names.push_back(lower ? name
+                              : std::u16string_view(index.lowered.emplace_back(LowerCase(name))));
+    }
+    index.names.Build(names);
 }
 
 void AddQuickScanRoots(ScanRoots& roots) {
@@ -576,14 +583,14 @@ void ScanPipeline::Judge(PendingFile& f) {
     std::u16string entry;
     if (f.hashed) {
         std::u16string digest(f.digest, f.digest + 32);
-        if (m_job.m_setFingerprints.count(digest) != 0) {
+        if (m_job.m_setFingerprints.Contains(digest)) {
             match = true;
             entry = std::move(digest);
         }
     }
-    if (!match && !m_job.m_nameIndex.empty()) {
+    if (!match && !m_job.m_nameIndex.names.empty()) {
         entry = LowerCase(wideName);
-        match = m_job.m_nameIndex.count(entry) != 0;
+        match = m_job.m_nameIndex.names.Contains(entry);
     }
     // The program itself, by its path in any letter case or as the same file by any other path.
     if (match && ((!m_strOwnPathLower.empty() && LowerCase(widePath) == m_strOwnPathLower) ||
@@ -874,21 +881,18 @@ void ScanPipeline::CheckOne(const std::string& directory, const std::string& nam
 
 // ---- ScanJob ----
 
-ScanJob::ScanJob(ScanRecordStore& scannedFiles, ScanRecordStore& findings,
-                 const BlacklistMap& blacklist, MessageSink* notifyWnd, int deleteOnFind,
-                 const ScanOptions& options)
+ScanJob::ScanJob(ScanRecordStore& scannedFiles, ScanRecordStore& findings, const ScanList& list,
+                 MessageSink* notifyWnd, int deleteOnFind, const ScanOptions& options)
     : m_scannedFiles(scannedFiles),
       m_findings(findings),
-      m_blacklist(blacklist),
+      m_list(list),
       m_pNotifyWnd(notifyWnd),
       m_bDeleteOnFind(deleteOnFind) {
     // A large list takes a while to index; the walk and the reads need no index, only the
     // judgement does.
-    m_indexBuilder = std::thread([this] { m_nameIndex = BuildNameIndex(m_blacklist); });
-    m_fingerprintIndexBuilder = std::thread([this] {
-        m_setFingerprints.reserve(m_blacklist.size());
-        for (const auto& [md5, entry] : m_blacklist) m_setFingerprints.insert(md5);
-    });
+    m_indexBuilder = std::thread([this] { BuildNameIndex(m_list, m_nameIndex); });
+    m_fingerprintIndexBuilder =
+        std::thread([this] { m_setFingerprints.Build(m_list.Fingerprints()); });
     m_pPipeline = std::make_unique<ScanPipeline>(*this, options);
 }
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <list>
 #include <map>
@@ -24,14 +25,19 @@
 #include "scan/md5_lanes.h"
 #include "scan/quarantine.h"
 #include "scan/scan_stores.h"
+#include "scan/view_set.h"
 #include "store/blacklist.h"
+#include "store/scan_list.h"
 
 namespace tovarek {
 
 // Lower-cased listed file name -> the entry (the last one in fingerprint order wins). Hashed:
 // every file a scan meets is looked up in it, so a lookup must not walk a 100,000-node tree.
-using NameIndex = std::unordered_map<std::u16string, BlacklistEntry>;
-NameIndex BuildNameIndex(const BlacklistMap& blacklist);
+struct NameIndex {
+    ViewSet names;
+    std::deque<std::u16string> lowered;  // names the list did not hold lower-cased (stable)
+};
+void BuildNameIndex(const ScanList& list, NameIndex& index);
 
 // Ordered list of root directories, each ending in '/'.
 using ScanRoots = std::list<std::u16string>;
@@ -141,7 +147,7 @@ class ScanPipeline;
 // sticks, network shares, FUSE or RAM disks, nor hangs on a dead server.
 class ScanJob {
 public:
-    ScanJob(ScanRecordStore& scannedFiles, ScanRecordStore& findings, const BlacklistMap& blacklist,
+    ScanJob(ScanRecordStore& scannedFiles, ScanRecordStore& findings, const ScanList& list,
             MessageSink* notifyWnd, int deleteOnFind, const ScanOptions& options = {});
     ~ScanJob();
     ScanJob(const ScanJob&) = delete;
@@ -149,11 +155,11 @@ public:
 
     ScanRecordStore& m_scannedFiles;
     ScanRecordStore& m_findings;
-    const BlacklistMap& m_blacklist;
+    const ScanList& m_list;
     // Built on a thread of its own while the walk begins; read them only after IndexesBuilt().
     NameIndex m_nameIndex;
     // The blacklist's fingerprints, hashed for the same reason (views of its keys).
-    std::unordered_set<std::u16string_view> m_setFingerprints;
+    ViewSet m_setFingerprints;
     MessageSink* m_pNotifyWnd;
     const int m_bDeleteOnFind;
     // Filled by the walking thread; read it once the walk has returned.

@@ -40,10 +40,10 @@ void ScanSession::Run() {
         }
         m_control.Post(&m_gate, WM_SCAN_PROGRESS, 0, 0);
     };
-    static const BlacklistMap kNoList;
+    static const ScanList kNoList;
     {
-        ScanJob job(m_scanned, m_findings, m_setup.blacklist ? *m_setup.blacklist : kNoList,
-                    &m_gate, m_setup.deleteOnFind, options);
+        ScanJob job(m_scanned, m_findings, m_setup.list ? *m_setup.list : kNoList, &m_gate,
+                    m_setup.deleteOnFind, options);
         for (const std::u16string& root : m_setup.roots) {
             if (m_control.IsStopped()) break;
             ScanDirectory(job, Utf16ToPath(root));

@@ -19,13 +19,13 @@
 #include "scan/scan_engine.h"
 #include "scan/scan_message_gate.h"
 #include "scan/scan_stores.h"
-#include "store/blacklist.h"
+#include "store/scan_list.h"
 
 namespace tovarek {
 
 struct ScanSessionSetup {
     ScanRoots roots;  // walked in this order, each ending in '/'
-    std::shared_ptr<const BlacklistMap> blacklist;
+    std::shared_ptr<const ScanList> list;
     int deleteOnFind = 0;
     // The session puts its own control in; a fingerprint cache given here is saved beside the
     // list (kFingerprintCacheFileName) when the worker ends.

@@ -22,12 +22,12 @@ UITdScan::~UITdScan() {
 }
 
 void UITdScan::PostScanRequest(const ScanRoots& roots, ScanRecordStore* scannedFiles,
-                               ScanRecordStore* findings, const BlacklistMap* blacklist,
+                               ScanRecordStore* findings, const ScanList* list,
                                MessageSink* notifyWnd) {
     if (&roots != &m_roots) m_roots = roots;
     m_pScannedFiles = scannedFiles;
     m_pFindings = findings;
-    m_pBlacklist = blacklist;
+    m_pList = list;
     m_hNotifyWnd = notifyWnd;
     // The queue's lock orders these writes before the worker's reads.
     m_queue.Post({WM_SCAN_START, 0, 0});
@@ -42,15 +42,14 @@ void UITdScan::Run() {
 }
 
 void UITdScan::OnScanRequest() {
-    if (!m_pScannedFiles || !m_pFindings || !m_pBlacklist) return;
+    if (!m_pScannedFiles || !m_pFindings || !m_pList) return;
     // Read once: a change of the setting during the scan doesn't affect it.
     int deleteOnFind = m_app.m_pSettings ? m_app.m_pSettings->deleteOnFind.load() : 0;
     ScanOptions options = m_options;
     options.pControl = &m_control;
     if (!options.pFingerprintCache) options.pFingerprintCache = m_app.m_pFingerprintCache;
     {
-        ScanJob job(*m_pScannedFiles, *m_pFindings, *m_pBlacklist, m_hNotifyWnd, deleteOnFind,
-                    options);
+        ScanJob job(*m_pScannedFiles, *m_pFindings, *m_pList, m_hNotifyWnd, deleteOnFind, options);
         for (const std::u16string& root : m_roots) {
             if (m_control.IsStopped()) break;
             ScanDirectory(job, Utf16ToPath(root));

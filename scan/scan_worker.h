@@ -23,10 +23,9 @@ public:
     UITdScan& operator=(const UITdScan&) = delete;
 
     // On the UI thread: stores the request in the members, then posts WM_SCAN_START. The stores,
-    // the blacklist copy and the window must outlive the scan; the page owns them.
+    // the list and the window must outlive the scan; the page owns them.
     void PostScanRequest(const ScanRoots& roots, ScanRecordStore* scannedFiles,
-                         ScanRecordStore* findings, const BlacklistMap* blacklist,
-                         MessageSink* notifyWnd);
+                         ScanRecordStore* findings, const ScanList* list, MessageSink* notifyWnd);
 
     void Pause() { m_control.Pause(); }
     void Continue() { m_control.Continue(); }
@@ -46,7 +45,7 @@ private:
     ScanRoots m_roots;
     ScanRecordStore* m_pScannedFiles = nullptr;
     ScanRecordStore* m_pFindings = nullptr;
-    const BlacklistMap* m_pBlacklist = nullptr;
+    const ScanList* m_pList = nullptr;
     MessageSink* m_hNotifyWnd = nullptr;
 
     CoreState& m_app;

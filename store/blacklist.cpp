@@ -11,6 +11,7 @@
 #include "platform/lower_case.h"
 #include "store/core_state.h"
 #include "store/database.h"
+#include "store/scan_list.h"
 
 namespace tovarek {
 namespace {
@@ -56,6 +57,14 @@ bool IsNormalDigest(std::string_view text) {
     return true;
 }
 
+// The value of 16 lower-case hex digits.
+uint64_t HexValue(std::string_view digits) {
+    uint64_t value = 0;
+    for (char c : digits)
+        value = value << 4 | static_cast<uint64_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+    return value;
+}
+
 std::string_view Trimmed(std::string_view value) {
     while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
     while (!value.empty() && IsBlank(value.back())) value.remove_suffix(1);
@@ -74,8 +83,11 @@ void ReadRows(Database& db, const std::string& where, DecodedRows& out) {
                                if (!NormalizeListDigest(normalized)) return;
                                md5 = normalized;
                            }
-                           out.md5s.push_back(Utf8ToUtf16(md5));
-                           out.names.push_back(LowerCase(Utf8ToUtf16(Trimmed(cells[1]))));
+                           // Hex digits are ASCII: each byte is its own UTF-16 unit.
+                           out.md5s.emplace_back(md5.begin(), md5.end());
+                           std::u16string& name =
+                               out.names.emplace_back(Utf8ToUtf16(Trimmed(cells[1])));
+                           for (char16_t& c : name) c = LowerCaseChar(c);
                        });
     if (out.rc != 0) return;
     out.order.resize(out.md5s.size());
@@ -162,6 +174,84 @@ int LoadBlacklistReadOnly(BlacklistMap& out) {
     int rc = ReadBlackmap(db, out);
     if (rc != 0) out.clear();
     return rc;
+}
+
+int LoadScanListReadOnly(ScanList& out) {
+    struct Row {
+        uint64_t high, low;  // the fingerprint's value, for a cheap order
+        ScanList::Span md5;
+        ScanList::Span name;
+    };
+    std::vector<Row> rows;
+    std::u16string& text = out.m_text;
+    text.clear();
+    Database db;
+    OpenDatabaseReadOnly(db);
+    // Room for every row at once: growing the block by doubling copied it over and over.
+    std::string count;
+    int rc = QueryRows(db, "select count(*) from blackmap",
+                       [&count](int, const char* const* cells) { count = cells[0]; });
+    if (rc == 0) {
+        const size_t expected = static_cast<size_t>(std::max(0LL, atoll(count.c_str())));
+        rows.reserve(expected);
+        text.reserve(expected * 48);
+    }
+    if (rc == 0)
+        rc = QueryRows(db, "select md5,name from blackmap order by rowid",
+                       [&](int columns, const char* const* cells) {
+                           if (columns < 2) return;
+                           std::string_view md5 = cells[0];
+                           std::string normalized;
+                           if (!IsNormalDigest(md5)) {
+                               normalized = md5;
+                               if (!NormalizeListDigest(normalized)) return;
+                               md5 = normalized;
+                           }
+                           Row row;
+                           row.high = HexValue(md5.substr(0, 16));
+                           row.low = HexValue(md5.substr(16));
+                           row.md5 = {static_cast<uint32_t>(text.size()), 32};
+                           text.append(md5.begin(), md5.end());
+                           // Most names are ASCII: widened in place, without a decoded copy.
+                           const std::string_view name = Trimmed(cells[1]);
+                           const size_t start = text.size();
+                           bool ascii = true;
+                           for (char c : name)
+                               ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+                           if (ascii) {
+                               text.append(name.begin(), name.end());
+                           } else {
+                               text += Utf8ToUtf16(name);
+                           }
+                           for (size_t i = start; i < text.size(); ++i)
+                               text[i] = LowerCaseChar(text[i]);
+                           row.name = {static_cast<uint32_t>(start),
+                                       static_cast<uint32_t>(text.size() - start)};
+                           rows.push_back(row);
+                       });
+    if (rc != 0) {
+        out.m_text.clear();
+        out.Seal({}, {});
+        return rc;
+    }
+    // As in the index: by fingerprint, the latest row of a fingerprint stored more than once.
+    // Rows arrived in table order, so their position breaks ties.
+    auto same = [](const Row& a, const Row& b) { return a.high == b.high && a.low == b.low; };
+    std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+        if (a.high != b.high) return a.high < b.high;
+        if (a.low != b.low) return a.low < b.low;
+        return a.md5.offset < b.md5.offset;
+    });
+    std::vector<ScanList::Span> md5s, names;
+    md5s.reserve(rows.size());
+    names.reserve(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (i + 1 < rows.size() && same(rows[i], rows[i + 1])) continue;
+        md5s.push_back(rows[i].md5);
+        names.push_back(rows[i].name);
+    }
+    out.Seal(md5s, names);
+    return 0;
 }
 
 int GetBlacklist(CoreState& app, BlacklistMap& out) {

@@ -234,10 +234,15 @@ int ScanDlg::StartScan(const ScanRoots& roots) {
         return -1;
     }
     // A list that could not be read would make every file look clean.
-    auto list = std::make_shared<BlacklistMap>();
-    if (GetBlacklist(m_app, *list) != 0) {
-        ShowMessageBox(this, QStringLiteral("列表读取失败，无法扫描！"), QStringLiteral("Tovarek"));
-        return -1;
+    auto list = std::make_shared<ScanList>();
+    {
+        BlacklistMap index;
+        if (GetBlacklist(m_app, index) != 0) {
+            ShowMessageBox(this, QStringLiteral("列表读取失败，无法扫描！"),
+                           QStringLiteral("Tovarek"));
+            return -1;
+        }
+        list->Assign(index);
     }
     // The previous session finishes on its own thread; its stores go with it.
     RetireSession();
@@ -247,7 +252,7 @@ int ScanDlg::StartScan(const ScanRoots& roots) {
 
     ScanSessionSetup setup;
     setup.roots = CanonicalScanRoots(roots);
-    setup.blacklist = std::move(list);
+    setup.list = std::move(list);
     // Read once: a change of the setting during the scan doesn't affect it.
     setup.deleteOnFind = m_app.m_pSettings ? m_app.m_pSettings->deleteOnFind.load() : 0;
     setup.options.pEnder = CurrentUiEnv().ScanProcessEnder();

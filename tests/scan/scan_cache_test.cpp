@@ -34,7 +34,9 @@ std::vector<std::string> Found(const std::string& root, const BlacklistMap& list
     o.ownExecutablePath = "/nonexistent/own-program";
     o.isRemovable = [](uint32_t, uint32_t) { return false; };
     {
-        ScanJob job(scanned, findings, list, &sink, 0, o);
+        ScanList scanList;
+        scanList.Assign(list);
+        ScanJob job(scanned, findings, scanList, &sink, 0, o);
         ScanDirectory(job, root);
     }
     return test::Paths(findings);

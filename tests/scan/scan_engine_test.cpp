@@ -47,7 +47,9 @@ struct Scan {
         options.pQuarantine = &quarantine;
     }
     void Run(const std::vector<std::string>& roots, int deleteOnFind = 0) {
-        ScanJob job(scanned, findings, blacklist, &sink, deleteOnFind, options);
+        ScanList list;
+        list.Assign(blacklist);
+        ScanJob job(scanned, findings, list, &sink, deleteOnFind, options);
         for (const std::string& root : roots) ScanDirectory(job, root);
         outcome = job.m_outcome;
     }
@@ -71,16 +73,31 @@ std::vector<std::string> Sorted(std::vector<std::string> v) {
     return v;
 }
 
-TEST(NameIndex, KeysAreLowerCasedNamesAndTheLastRecordInFingerprintOrderWins) {
+TEST(NameIndex, HoldsEachListedNameLowerCasedOnce) {
     BlacklistMap list;
     list[u"aa"].name = u"Evil.EXE";
     list[u"bb"].name = u"evil.exe";
-    list[u"bb"].spareNum1 = 7;
     list[u"cc"].name = u"other.dll";
-    NameIndex index = BuildNameIndex(list);
-    ASSERT_EQ(index.size(), 2u);
-    EXPECT_EQ(index.at(u"evil.exe").spareNum1, 7);
-    EXPECT_TRUE(index.count(u"other.dll"));
+    list[u"dd"].name = u"";
+    NameIndex index;
+    ScanList scanList;
+    scanList.Assign(list);
+    BuildNameIndex(scanList, index);
+    EXPECT_EQ(index.names.size(), 3u);
+    EXPECT_TRUE(index.names.Contains(u"evil.exe"));
+    EXPECT_TRUE(index.names.Contains(u"other.dll"));
+    EXPECT_TRUE(index.names.Contains(u""));
+    EXPECT_FALSE(index.names.Contains(u"Evil.EXE"));
+    EXPECT_FALSE(index.names.Contains(u"evil.ex"));
+    // Enough names that the table grows and probes past taken slots.
+    for (int i = 0; i < 5000; ++i)
+        list[u"x" + std::u16string(1, char16_t(i + 1))].name =
+            u"N" + std::u16string(1, char16_t(0x4e00 + i));
+    scanList.Assign(list);
+    BuildNameIndex(scanList, index);
+    EXPECT_EQ(index.names.size(), 5003u);
+    EXPECT_TRUE(index.names.Contains(u"n" + std::u16string(1, char16_t(0x4e00 + 4999))));
+    EXPECT_FALSE(index.names.Contains(u"n" + std::u16string(1, char16_t(0x4e00 + 5000))));
 }
 
 // Each case: one file in an otherwise clean tree, how it is listed, whether it is a finding.

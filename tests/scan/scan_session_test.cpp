@@ -74,7 +74,9 @@ struct SessionTest : ::testing::Test {
     ScanSessionSetup Setup(const std::vector<std::string>& roots, int hashThreads = -1) {
         ScanSessionSetup setup;
         for (const std::string& r : roots) setup.roots.push_back(PathToUtf16(r));
-        setup.blacklist = list;
+        auto scanList = std::make_shared<ScanList>();
+        scanList->Assign(*list);
+        setup.list = std::move(scanList);
         setup.options.pEnder = &ender;
         setup.options.hashThreads = hashThreads;
         setup.moduleDir = PathToUtf16(home.path() + "/");

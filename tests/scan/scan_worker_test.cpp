@@ -49,6 +49,12 @@ struct Page {
     CoreState app;
     std::unique_ptr<AppSettings> settings;
     BlacklistMap blacklist;
+    ScanList list;
+    // The list as the worker takes it, made from `blacklist` as it is now.
+    const ScanList* List() {
+        list.Assign(blacklist);
+        return &list;
+    }
     ScanRecordStore scanned;
     ScanRecordStore findings;
     RecordingSink sink{scanned, findings};
@@ -73,7 +79,7 @@ TEST(ScanWorker, RequestPostedAtOnceIsServedAndEndsWithDone) {
     ScanRoots roots{Utf8ToUtf16(MakeTree(dir, 120, page.blacklist))};
     UITdScan worker(page.app);
     worker.Options().pEnder = &page.ender;
-    worker.PostScanRequest(roots, &page.scanned, &page.findings, &page.blacklist, &page.sink);
+    worker.PostScanRequest(roots, &page.scanned, &page.findings, page.List(), &page.sink);
     ASSERT_TRUE(page.sink.WaitFor(HasDone));
     EXPECT_EQ(page.scanned.Size(), 120u);
     EXPECT_EQ(page.findings.Size(), 17u);
@@ -83,7 +89,7 @@ TEST(ScanWorker, RequestPostedAtOnceIsServedAndEndsWithDone) {
 TEST(ScanWorker, EmptyRootListPostsOnlyDone) {
     Page page;
     UITdScan worker(page.app);
-    worker.PostScanRequest({}, &page.scanned, &page.findings, &page.blacklist, &page.sink);
+    worker.PostScanRequest({}, &page.scanned, &page.findings, page.List(), &page.sink);
     ASSERT_TRUE(page.sink.WaitFor(HasDone));
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(page.sink.Count(), 1u);
@@ -98,7 +104,7 @@ TEST(ScanWorker, DeleteOnFindIsReadOnceWhenTheScanStarts) {
     page.ender.onCall = [&](const std::string&) { page.settings->deleteOnFind.store(0); };
     UITdScan worker(page.app);
     worker.Options().pEnder = &page.ender;
-    worker.PostScanRequest(roots, &page.scanned, &page.findings, &page.blacklist, &page.sink);
+    worker.PostScanRequest(roots, &page.scanned, &page.findings, page.List(), &page.sink);
     ASSERT_TRUE(page.sink.WaitFor(HasDone));
     ASSERT_EQ(page.findings.Size(), 14u);
     for (const std::string& path : Paths(page.findings)) EXPECT_FALSE(FileExists(path)) << path;
@@ -118,7 +124,7 @@ TEST(ScanWorker, PauseHoldsTheScanAndContinueFinishesItAlike) {
             worker.Pause();
         }
     };
-    worker.PostScanRequest(roots, &page.scanned, &page.findings, &page.blacklist, &page.sink);
+    worker.PostScanRequest(roots, &page.scanned, &page.findings, page.List(), &page.sink);
     ASSERT_TRUE(page.sink.WaitFor([](const std::vector<Message>& ms) { return ms.size() >= 200; }));
     std::this_thread::sleep_for(100ms);
     const size_t heldAt = page.scanned.Size();
@@ -132,7 +138,7 @@ TEST(ScanWorker, PauseHoldsTheScanAndContinueFinishesItAlike) {
     plain.blacklist = page.blacklist;
     UITdScan other(plain.app);
     other.Options().pEnder = &plain.ender;
-    other.PostScanRequest(roots, &plain.scanned, &plain.findings, &plain.blacklist, &plain.sink);
+    other.PostScanRequest(roots, &plain.scanned, &plain.findings, plain.List(), &plain.sink);
     ASSERT_TRUE(plain.sink.WaitFor(HasDone));
     EXPECT_EQ(Paths(page.scanned), Paths(plain.scanned));
     EXPECT_EQ(Paths(page.findings), Paths(plain.findings));
@@ -148,7 +154,7 @@ TEST(ScanWorker, StopEndsTheScanAndNothingIsPostedAfterIt) {
         ScanRoots roots{Utf8ToUtf16(MakeTree(dir, 3000, page.blacklist))};
         auto worker = std::make_unique<UITdScan>(page.app);
         worker->Options().pEnder = &page.ender;
-        worker->PostScanRequest(roots, &page.scanned, &page.findings, &page.blacklist, &page.sink);
+        worker->PostScanRequest(roots, &page.scanned, &page.findings, page.List(), &page.sink);
         ASSERT_TRUE(
             page.sink.WaitFor([](const std::vector<Message>& ms) { return ms.size() >= 100; }));
         if (pauseFirst) worker->Pause();
@@ -218,7 +224,7 @@ TEST(ScanWorkerProcesses, FoundFileHasItsProcessesEnded) {
         page.settings->deleteOnFind.store(deleteOnFind);
         UITdScan worker(page.app);  // the system's own way of ending processes
         worker.PostScanRequest({Utf8ToUtf16(dir.File("bin/"))}, &page.scanned, &page.findings,
-                               &page.blacklist, &page.sink);
+                               page.List(), &page.sink);
         ASSERT_TRUE(page.sink.WaitFor(HasDone));
         EXPECT_EQ(page.findings.Size(), 1u);
         int status = 0;

@@ -1,4 +1,5 @@
 #include "store/blacklist.h"
+#include "store/scan_list.h"
 
 #include <stdio.h>
 
@@ -128,10 +129,23 @@ TEST_F(BlacklistTest, ALongTableReadInHalvesKeepsEveryRowAndTheLastOfEqualFinger
                     std::string("insert into blackmap values('") + dup + "','" + name + "','','')",
                     false);
         }
+        // A pretty-printed digest in capitals, a value that is no digest, a name beyond ASCII.
+        Execute(db,
+                "insert into blackmap values(' ABCDEF0123456789ABCDEF0123456789\n', "
+                "' \xc3\x84"
+                "rger.EXE ','',''), ('zz', 'x.exe', '', '')",
+                false);
     }
     BlacklistMap list;
     ASSERT_EQ(LoadBlacklistReadOnly(list), 0);
-    ASSERT_EQ(list.size(), 30000u);
+    // The scan's own reading of the table keeps exactly the index's fingerprints and names.
+    ScanList scanList, fromIndex;
+    ASSERT_EQ(LoadScanListReadOnly(scanList), 0);
+    fromIndex.Assign(list);
+    EXPECT_EQ(scanList.Fingerprints(), fromIndex.Fingerprints());
+    EXPECT_EQ(scanList.Names(), fromIndex.Names());
+    EXPECT_EQ(list[u"abcdef0123456789abcdef0123456789"].name, u"\u00e4rger.exe");
+    ASSERT_EQ(list.size(), 30001u);
     EXPECT_EQ(list[u"00000000000000000000000000000001"].name, u"second.exe");
     // Row 0 and row 29999 came from different halves.
     EXPECT_EQ(list[u"00000000000000000000000000000000"].name, u"n0.exe");
