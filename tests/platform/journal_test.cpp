@@ -123,21 +123,5 @@ TEST(Journal, RecordsArriveWithTheirFieldsAndNothingBreaksWithoutAJournal) {
         0u);
 }
 
-TEST(Journal, EventNamesAndPriorities) {
-    const struct {
-        JournalEvent event;
-        const char* name;
-        int priority;
-    } cases[] = {{JournalEvent::kIntercepted, "intercepted", 4},
-                 {JournalEvent::kFound, "found", 4},
-                 {JournalEvent::kDeleted, "deleted", 5},
-                 {JournalEvent::kListUpdated, "list-updated", 6},
-                 {JournalEvent::kListFailed, "list-failed", 4}};
-    for (const auto& c : cases) {
-        EXPECT_STREQ(JournalEventName(c.event), c.name);
-        EXPECT_EQ(JournalPriority(c.event), c.priority) << c.name;
-    }
-}
-
 }  // namespace
 }  // namespace tovarek

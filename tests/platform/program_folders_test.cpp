@@ -3,9 +3,6 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
-#include <map>
-#include <string>
-
 #include <gtest/gtest.h>
 
 #include "tests/support/temp_dir.h"
@@ -14,76 +11,41 @@
 namespace tovarek {
 namespace {
 
-// An installed tree of the test's own: <dir>/usr/bin/ with <dir>/usr/share/tovarek/Ravlin.db,
-// and the user's XDG folders under <dir>.
-class ProgramFolders : public ::testing::Test {
-protected:
-    void SetUp() override {
-        for (const char* sub : {"usr", "usr/bin", "usr/share", "usr/share/tovarek", "home"})
-            ASSERT_EQ(mkdir(m_dir.File(sub).c_str(), 0755), 0);
-        test::WriteFile(m_dir.File("usr/share/tovarek/Ravlin.db"), "installed");
-        m_env.moduleDir = m_dir.File("usr/bin/");
-        Set("HOME", m_dir.File("home"));
-        Set("XDG_DATA_HOME", m_dir.File("data"));
-        Set("XDG_STATE_HOME", m_dir.File("state"));
-    }
-    void TearDown() override {
-        for (auto& [name, value] : m_saved) {
-            if (value.second)
-                setenv(name.c_str(), value.first.c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
-    }
-    void Set(const char* name, const std::string& value) {
-        if (!m_saved.count(name)) {
-            const char* old = getenv(name);
-            m_saved[name] = {old ? old : "", old != nullptr};
-        }
-        setenv(name, value.c_str(), 1);
-    }
+// An installed tree of the test's own (<dir>/usr/bin/ with ../share/tovarek/Ravlin.db) and the
+// user's XDG folders under <dir>; a build keeps the designed layout.
+TEST(ProgramFolders, InstalledProgramUsesTheUsersFoldersABuildItsOwn) {
+    test::TempDir dir;
+    for (const char* sub : {"usr", "usr/bin", "usr/share", "usr/share/tovarek", "home"})
+        ASSERT_EQ(mkdir(dir.File(sub).c_str(), 0755), 0);
+    test::WriteFile(dir.File("usr/share/tovarek/Ravlin.db"), "installed");
+    test::ScopedTestEnv env;
+    env.moduleDir = dir.File("usr/bin/");
+    const std::string oldHome = getenv("HOME") ? getenv("HOME") : "";
+    setenv("HOME", dir.File("home").c_str(), 1);
+    setenv("XDG_DATA_HOME", dir.File("data").c_str(), 1);
+    setenv("XDG_STATE_HOME", "relative/state", 1);  // ignored, as the XDG rules say
 
-    test::TempDir m_dir;
-    test::ScopedTestEnv m_env;
-    std::map<std::string, std::pair<std::string, bool>> m_saved;
-};
-
-TEST_F(ProgramFolders, InstalledProgramKeepsItsFilesInTheUsersFolders) {
-    EXPECT_TRUE(IsInstalledLayout(m_env.moduleDir));
-    EXPECT_EQ(DataFolder(), m_dir.File("data/tovarek/"));
-    EXPECT_EQ(DataFile("Ravlin.db"), m_dir.File("data/tovarek/Ravlin.db"));
-    EXPECT_EQ(LogFolderOf(m_env.moduleDir), m_dir.File("state/tovarek/log/"));
-
-    // First use: the folder is made private and the installed database copied in.
+    EXPECT_EQ(DataFile("Ravlin.db"), dir.File("data/tovarek/Ravlin.db"));
+    EXPECT_EQ(LogFolderOf(env.moduleDir), dir.File("home/.local/state/tovarek/log/"));
+    // First use: a private folder with a copy of the installed database; later starts keep
+    // the user's own copy.
     ASSERT_TRUE(PrepareDataFolder());
-    EXPECT_EQ(test::ReadFile(m_dir.File("data/tovarek/Ravlin.db")), "installed");
+    EXPECT_EQ(test::ReadFile(dir.File("data/tovarek/Ravlin.db")), "installed");
     struct stat st;
-    ASSERT_EQ(stat(m_dir.File("data/tovarek").c_str(), &st), 0);
+    ASSERT_EQ(stat(dir.File("data/tovarek").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    // Later starts keep the user's own copy.
-    test::WriteFile(m_dir.File("data/tovarek/Ravlin.db"), "the user's");
+    test::WriteFile(dir.File("data/tovarek/Ravlin.db"), "the user's");
     ASSERT_TRUE(PrepareDataFolder());
-    EXPECT_EQ(test::ReadFile(m_dir.File("data/tovarek/Ravlin.db")), "the user's");
+    EXPECT_EQ(test::ReadFile(dir.File("data/tovarek/Ravlin.db")), "the user's");
 
-    // Relative or empty variables are ignored, as the XDG rules say: the home folder's defaults.
-    Set("XDG_DATA_HOME", "relative/data");
-    Set("XDG_STATE_HOME", "");
-    EXPECT_EQ(DataFolder(), m_dir.File("home/.local/share/tovarek/"));
-    EXPECT_EQ(LogFolderOf(m_env.moduleDir), m_dir.File("home/.local/state/tovarek/log/"));
-}
-
-TEST_F(ProgramFolders, BuildOrUnpackedCopyKeepsTheDesignedLayout) {
-    // Not under bin/, or no installed database beside it: the current folder and log/ beside.
-    m_env.moduleDir = m_dir.File("usr/");
-    EXPECT_EQ(DataFolder(), "");
-    EXPECT_EQ(LogFolderOf(m_dir.File("usr/")), m_dir.File("usr/log/"));
-    ASSERT_EQ(unlink(m_dir.File("usr/share/tovarek/Ravlin.db").c_str()), 0);
-    m_env.moduleDir = m_dir.File("usr/bin/");
-    EXPECT_FALSE(IsInstalledLayout(m_env.moduleDir));
+    // Not in a bin/ folder, or no installed database beside it: a build.
+    EXPECT_EQ(LogFolderOf(dir.File("usr/")), dir.File("usr/log/"));
+    ASSERT_EQ(unlink(dir.File("usr/share/tovarek/Ravlin.db").c_str()), 0);
     EXPECT_EQ(DataFile("Ravlin.db"), "Ravlin.db");
-    EXPECT_EQ(LogFolderOf(m_env.moduleDir), m_dir.File("usr/bin/log/"));
-    ASSERT_TRUE(PrepareDataFolder());
-    EXPECT_FALSE(test::FileExists(m_dir.File("data")));
+    EXPECT_EQ(LogFolderOf(env.moduleDir), dir.File("usr/bin/log/"));
+    setenv("HOME", oldHome.c_str(), 1);
+    unsetenv("XDG_DATA_HOME");
+    unsetenv("XDG_STATE_HOME");
 }
 
 }  // namespace
