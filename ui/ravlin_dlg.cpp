@@ -207,11 +207,13 @@ void CRavlinDlg::ExitApp() {
 }
 
 void CRavlinDlg::StopWorkers() {
-    // In this order: no result can be posted to a window that is going, the scan worker is
-    // joined, then the download worker ends (a transfer in progress is aborted) and is joined.
+    // In this order: no result can be posted to a window that is going, every scan is told to
+    // stop (each takes effect within its file), the download worker ends (a transfer in progress
+    // is aborted) and is joined, and only then are the scan workers waited for.
     if (m_pDownThread) m_pDownThread->m_hNotifyWnd.store(nullptr);
-    if (m_pScanPage) m_pScanPage->StopAndJoinScan();
+    if (m_pScanPage) m_pScanPage->StopScans();
     m_pDownThread.reset();
+    if (m_pScanPage) m_pScanPage->JoinScans();
 }
 
 void CRavlinDlg::EndDialog() {
