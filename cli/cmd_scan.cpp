@@ -6,14 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "cli/commands.h"
 #include "cli/path_escape.h"
 #include "platform/code_page.h"
-#include "platform/local_time.h"
 #include "platform/messages.h"
+#include "platform/module_info.h"
 #include "platform/path_text.h"
 #include "platform/program_folders.h"
 #include "scan/canonical_root.h"
@@ -21,10 +21,7 @@
 #include "scan/package_files.h"
 #include "scan/quarantine_result.h"
 #include "scan/scan_log.h"
-#include "scan/scan_summary.h"
-#include "scan/scan_worker.h"
-#include "store/app_settings.h"
-#include "store/core_state.h"
+#include "scan/scan_session.h"
 #include "store/database.h"
 #include "store/scan_list.h"
 
@@ -59,8 +56,8 @@ void PrintFinding(const ScanFileRecord& record) {
 // scan [--delete] PATH...: the scan worker over the given directories with the list of
 // ./Ravlin.db; --delete moves found files into the quarantine. Exit 0 nothing found, 1 something
 // found, 2 error (a found file that --delete could not move counts as one). A clean result must
-// mean that something was checked: a list that can't be read or is empty, or a root that can't be
-// opened, is an error, never "nothing found".
+// mean that everything was checked: a list that can't be read or is empty, or a root that can't
+// be opened, is an error, and so is "nothing found" where folders were left unwalked.
 int RunScan(int argc, char** argv) {
     int deleteOnFind = 0;
     ScanRoots roots;
@@ -100,14 +97,9 @@ int RunScan(int argc, char** argv) {
         return kExitUsage;
     }
 
-    CoreState app;
-    AppSettings settings;  // never loaded: the scan must not open the database for writing
-    InitCoreState(app, &settings);
-    settings.deleteOnFind.store(deleteOnFind);
-    // Only what the scan asks of the list, read only, so the scan never creates or changes the
-    // database.
-    ScanList list;
-    int rc = LoadScanListReadOnly(list);
+    // Read only, so the scan never creates or changes the database.
+    auto list = std::make_shared<ScanList>();
+    int rc = LoadScanListReadOnly(*list);
     if (rc != 0) {
         fprintf(stderr,
                 "ravlin-cli: scan: cannot read the list in Ravlin.db (SQLite error %d); nothing "
@@ -115,59 +107,50 @@ int RunScan(int argc, char** argv) {
                 rc);
         return kExitUsage;
     }
-    if (list.empty()) {
+    if (list->empty()) {
         fprintf(stderr, "ravlin-cli: scan: the list in Ravlin.db is empty; nothing was scanned\n");
         return kExitUsage;
     }
 
     PackageFiles packages(dpkgRoot);
-
-    // Files unchanged since an earlier scan are not read again; the worker saves what it read.
+    // Files unchanged since an earlier scan are not read again; the session saves what it read.
     FingerprintCache fingerprints;
     fingerprints.Load(DataFile(kFingerprintCacheFileName));
-    app.m_pFingerprintCache = &fingerprints;
 
-    ScannedFileStore scannedFiles;
-    FindingStore findings;
+    ScanSessionSetup setup;
+    setup.roots = roots;
+    setup.list = std::move(list);
+    setup.deleteOnFind = deleteOnFind;
+    setup.options.pPackageFiles = &packages;
+    setup.options.pFingerprintCache = &fingerprints;
+    // The same log the scan page writes, beside the program.
+    setup.moduleDir = PathToUtf16(ModuleDir());
     ScanMessages messages;
-    const int64_t start = NowSeconds();
     int found = 0;
-    std::vector<std::u16string> logLines;
-    std::vector<std::u16string> logNotes;
     int kept = 0;
-    ScanOutcome outcome;
-    {
-        UITdScan worker(app);
-        worker.Options().pPackageFiles = &packages;
-        worker.PostScanRequest(roots, &scannedFiles, &findings, &list, &messages);
-        for (;;) {
-            Message m = messages.Wait();
-            if (m.message == WM_SCAN_DONE) break;
-            ScanFileRecord record;
-            if (m.message == WM_SCAN_FOUND &&
-                findings.Find(static_cast<int32_t>(m.wParam), record)) {
-                PrintFinding(record);
-                logLines.push_back(ScanResultLine(record.filePath, record.bSystemFile));
-                logNotes.push_back(QuarantineFailureNote(record.quarantine.status));
-                ++found;
-                // Not deleted either: the file stays where it is, and the user must know why.
-                if (record.quarantine.Failed()) {
-                    ++kept;
-                    fprintf(
-                        stderr,
+    ScanSession session(std::move(setup), &messages);
+    for (;;) {
+        Message m = messages.Wait();
+        if (m.message == WM_SCAN_DONE) break;
+        ScanFileRecord record;
+        if (m.message == WM_SCAN_FOUND &&
+            session.Findings().Find(static_cast<int32_t>(m.wParam), record)) {
+            PrintFinding(record);
+            ++found;
+            // Not deleted either: the file stays where it is, and the user must know why.
+            if (record.quarantine.Failed()) {
+                ++kept;
+                fprintf(stderr,
                         "ravlin-cli: scan: %s: not moved into the quarantine, left in place: %s\n",
                         EscapeName(Utf16ToPath(record.filePath)).c_str(),
                         QuarantineFailureText(record.quarantine).c_str());
-                }
             }
         }
-        outcome = worker.Outcome();
     }
-    // The same log the scan page writes, beside the program.
-    WriteScanLog(app.m_strModuleDir, start, logLines, logNotes);
-    printf("%s\n", Utf16ToUtf8(BuildScanSummary(static_cast<int64_t>(scannedFiles.Size()), found,
-                                                NowSeconds() - start, true))
-                       .c_str());
+    session.Join();
+    session.WriteLog();
+    printf("%s\n", Utf16ToUtf8(session.Summary(true)).c_str());
+    const ScanOutcome& outcome = session.Outcome();
     if (outcome.tooDeepSubtrees > 0) {
         fprintf(stderr, "ravlin-cli: scan: %llu folders lie too deep and were not scanned\n",
                 static_cast<unsigned long long>(outcome.tooDeepSubtrees));
@@ -179,8 +162,10 @@ int RunScan(int argc, char** argv) {
                 "checked\n",
                 EscapeName(root).c_str());
     }
-    if (!outcome.refusedRoots.empty() || kept > 0) return kExitUsage;
-    return found > 0 ? 1 : 0;
+    if (kept > 0) return kExitUsage;
+    if (found > 0) return 1;
+    // Nothing found is a clean result only where everything was walked.
+    return session.FoldersNotWalked() > 0 ? kExitUsage : 0;
 }
 
 }  // namespace tovarek::cli

@@ -28,6 +28,10 @@ void DigestToText(const unsigned char digest[16], char text[33]) {
 }  // namespace
 
 bool ComputeFdMd5(int fd, char digestText[33]) {
+    return ComputeFdMd5(fd, digestText, {});
+}
+
+bool ComputeFdMd5(int fd, char digestText[33], const std::function<bool()>& keepGoing) {
     // The bytes the file held when it was opened. Kernel files (/proc, /sys) report size 0 and
     // are read to their end.
     struct stat st;
@@ -37,7 +41,17 @@ bool ComputeFdMd5(int fd, char digestText[33]) {
     Md5Context ctx;
     Md5Init(ctx);
     unsigned char buffer[kReadBufferBytes];
+    uint64_t sinceCheck = kFingerprintCheckBytes;
     while (!bounded || left > 0) {
+        if (keepGoing && sinceCheck >= kFingerprintCheckBytes) {
+            sinceCheck = 0;
+            if (!keepGoing()) {
+                unsigned char discard[16];
+                Md5Final(ctx, discard);
+                errno = ECANCELED;
+                return false;
+            }
+        }
         size_t want = sizeof buffer;
         if (bounded && left < want) want = static_cast<size_t>(left);
         ssize_t n = read(fd, buffer, want);
@@ -52,6 +66,7 @@ bool ComputeFdMd5(int fd, char digestText[33]) {
         }
         if (n == 0) break;
         Md5Update(ctx, buffer, static_cast<size_t>(n));
+        sinceCheck += static_cast<uint64_t>(n);
         if (bounded) left -= static_cast<uint64_t>(n);
     }
     unsigned char digest[16];

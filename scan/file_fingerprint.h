@@ -2,6 +2,8 @@
 // Keeps no state between calls; safe on any number of threads at once.
 #pragma once
 
+#include <functional>
+
 namespace tovarek {
 
 // Reads `path` in one pass through a 10,240-byte stack buffer (no heap). On success writes the
@@ -14,5 +16,11 @@ bool ComputeFileMd5(const char* path, char digestText[33]);
 
 // Same, over an already open descriptor (read from its current offset; not closed).
 bool ComputeFdMd5(int fd, char digestText[33]);
+
+// Same, asking `keepGoing` before the first read and then every kFingerprintCheckBytes read: it may
+// block (a paused scan waits inside the file); false abandons the file (false, errno ECANCELED), so
+// a stop never waits for the rest of a large file.
+constexpr unsigned kFingerprintCheckBytes = 1u << 20;
+bool ComputeFdMd5(int fd, char digestText[33], const std::function<bool()>& keepGoing);
 
 }  // namespace tovarek

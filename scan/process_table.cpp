@@ -133,14 +133,16 @@ std::vector<uint32_t> ProcessIdsOfFile(const ProcessTable& table, std::u16string
     if (path.empty() || name.empty()) return result;
     std::u16string lowerName = LowerCase(name);
     for (const auto& [pid, e] : table) {
-        if (e.hasExited || e.exeName != lowerName) continue;
-        // An unreadable path (another user's process) matches by name alone, unless what it
-        // runs is known to be another file.
-        if (e.exePath.empty()) {
-            if (e.exeId.known && fileId.known && !e.exeId.SameFile(fileId)) continue;
-        } else if (e.exePath != path && !e.exeId.SameFile(fileId)) {
+        if (e.hasExited) continue;
+        // Where both identities are known they decide, whatever names the file: a hard link
+        // under another name runs the same file, a new file put at the path is another one.
+        if (e.exeId.known && fileId.known) {
+            if (e.exeId.SameFile(fileId)) result.push_back(pid);
             continue;
         }
+        if (e.exeName != lowerName) continue;
+        // An unreadable path (another user's process) matches by name alone.
+        if (!e.exePath.empty() && e.exePath != path) continue;
         result.push_back(pid);
     }
     return result;

@@ -60,10 +60,11 @@ std::vector<uint32_t> ChainProcessIds(const ProcessTable& table, uint32_t target
                                       uint32_t shellProcessId,
                                       const std::set<uint32_t>& neverEnded);
 
-// The entries of processes that run the file `path` named `name`, ascending: the lower-cased
-// name must equal exeName, and exePath must equal `path` exactly unless exePath is empty, or
-// the process's running executable must be the file `fileId` (so a directory link or merged
-// /usr naming the file otherwise does not let a running copy survive). Nothing matches when
+// The entries of processes that run the file `path` named `name`, ascending. When both the
+// process's running executable and `fileId` are known, only they decide: the same file matches
+// whatever path or name runs it (a hard link, a directory link, merged /usr), another file never
+// does. Otherwise the lower-cased name must equal exeName, and exePath must equal `path` exactly
+// unless exePath is empty. Nothing matches when
 // either text is empty, and an exited process (zombie) never matches: it runs nothing, and
 // ending its chain would only reach the parent that has not reaped it. Pure.
 std::vector<uint32_t> ProcessIdsOfFile(const ProcessTable& table, std::u16string_view path,

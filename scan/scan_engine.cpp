@@ -272,7 +272,14 @@ private:
     bool IsPseudoDevice(int fd, dev_t dev) { return KindOf(fd, dev).pseudo; }
     bool MayRead(dev_t dirDev, dev_t fileDev, int fd);
     void Fingerprint(PendingFile& f);
+    void HashStream(PendingFile& f, int fd);
     int OpenForFingerprint(PendingFile& f, uint64_t& sizeBytes);
+    // The step the walking thread and the fingerprinting threads share: take the oldest file no
+    // thread has taken (under `lock`, which it releases), open it (a file settled without a read
+    // is marked done at once), and once read, keep its fingerprint and mark it done.
+    std::shared_ptr<PendingFile> TakeNext(std::unique_lock<std::mutex>& lock);
+    int OpenTaken(PendingFile& f, uint64_t& sizeBytes);
+    void Finish(PendingFile& f, bool ok, const char digestText[33]);
     void Remember(const PendingFile& f);
     // The fingerprinting threads' side (LaneFileSource).
     bool NextFile(LaneFile& file, bool wait) override;
@@ -298,6 +305,7 @@ private:
     FileId m_ownId;
     std::function<bool(uint32_t, uint32_t)> m_isRemovable;
     std::function<void(const std::string&)> m_beforeRead;
+    std::function<void(const std::u16string&)> m_onReading;
     Md5LanePath m_md5Path;
     FingerprintCache* m_pCache;
     size_t m_nWindowFiles = kWindowFiles;
@@ -349,6 +357,7 @@ ScanPipeline::ScanPipeline(ScanJob& job, const ScanOptions& options)
                                                 : FileIdOfPath(options.ownExecutablePath);
     m_isRemovable = options.isRemovable ? options.isRemovable : IsRemovableBlockDevice;
     m_beforeRead = options.beforeRead;
+    m_onReading = options.onReading;
     m_md5Path = options.md5Path;
     m_pCache = options.pFingerprintCache;
     m_procFdDir = open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -439,32 +448,47 @@ bool ScanPipeline::NextFile(LaneFile& file, bool wait) {
                 m_pControl->Checkpoint();  // back once continued or stopped
                 continue;
             }
-            ++m_nextFree;
-            f->state = kTaken;
+            f = TakeNext(lock);
         }
         uint64_t sizeBytes = 0;
-        const int fd = OpenForFingerprint(*f, sizeBytes);
+        const int fd = OpenTaken(*f, sizeBytes);
         if (fd >= 0) {
             // The hasher hands the token back in FileDone, whatever happens.
             file = {fd, sizeBytes, new std::shared_ptr<PendingFile>(std::move(f))};
             return true;
         }
-        MarkDone(*f);
     }
 }
 
-void ScanPipeline::FileDone(void* token, bool ok, const char digestText[33]) {
-    std::unique_ptr<std::shared_ptr<PendingFile>> holder(
-        static_cast<std::shared_ptr<PendingFile>*>(token));
-    PendingFile& f = **holder;
+std::shared_ptr<PendingFile> ScanPipeline::TakeNext(std::unique_lock<std::mutex>& lock) {
+    std::shared_ptr<PendingFile> f = m_window[m_nextFree++];
+    f->state = kTaken;
+    lock.unlock();
+    return f;
+}
+
+int ScanPipeline::OpenTaken(PendingFile& f, uint64_t& sizeBytes) {
+    const int fd = OpenForFingerprint(f, sizeBytes);
+    if (fd < 0) MarkDone(f);
+    return fd;
+}
+
+void ScanPipeline::Finish(PendingFile& f, bool ok, const char digestText[33]) {
     if (ok) {
         memcpy(f.digest, digestText, 33);
         f.hashed = true;
         Remember(f);
     } else if (Stopped()) {
+        // Dropped part-way: neither counted nor judged.
         f.abandoned = true;
     }
     MarkDone(f);
+}
+
+void ScanPipeline::FileDone(void* token, bool ok, const char digestText[33]) {
+    std::unique_ptr<std::shared_ptr<PendingFile>> holder(
+        static_cast<std::shared_ptr<PendingFile>*>(token));
+    Finish(**holder, ok, digestText);
 }
 
 bool ScanPipeline::KeepGoing() {
@@ -481,6 +505,7 @@ void ScanPipeline::MarkDone(PendingFile& f) {
 // walking thread takes it here itself, one stream, right before its judgement.
 void ScanPipeline::AdvanceOne() {
     std::unique_lock<std::mutex> lock(m_mutex);
+    bool named = false;
     for (;;) {
         std::shared_ptr<PendingFile> front = m_window.front();
         if (front->state == kDone) {
@@ -491,13 +516,21 @@ void ScanPipeline::AdvanceOne() {
             Judge(*front);
             return;
         }
-        if (m_helpers.empty()) {
-            std::shared_ptr<PendingFile> f = m_window[m_nextFree++];
-            f->state = kTaken;
+        if (m_onReading && !named) {
+            // The scan waits for this file's read: it is the file the scan is at, however long
+            // the read takes (files read ahead of it don't count).
+            named = true;
             lock.unlock();
-            Fingerprint(*f);
+            m_onReading(front->dir->widePath + ToWide(front->name));
             lock.lock();
-            f->state = kDone;
+            continue;
+        }
+        if (m_helpers.empty()) {
+            std::shared_ptr<PendingFile> f = TakeNext(lock);
+            uint64_t sizeBytes = 0;
+            const int fd = OpenTaken(*f, sizeBytes);
+            if (fd >= 0) HashStream(*f, fd);
+            lock.lock();
             continue;
         }
         m_bJudgeWaiting = true;
@@ -542,6 +575,7 @@ void ScanPipeline::Judge(PendingFile& f) {
     m_job.IndexesBuilt();
     std::u16string wideName = ToWide(f.name);
     std::u16string widePath = f.dir->widePath + wideName;
+    if (m_onReading) m_onReading(widePath);
     int32_t scanned = m_job.m_scannedFiles.Insert({wideName, widePath, {}, {}, {}, {}});
     Post(WM_SCAN_PROGRESS, static_cast<uintptr_t>(scanned));
 
@@ -677,10 +711,16 @@ void ScanPipeline::Remember(const PendingFile& f) {
 void ScanPipeline::Fingerprint(PendingFile& f) {
     uint64_t sizeBytes = 0;
     const int fd = OpenForFingerprint(f, sizeBytes);
-    if (fd < 0) return;
-    f.hashed = ComputeFdMd5(fd, f.digest);
+    if (fd >= 0) HashStream(f, fd);
+}
+
+// Reads the open file `fd` (closed here) and finishes `f`; a stop abandons it part-way, a pause
+// waits inside it.
+void ScanPipeline::HashStream(PendingFile& f, int fd) {
+    char digest[33] = {};
+    const bool ok = ComputeFdMd5(fd, digest, [this] { return Checkpoint(); });
     close(fd);
-    Remember(f);
+    Finish(f, ok, digest);
 }
 
 // A descriptor of the directory the walk listed, or -1 when its name no longer leads there. Deep
@@ -841,7 +881,7 @@ void ScanPipeline::CheckOne(const std::string& directory, const std::string& nam
 
 // ---- ScanJob ----
 
-ScanJob::ScanJob(ScannedFileStore& scannedFiles, FindingStore& findings, const ScanList& list,
+ScanJob::ScanJob(ScanRecordStore& scannedFiles, ScanRecordStore& findings, const ScanList& list,
                  MessageSink* notifyWnd, int deleteOnFind, const ScanOptions& options)
     : m_scannedFiles(scannedFiles),
       m_findings(findings),

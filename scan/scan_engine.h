@@ -51,8 +51,8 @@ void AddFixedDriveRoots(ScanRoots& roots, const std::string& mountInfo,
                         const std::function<bool(uint32_t, uint32_t)>& isRemovable);
 
 // Pause and stop requests for a running scan. Any thread may request; the scanning thread and
-// the job's helpers check between files and between directory entries. Once Stop() has
-// returned, nothing more is posted through Post().
+// the job's helpers check between directory entries, between files and between the reads of a
+// file. Once Stop() has returned, nothing more is posted through Post().
 class ScanControl {
 public:
     ScanControl() = default;
@@ -123,6 +123,10 @@ struct ScanOptions {
     // For tests: runs on the fingerprinting thread just before the file at this path (directory
     // as walked, then the name) is looked at, so a test can swap it.
     std::function<void(const std::string&)> beforeRead;
+    // Names the file the scan is at (directory as walked + name), on the walking thread: each
+    // file as it is judged, and before that a file whose read the judgement must wait for, as
+    // the wait begins, so a large file is named while it is read.
+    std::function<void(const std::u16string&)> onReading;
 };
 
 // What a scan could not cover, for the caller to tell the user.
@@ -143,14 +147,14 @@ class ScanPipeline;
 // sticks, network shares, FUSE or RAM disks, nor hangs on a dead server.
 class ScanJob {
 public:
-    ScanJob(ScannedFileStore& scannedFiles, FindingStore& findings, const ScanList& list,
+    ScanJob(ScanRecordStore& scannedFiles, ScanRecordStore& findings, const ScanList& list,
             MessageSink* notifyWnd, int deleteOnFind, const ScanOptions& options = {});
     ~ScanJob();
     ScanJob(const ScanJob&) = delete;
     ScanJob& operator=(const ScanJob&) = delete;
 
-    ScannedFileStore& m_scannedFiles;
-    FindingStore& m_findings;
+    ScanRecordStore& m_scannedFiles;
+    ScanRecordStore& m_findings;
     const ScanList& m_list;
     // Built on a thread of its own while the walk begins; read them only after IndexesBuilt().
     NameIndex m_nameIndex;

@@ -16,12 +16,15 @@ constexpr char16_t kSystemFileMark[] = u"(系统文件，未处理)";
 
 }  // namespace
 
-std::u16string ScanResultLine(const std::u16string& filePath, bool systemFile) {
-    if (systemFile) return filePath + kSystemFileMark;
+bool PathVanished(const std::u16string& filePath) {
     struct stat st;
     // lstat: a link that lost its target is still an entry of its own.
-    if (lstat(Utf16ToPath(filePath).c_str(), &st) == 0) return filePath;
-    return filePath + kVanishedMark;
+    return lstat(Utf16ToPath(filePath).c_str(), &st) != 0;
+}
+
+std::u16string ScanResultLine(const std::u16string& filePath, bool systemFile) {
+    if (systemFile) return filePath + kSystemFileMark;
+    return PathVanished(filePath) ? filePath + kVanishedMark : filePath;
 }
 
 std::string ScanLogPath(const std::u16string& moduleDir, int64_t startTime) {
@@ -30,28 +33,23 @@ std::string ScanLogPath(const std::u16string& moduleDir, int64_t startTime) {
 }
 
 int WriteScanLog(const std::u16string& moduleDir, int64_t startTime,
-                 const std::vector<std::u16string>& lines,
-                 const std::vector<std::u16string>& notes) {
+                 const std::vector<ScanLogLine>& lines) {
     if (lines.empty()) return 0;
     std::string text;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const std::u16string& line = lines[i];
-        std::u16string safe = line;
+    for (const ScanLogLine& line : lines) {
+        std::u16string safe = line.filePath;
         for (char16_t& c : safe) {
             if (c == u'\n' || c == u'\r') c = u'?';
         }
-        // The file name as the bytes the file system holds, whatever the code page; the page's
-        // own marks in the code page.
-        std::u16string_view mark;
-        for (std::u16string_view m :
-             {std::u16string_view(kVanishedMark), std::u16string_view(kSystemFileMark)}) {
-            if (safe.size() >= m.size() && safe.compare(safe.size() - m.size(), m.size(), m) == 0) {
-                mark = m;
-            }
+        // The file name as the bytes the file system holds, whatever the code page; the marks
+        // and notes in the code page.
+        text += Utf16ToPath(safe);
+        if (line.systemFile) {
+            text += Utf16ToAnsi(kSystemFileMark);
+        } else if (line.vanished) {
+            text += Utf16ToAnsi(kVanishedMark);
         }
-        text += Utf16ToPath(std::u16string_view(safe).substr(0, safe.size() - mark.size()));
-        text += Utf16ToAnsi(mark);
-        if (i < notes.size()) text += Utf16ToAnsi(notes[i]);
+        text += Utf16ToAnsi(line.note);
         text += "\r\n";
     }
     std::string path = ScanLogPath(moduleDir, startTime);

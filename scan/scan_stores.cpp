@@ -4,8 +4,8 @@ namespace tovarek {
 
 int32_t ScanRecordStore::Insert(ScanFileRecord record) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    int32_t sequence = static_cast<int32_t>(m_mapRecords.size()) + 1;
-    m_mapRecords[sequence] = std::move(record);
+    const int32_t sequence = ++m_nLastSequence;
+    m_mapRecords.emplace_hint(m_mapRecords.end(), sequence, std::move(record));
     return sequence;
 }
 
@@ -38,6 +38,7 @@ size_t ScanRecordStore::Size() const {
 void ScanRecordStore::Clear() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_mapRecords.clear();
+    m_nLastSequence = 0;
 }
 
 void ScanRecordStore::ForEach(const std::function<void(int32_t, const ScanFileRecord&)>& visit,

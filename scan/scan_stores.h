@@ -35,8 +35,9 @@ public:
     ScanRecordStore(const ScanRecordStore&) = delete;
     ScanRecordStore& operator=(const ScanRecordStore&) = delete;
 
-    // Stores the record under (entry count + 1) and returns that number. Entries are only erased
-    // while no scan inserts (the page deletes findings between scans), so numbers never collide.
+    // Stores the record under the next number (1 after Clear()) and returns that number. A number
+    // is never given twice, whatever was erased meanwhile: findings may be deleted while a stopped
+    // scan still stores its last one.
     int32_t Insert(ScanFileRecord record);
     // Copies the record of `sequence` into `out`; false when there is none.
     bool Find(int32_t sequence, ScanFileRecord& out) const;
@@ -54,9 +55,7 @@ public:
 private:
     mutable std::mutex m_mutex;
     std::map<int32_t, ScanFileRecord> m_mapRecords;
+    int32_t m_nLastSequence = 0;
 };
-
-using ScannedFileStore = ScanRecordStore;
-using FindingStore = ScanRecordStore;
 
 }  // namespace tovarek

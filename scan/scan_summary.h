@@ -13,7 +13,10 @@ namespace tovarek {
 std::u16string FormatElapsed(int64_t seconds);
 
 // "扫描%d个文件,危险文件%d个,耗时" + FormatElapsed(elapsed), with "扫描结束，共" in front when
-// `final`. The scanned count is printed through its low 32 bits.
-std::u16string BuildScanSummary(int64_t scanned, int dangerous, int64_t elapsedSeconds, bool final);
+// `final`. The scanned count is printed through its low 32 bits. A final summary of a scan that
+// left folders unwalked (roots it could not open or refused, subtrees too deep) says how many
+// after it, ",无法扫描目录%d个", so it never reads as a clean result.
+std::u16string BuildScanSummary(int64_t scanned, int dangerous, int64_t elapsedSeconds, bool final,
+                                uint64_t foldersNotWalked = 0);
 
 }  // namespace tovarek

@@ -21,8 +21,8 @@ UITdScan::~UITdScan() {
     m_thread.join();
 }
 
-void UITdScan::PostScanRequest(const ScanRoots& roots, ScannedFileStore* scannedFiles,
-                               FindingStore* findings, const ScanList* list,
+void UITdScan::PostScanRequest(const ScanRoots& roots, ScanRecordStore* scannedFiles,
+                               ScanRecordStore* findings, const ScanList* list,
                                MessageSink* notifyWnd) {
     if (&roots != &m_roots) m_roots = roots;
     m_pScannedFiles = scannedFiles;

@@ -24,8 +24,8 @@ public:
 
     // On the UI thread: stores the request in the members, then posts WM_SCAN_START. The stores,
     // the list and the window must outlive the scan; the page owns them.
-    void PostScanRequest(const ScanRoots& roots, ScannedFileStore* scannedFiles,
-                         FindingStore* findings, const ScanList* list, MessageSink* notifyWnd);
+    void PostScanRequest(const ScanRoots& roots, ScanRecordStore* scannedFiles,
+                         ScanRecordStore* findings, const ScanList* list, MessageSink* notifyWnd);
 
     void Pause() { m_control.Pause(); }
     void Continue() { m_control.Continue(); }
@@ -43,8 +43,8 @@ private:
     void OnScanRequest();
 
     ScanRoots m_roots;
-    ScannedFileStore* m_pScannedFiles = nullptr;
-    FindingStore* m_pFindings = nullptr;
+    ScanRecordStore* m_pScannedFiles = nullptr;
+    ScanRecordStore* m_pFindings = nullptr;
     const ScanList* m_pList = nullptr;
     MessageSink* m_hNotifyWnd = nullptr;
 

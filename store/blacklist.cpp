@@ -145,10 +145,10 @@ int ReadBlackmap(Database& db, BlacklistMap& index) {
     return rc;
 }
 
-void ReloadBlacklist(CoreState& app) {
+int ReloadBlacklist(CoreState& app) {
     Database db;
     OpenDatabase(db);
-    ReadBlackmap(db, app.m_mapBlacklist);
+    return ReadBlackmap(db, app.m_mapBlacklist);
 }
 
 }  // namespace
@@ -254,10 +254,16 @@ int LoadScanListReadOnly(ScanList& out) {
     return 0;
 }
 
-void GetBlacklist(CoreState& app, BlacklistMap& out) {
+int GetBlacklist(CoreState& app, BlacklistMap& out) {
+    int rc = 0;
     // One exchange: an import that marks the index stale during the reload leaves it stale.
-    if (app.m_bBlacklistStale.exchange(0)) ReloadBlacklist(app);
+    if (app.m_bBlacklistStale.exchange(0)) {
+        rc = ReloadBlacklist(app);
+        // Not read is not empty: the next call tries again.
+        if (rc != 0) app.m_bBlacklistStale.store(1);
+    }
     if (&out != &app.m_mapBlacklist) out = app.m_mapBlacklist;
+    return rc;
 }
 
 void GetSharedBlacklist(CoreState& app, std::shared_ptr<const SharedBlacklist>& view) {

@@ -41,8 +41,10 @@ using BlacklistMap = std::map<std::u16string, BlacklistEntry>;
 
 // Reloads the index from blackmap when it is stale, then replaces `out` with a copy of it. Rows
 // are taken by the rule of the import: digest trimmed and lower-cased, a row whose digest is then
-// not 32 hex digits left out. Call on the thread that owns the index (the UI thread).
-void GetBlacklist(CoreState& app, BlacklistMap& out);
+// not 32 hex digits left out. Call on the thread that owns the index (the UI thread). Returns 0,
+// or the SQLite code of a reload that failed: the index is then left as it was and stays stale,
+// so the next call tries again, and `out` is the index as it was.
+int GetBlacklist(CoreState& app, BlacklistMap& out);
 
 // Reads the whole blackmap table of an existing Ravlin.db into `out`, opened read-only, for a
 // one-shot user that must know whether it got a list (the command-line scan). Returns 0, or the

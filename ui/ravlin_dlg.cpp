@@ -13,7 +13,6 @@
 #include <QTimerEvent>
 #include <QWindow>
 
-#include "ui/ui_state.h"
 #include "res/artwork.h"
 #include "store/app_settings.h"
 #include "ui/desktop_notifier.h"
@@ -24,6 +23,7 @@
 #include "ui/set_dlg.h"
 #include "ui/skin/skin_ui.h"
 #include "ui/ui_resources.h"
+#include "ui/ui_state.h"
 #include "ui/updater_launch.h"
 #include "update/down_control_thread.h"
 
@@ -206,11 +206,13 @@ void CRavlinDlg::ExitApp() {
 }
 
 void CRavlinDlg::StopWorkers() {
-    // In this order: no result can be posted to a window that is going, the scan worker is
-    // joined, then the download worker ends (a transfer in progress is aborted) and is joined.
+    // In this order: no result can be posted to a window that is going, every scan is told to
+    // stop (each takes effect within its file), the download worker ends (a transfer in progress
+    // is aborted) and is joined, and only then are the scan workers waited for.
     if (m_pDownThread) m_pDownThread->m_hNotifyWnd.store(nullptr);
-    if (m_pScanPage) m_pScanPage->StopAndJoinScan();
+    if (m_pScanPage) m_pScanPage->StopScans();
     m_pDownThread.reset();
+    if (m_pScanPage) m_pScanPage->JoinScans();
 }
 
 void CRavlinDlg::EndDialog() {

@@ -11,17 +11,14 @@
 #include "platform/local_time.h"
 #include "platform/path_text.h"
 #include "scan/canonical_root.h"
-#include "scan/package_files.h"
-#include "scan/process_table.h"
-#include "scan/quarantine.h"
 #include "scan/scan_log.h"
-#include "scan/scan_message_gate.h"
-#include "scan/scan_summary.h"
-#include "scan/scan_worker.h"
+#include "scan/scan_session.h"
 #include "store/app_settings.h"
+#include "store/blacklist.h"
 #include "ui/message_box.h"
 #include "ui/set_scan_path_dlg.h"
 #include "ui/skin/skin_ui.h"
+#include "ui/ui_env.h"
 #include "ui/ui_resources.h"
 #include "ui/ui_state.h"
 
@@ -31,11 +28,6 @@ namespace {
 constexpr char16_t kPauseMarkup[] = u"/a,p5=%d,btn_width=45,btn_text='暂停'/";
 constexpr char16_t kContinueMarkup[] = u"/a,p5=%d,btn_width=45,btn_text='继续'/";
 
-ScanDlg::TestHooks& Hooks() {
-    static ScanDlg::TestHooks hooks;
-    return hooks;
-}
-
 UiRichText* MakeObject(const QString& markup) {
     UiRichText* object = GetSkinUi()->CreateRichText();
     object->SetMarkup(markup);
@@ -43,10 +35,6 @@ UiRichText* MakeObject(const QString& markup) {
 }
 
 }  // namespace
-
-void ScanDlg::SetTestHooks(TestHooks hooks) {
-    Hooks() = std::move(hooks);
-}
 
 ScanDlg::ScanDlg(UiState& app, MessageSink* mainWnd, QWidget* parent)
     : SkinnedWidget(kSkinPage, parent), m_app(app), m_pMainWnd(mainWnd) {
@@ -56,16 +44,17 @@ ScanDlg::ScanDlg(UiState& app, MessageSink* mainWnd, QWidget* parent)
     m_pList->setGeometry(0, 35, 350, 200);
     m_pList->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_pList->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Every line is one line of one font: the list need not measure each of 20,000 findings.
+    m_pList->setUniformItemSizes(true);
     if (m_app.m_pUiRes) m_pList->setFont(m_app.m_pUiRes->fntText);
     CreatePageObjects();
-    m_nScanned = 0;
     EnableGroup(true);
     m_nState = kStateStopped;
     if (m_app.m_pSettings && m_app.m_pSettings->autoScan) OnUiClick(0);
 }
 
 ScanDlg::~ScanDlg() {
-    JoinWorker();
+    StopAndJoinScan();
     if (m_nState == kStateScanning || m_nState == kStatePaused) m_app.m_bScanRunning = 0;
     for (UiRichText* object : {m_btnQuick, m_btnPause, m_btnStop, m_btnFull, m_btnCustom,
                                m_btnSelectAll, m_btnDelete, m_txtCurrent, m_txtSummary})
@@ -100,17 +89,48 @@ bool ScanDlg::IsScanRunning() const {
     return m_nState == kStateScanning || m_nState == kStatePaused;
 }
 
-void ScanDlg::StopAndJoinScan() {
+void ScanDlg::StopScans() {
     if (IsScanRunning()) OnStop();
-    JoinWorker();
+    if (m_pSession) m_pSession->Stop();
+    for (auto& session : m_retired) session->Stop();
 }
 
-void ScanDlg::JoinWorker() {
-    // The worker's destructor stops it and waits for its thread; only then may the stores be
-    // emptied or changed, and only then is its gate no longer used.
-    m_pWorker.reset();
-    m_pGate.reset();
-    m_nActiveTag = 0;
+void ScanDlg::JoinScans() {
+    if (m_pSession) m_pSession->Join();
+    for (auto& session : m_retired) session->Join();
+    m_retired.clear();
+}
+
+void ScanDlg::StopAndJoinScan() {
+    // Every worker is told first, so they all wind down side by side.
+    StopScans();
+    JoinScans();
+}
+
+void ScanDlg::RetireSession() {
+    ReapSessions();
+    if (!m_pSession) return;
+    m_pSession->Stop();
+    if (m_pSession->HasEnded()) {
+        m_pSession.reset();  // joins at once
+    } else {
+        m_retired.push_back(std::move(m_pSession));
+    }
+}
+
+void ScanDlg::ReapSessions() {
+    for (auto it = m_retired.begin(); it != m_retired.end();) {
+        if ((*it)->HasEnded()) {
+            it = m_retired.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void ScanDlg::RestorePauseButton() {
+    m_btnPause->SetText(kPauseMarkup, m_nButtonImage);
+    m_btnPause->SetClickHandler(1, 1, this, &ScanDlg::OnUiClick);
 }
 
 void ScanDlg::EnableGroup(bool idle) {
@@ -129,11 +149,10 @@ void ScanDlg::OnUiClick(int index) {
         case 6:
             if (canStart) {
                 ScanRoots roots;
-                const TestHooks& hooks = Hooks();
                 if (index == 0) {
-                    hooks.quickRoots ? hooks.quickRoots(roots) : AddQuickScanRoots(roots);
+                    CurrentUiEnv().AddQuickScanRoots(roots);
                 } else {
-                    hooks.fullRoots ? hooks.fullRoots(roots) : AddFixedDriveRoots(roots);
+                    CurrentUiEnv().AddFullScanRoots(roots);
                 }
                 StartScan(roots);
             }
@@ -145,15 +164,14 @@ void ScanDlg::OnUiClick(int index) {
             if (m_nState == kStateScanning) {
                 m_btnPause->SetText(kContinueMarkup, m_nButtonImage);
                 m_btnPause->SetClickHandler(1, 2, this, &ScanDlg::OnUiClick);
-                if (m_pWorker) m_pWorker->Pause();
+                if (m_pSession) m_pSession->Pause();
                 m_nState = kStatePaused;
             }
             break;
         case 2:
             if (m_nState == kStatePaused) {
-                m_btnPause->SetText(kPauseMarkup, m_nButtonImage);
-                m_btnPause->SetClickHandler(1, 1, this, &ScanDlg::OnUiClick);
-                if (m_pWorker) m_pWorker->Continue();
+                RestorePauseButton();
+                if (m_pSession) m_pSession->Continue();
                 m_nState = kStateScanning;
             }
             break;
@@ -167,11 +185,10 @@ void ScanDlg::OnUiClick(int index) {
                 m_pList->item(i)->setCheckState(m_bSelectAll ? Qt::Checked : Qt::Unchecked);
             break;
         case 5:
-            if (canStart) {
-                JoinWorker();
+            if (canStart && m_pSession) {
                 DeleteSelected();
                 RefreshResults(true);
-                ShowSummary(true);
+                ShowFinalSummaryAndWriteLog();
             }
             break;
         default:
@@ -199,13 +216,14 @@ void ScanDlg::OnCustomScan() {
 }
 
 void ScanDlg::OnStop() {
-    if (m_pWorker) m_pWorker->Stop();  // nothing more is posted once this returns
-    m_nActiveTag = 0;                  // and what is already queued is dropped
-    m_btnPause->SetText(kPauseMarkup, m_nButtonImage);
-    m_btnPause->SetClickHandler(1, 1, this, &ScanDlg::OnUiClick);
+    // Returns at once, whatever file the worker reads; nothing more is posted once it has.
+    if (m_pSession) m_pSession->Stop();
+    RefreshResults(false);  // what was found up to the stop
+    m_nActiveTag = 0;       // and what is still queued is dropped
+    RestorePauseButton();
     m_txtCurrent->SetText(u"扫描已停止");
     EnableGroup(true);
-    ShowSummary(true);
+    ShowFinalSummaryAndWriteLog();
     m_nState = kStateStopped;
     m_app.m_bScanRunning = 0;
 }
@@ -215,44 +233,55 @@ int ScanDlg::StartScan(const ScanRoots& roots) {
         ShowMessageBox(this, QStringLiteral("请选择要扫描的目录"), QStringLiteral("Tovarek"));
         return -1;
     }
-    // The stores are the previous worker's until it has ended.
-    JoinWorker();
+    // A list that could not be read would make every file look clean.
+    auto list = std::make_shared<ScanList>();
     {
         BlacklistMap index;
-        GetBlacklist(m_app, index);
-        m_scanList.Assign(index);
+        if (GetBlacklist(m_app, index) != 0) {
+            ShowMessageBox(this, QStringLiteral("列表读取失败，无法扫描！"),
+                           QStringLiteral("Tovarek"));
+            return -1;
+        }
+        list->Assign(index);
     }
-    m_scannedFiles.Clear();
-    m_findings.Clear();
+    // The previous session finishes on its own thread; its stores go with it.
+    RetireSession();
     m_app.m_lstFindings.clear();
     m_pList->clear();
     m_nLastShown = 0;
-    m_tmStart = NowSeconds();
-    m_nScanned = 0;
 
+    ScanSessionSetup setup;
+    setup.roots = CanonicalScanRoots(roots);
+    setup.list = std::move(list);
+    // Read once: a change of the setting during the scan doesn't affect it.
+    setup.deleteOnFind = m_app.m_pSettings ? m_app.m_pSettings->deleteOnFind.load() : 0;
+    setup.options.pEnder = CurrentUiEnv().ScanProcessEnder();
+    setup.options.pPackageFiles = CurrentUiEnv().ScanPackageFiles();
+    setup.options.pFingerprintCache = m_app.m_pFingerprintCache;
+    setup.moduleDir = m_app.m_strModuleDir;
     m_nActiveTag = ++m_nLastTag;
-    m_pGate = std::make_unique<ScanMessageGate>(this, m_nActiveTag);
-    m_pWorker = std::make_unique<UITdScan>(m_app);
-    m_pWorker->Options().pEnder = Hooks().pEnder;
-    m_pWorker->Options().pPackageFiles = Hooks().pPackageFiles;
-    m_pWorker->PostScanRequest(CanonicalScanRoots(roots), &m_scannedFiles, &m_findings, &m_scanList,
-                               m_pGate.get());
+    m_pSession = std::make_unique<ScanSession>(std::move(setup), this, m_nActiveTag);
+    m_tmStart = m_pSession->StartTime();
+    m_txtCurrent->SetText(u"等待扫描。。。");
     m_nState = kStateScanning;
     EnableGroup(false);
+    ShowProgressSummary();
     m_app.m_bScanRunning = 1;
     return 0;
 }
 
 void ScanDlg::OnMessage(const Message& m) {
     // Only the current scan speaks; a stopped or earlier one may have left messages queued.
-    if (m_nActiveTag == 0 || m.lParam != m_nActiveTag) return;
+    if (m_nActiveTag == 0 || m.lParam != m_nActiveTag || !m_pSession) return;
     switch (m.message) {
         case WM_SCAN_PROGRESS:
             OnScanProgress();
             break;
         case WM_SCAN_FOUND:
+            // Every finding past the last line shown arrives in one batch; the messages of the
+            // rest of the batch then find nothing new.
             RefreshResults(false);
-            ShowSummary(false);
+            ShowProgressSummary();
             break;
         case WM_SCAN_DONE:
             OnScanDone();
@@ -263,22 +292,22 @@ void ScanDlg::OnMessage(const Message& m) {
 }
 
 void ScanDlg::OnScanProgress() {
-    ScanFileRecord record;
-    if (!m_scannedFiles.Find(static_cast<int32_t>(m_pGate->TakeProgress()), record)) return;
-    m_txtCurrent->SetText(u"/line_width=%d/%s", width() - 10, record.filePath);
-    m_nScanned = static_cast<int64_t>(m_scannedFiles.Size());
-    ShowSummary(false);
+    const std::u16string current = m_pSession->TakeProgress();
+    if (!current.empty()) m_txtCurrent->SetText(u"/line_width=%d/%s", width() - 10, current);
+    ShowProgressSummary();
 }
 
 void ScanDlg::OnScanDone() {
     m_nActiveTag = 0;
     RefreshResults(false);
+    RestorePauseButton();
     EnableGroup(true);
-    ShowSummary(true);
+    ShowFinalSummaryAndWriteLog();
     m_nState = kStateFinished;
     m_app.m_bScanRunning = 0;
-    // Idle in its loop now: end its thread at once.
-    JoinWorker();
+    // Its worker is about to end (it may still save the fingerprints); the session stays shown
+    // until the next scan, for "删除所选" and the log. Stopped ones that ended are joined.
+    ReapSessions();
 }
 
 void ScanDlg::RefreshResults(bool reset) {
@@ -287,15 +316,18 @@ void ScanDlg::RefreshResults(bool reset) {
         m_nLastShown = 0;
         m_app.m_lstFindings.clear();
     }
+    if (!m_pSession) return;
     // A line is a finding's by its sequence number, not by its text: names that are prefixes of
     // others, differ only in case, or lost their file all keep a line of their own. Numbers only
     // grow during a scan, so the findings past the last one shown are the ones without a line.
     std::vector<std::pair<int32_t, ScanFileRecord>> records;
-    m_findings.ForEach(
+    m_pSession->Findings().ForEach(
         [&](int32_t sequence, const ScanFileRecord& record) {
             records.emplace_back(sequence, record);
         },
         m_nLastShown);
+    if (records.empty()) return;
+    QListWidgetItem* last = nullptr;
     for (const auto& [sequence, record] : records) {
         m_app.m_lstFindings.push_back(record.fileName);
         auto* item = new QListWidgetItem(
@@ -304,72 +336,32 @@ void ScanDlg::RefreshResults(bool reset) {
         item->setCheckState(Qt::Unchecked);
         item->setData(Qt::UserRole, sequence);
         m_pList->addItem(item);
-        m_pList->setCurrentItem(item);
+        last = item;
         m_nLastShown = sequence;
     }
+    // Once per batch: moving the current line lays the list out again.
+    m_pList->setCurrentItem(last);
 }
 
 void ScanDlg::DeleteSelected() {
-    ProcessEnder* ender = Hooks().pEnder;
-    PackageFiles& packages = Hooks().pPackageFiles ? *Hooks().pPackageFiles : SystemPackageFiles();
-    ProcessTable table;
-    uint32_t shellProcessId = 0;
-    // One snapshot serves every file of this deletion.
-    if (!ender) SnapshotProcesses(table, shellProcessId);
-    const Quarantine quarantine;
+    std::vector<int32_t> chosen;
     for (int i = 0; i < m_pList->count(); ++i) {
         QListWidgetItem* item = m_pList->item(i);
-        if (item->checkState() != Qt::Checked) continue;
-        const int32_t sequence = item->data(Qt::UserRole).toInt();
-        ScanFileRecord record;
-        if (!m_findings.Find(sequence, record)) continue;
-        const std::string path = Utf16ToPath(record.filePath);
-        // Only the file the scan found: one put at the same path since (a package update, a clean
-        // copy) is not it, and neither are the processes running that one. Without a recorded
-        // identity nothing is known about the file, so it stays as well. The line goes either way,
-        // unless the found file itself could not be put in quarantine: then it stays, and so does
-        // its line, and the log says why.
-        const FileId& found = record.fileId;
-        // A system file is left, and so is its line: it was not handled. Asked again, as the
-        // file may have become one since the scan.
-        if (record.bSystemFile || packages.IsUnmodifiedPackageFileAt(path, found)) continue;
-        if (found.SameFile(FileIdOfPath(path))) {
-            // Whatever path a process runs it by, the same file ends with it.
-            if (ender) {
-                ender->EndProcessesOfFile(record.filePath, record.fileName, found);
-            } else {
-                TerminateProcessesOfFile(table, shellProcessId, record.filePath, record.fileName,
-                                         found);
-            }
-            const QuarantineResult moved = quarantine.MoveIn(
-                path, found, Utf16ToUtf8(record.listedEntry), QuarantineOrigin::kScanPage);
-            if (moved.Failed()) {
-                m_findings.Update(sequence, [&](ScanFileRecord& r) { r.quarantine = moved; });
-                continue;
-            }
-        }
-        m_findings.Erase(sequence);
+        if (item->checkState() == Qt::Checked) chosen.push_back(item->data(Qt::UserRole).toInt());
     }
+    m_pSession->DeleteFindings(chosen);
 }
 
-void ScanDlg::ShowSummary(bool final) {
-    const int64_t elapsed = m_tmStart ? NowSeconds() - m_tmStart : 0;
-    const int dangerous = m_pList->count();
-    std::u16string summary = BuildScanSummary(m_nScanned, dangerous, elapsed, final);
-    if (final && !m_app.m_lstFindings.empty() && m_pMainWnd)
-        m_pMainWnd->PostMessage(WM_SHOW_NOTICE, 0, 0);
-    m_txtSummary->SetText(u"%s", summary);
-    if (!final) return;
-    std::vector<std::u16string> lines;
-    std::vector<std::u16string> notes;
-    for (int i = 0; i < m_pList->count(); ++i) {
-        QListWidgetItem* item = m_pList->item(i);
-        lines.push_back(item->text().toStdU16String());
-        ScanFileRecord record;
-        const bool known = m_findings.Find(item->data(Qt::UserRole).toInt(), record);
-        notes.push_back(known ? QuarantineFailureNote(record.quarantine.status) : u"");
-    }
-    WriteScanLog(m_app.m_strModuleDir, m_tmStart, lines, notes);
+void ScanDlg::ShowProgressSummary() {
+    if (!m_pSession) return;
+    m_txtSummary->SetText(u"%s", m_pSession->Summary(false));
+}
+
+void ScanDlg::ShowFinalSummaryAndWriteLog() {
+    if (!m_pSession) return;
+    if (!m_app.m_lstFindings.empty() && m_pMainWnd) m_pMainWnd->PostMessage(WM_SHOW_NOTICE, 0, 0);
+    m_txtSummary->SetText(u"%s", m_pSession->Summary(true));
+    m_pSession->WriteLog();
 }
 
 void ScanDlg::OnSize(int w, int h) {

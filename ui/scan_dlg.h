@@ -1,8 +1,10 @@
 // The scan page: a child of the main window, shown or hidden by its page button. It starts one
-// worker per scan (quick, full or custom), shows progress and the summary, lists the findings
-// and deletes the chosen ones, and writes the scan log. Made once by the main window at set-up
-// and kept until the program ends. UI thread only; the worker talks to it by posted messages
-// and is always stopped and joined before a new scan, a deletion or the page's end.
+// scan session per scan (quick, full or custom) and shows what it reports: progress, the
+// summary, the findings (added in batches); the session deletes the chosen ones and writes the
+// scan log. Made once by the main window at set-up and kept until the program ends. UI thread
+// only; the session's worker talks to it by posted messages. The page never waits for a worker
+// that may still be reading: a stopped session finishes on its own, and is joined once it has
+// ended, or at the program's end after every session was stopped.
 #pragma once
 
 #include <QString>
@@ -10,9 +12,9 @@
 #include <functional>
 #include <memory>
 
+#include <vector>
+
 #include "scan/scan_engine.h"
-#include "scan/scan_stores.h"
-#include "store/blacklist.h"
 #include "ui/skinned_widget.h"
 
 class QListWidget;
@@ -20,8 +22,7 @@ class QListWidget;
 namespace tovarek {
 
 class UiState;
-class ScanMessageGate;
-class UITdScan;
+class ScanSession;
 class UiRichText;
 
 class ScanDlg : public SkinnedWidget {
@@ -36,7 +37,11 @@ public:
 
     // For the main window's shutdown: a scan is running or paused.
     bool IsScanRunning() const;
-    // Stops a running scan as the stop button does, then joins the worker.
+    // Stops a running scan as the stop button does, and every session still finishing, at once.
+    void StopScans();
+    // Waits for the workers of every session (stop them first).
+    void JoinScans();
+    // Both, in this order.
     void StopAndJoinScan();
 
     // The buttons' click handler: 0 quick, 6 full, 7 custom, 1 pause, 2 continue, 3 stop,
@@ -60,16 +65,10 @@ public:
     const UiRichText* DeleteButton() const { return m_btnDelete; }
     int64_t StartTime() const { return m_tmStart; }
 
-    // Tests keep scans inside their own folders and away from real processes: the quick and
-    // full scan roots, and what a finding or a deletion does to the processes running the file.
-    // Empty members restore the real behaviour. Set before the page is made.
-    struct TestHooks {
-        std::function<void(ScanRoots&)> quickRoots;
-        std::function<void(ScanRoots&)> fullRoots;
-        ProcessEnder* pEnder = nullptr;
-        PackageFiles* pPackageFiles = nullptr;
-    };
-    static void SetTestHooks(TestHooks hooks);
+    // The session shown (running, stopped or ended); none before the first scan.
+    const ScanSession* Session() const { return m_pSession.get(); }
+    // Stopped sessions whose worker has not yet been joined.
+    size_t FinishingSessions() const { return m_retired.size(); }
 
 protected:
     void OnSize(int w, int h) override;
@@ -85,21 +84,22 @@ private:
     void OnScanDone();
     void RefreshResults(bool reset);
     void DeleteSelected();
-    void ShowSummary(bool final);
-    void JoinWorker();
+    void ShowProgressSummary();
+    // The final summary; it also writes the scan log and asks for the notice of findings.
+    void ShowFinalSummaryAndWriteLog();
+    void RestorePauseButton();
+    // Hands the shown session to the finishing ones (stopped) and joins those that ended.
+    void RetireSession();
+    void ReapSessions();
 
     UiState& m_app;
     MessageSink* m_pMainWnd;
 
-    std::unique_ptr<UITdScan> m_pWorker;
-    // Between the worker and this page; outlives the worker it serves.
-    std::unique_ptr<ScanMessageGate> m_pGate;
+    std::unique_ptr<ScanSession> m_pSession;
+    std::vector<std::unique_ptr<ScanSession>> m_retired;
     // Tag of the scan whose messages are still wanted; 0 after its end or stop.
     intptr_t m_nActiveTag = 0;
     intptr_t m_nLastTag = 0;
-    ScannedFileStore m_scannedFiles;
-    FindingStore m_findings;
-    ScanList m_scanList;
 
     UiRichText* m_txtCurrent = nullptr;
     UiRichText* m_txtSummary = nullptr;
@@ -111,7 +111,6 @@ private:
     UiRichText* m_btnSelectAll = nullptr;
     UiRichText* m_btnDelete = nullptr;
 
-    int64_t m_nScanned = 0;
     int m_nState = kStateStopped;
     int m_bSelectAll = 0;
     int32_t m_nLastShown = 0;  // sequence number of the newest finding with a line

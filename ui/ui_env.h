@@ -7,6 +7,7 @@
 #include <QString>
 
 #include "platform/env.h"
+#include "scan/scan_engine.h"
 
 class QWidget;
 
@@ -22,6 +23,14 @@ public:
     virtual QString ChooseFolder(QWidget* owner, const QString& title) const;
     // Asks the desktop to show `filePath` in its folder (an absolute path); returns at once.
     virtual void ShowFileInFolder(const QString& filePath) const;
+
+    // The folders a quick and a full scan of the scan page cover.
+    virtual void AddQuickScanRoots(ScanRoots& roots) const;
+    virtual void AddFullScanRoots(ScanRoots& roots) const;
+    // What the page's scans do to the processes running a found file, and the installed
+    // packages' records they ask; none: the system's.
+    virtual ProcessEnder* ScanProcessEnder() const { return nullptr; }
+    virtual PackageFiles* ScanPackageFiles() const { return nullptr; }
 };
 
 // CurrentEnv() when it is a UiEnv, else the system's.

@@ -158,6 +158,53 @@ TEST(CliScan, NothingCheckedIsNeverACleanResultAndTheListIsNeverChanged) {
     EXPECT_EQ(RunCommand(scan).exitCode, 1);
 }
 
+// Folders left unwalked are said in the summary line and on stderr; with nothing found that is
+// no clean result. A found name with a line break and a backslash is one escaped, marked line.
+TEST(CliScan, FoldersTooDeepAreToldAndEscapedNamesStayOneLine) {
+    if (!CanUnsharePid()) GTEST_SKIP() << "unshare --pid --fork --mount-proc is refused here";
+    test::TempDir dir(true);
+    const std::string kCli = test::CopyProgramInto(RAVLIN_CLI, dir.path());
+    ASSERT_EQ(mkdir(dir.File("tree").c_str(), 0755), 0);
+    std::string deep = dir.File("tree");
+    for (int level = 0; level < 1030; ++level) {
+        deep += "/d";
+        ASSERT_EQ(mkdir(deep.c_str(), 0755), 0);
+    }
+    const std::string found = dir.File("tree/a\nb\\c.exe");
+    test::WriteFile(found, "x");
+    MakeList({{"00000000000000000000000000000000", "a\nb\\c.exe"}});
+    auto run = RunCommand(Isolated(kCli + " scan " + dir.File("tree") + " 2>&1"));
+    EXPECT_EQ(run.exitCode, 1) << run.out;
+    const size_t line = run.out.find("\\" + dir.File("tree/a\\nb\\\\c.exe") + "\n");
+    ASSERT_NE(line, std::string::npos) << run.out;
+    EXPECT_TRUE(line == 0 || run.out[line - 1] == '\n') << run.out;
+    EXPECT_NE(run.out.find(",无法扫描目录1个\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("ravlin-cli: scan: 1 folders lie too deep and were not scanned\n"),
+              std::string::npos)
+        << run.out;
+    unlink(found.c_str());
+    auto nothing = RunCommand(Isolated(kCli + " scan " + dir.File("tree") + " 2>/dev/null"));
+    EXPECT_EQ(nothing.exitCode, 2) << nothing.out;
+    EXPECT_NE(nothing.out.find("共扫描0个文件,危险文件0个"), std::string::npos) << nothing.out;
+}
+
+// The scan never ends its own launch chain: a listed program that runs the scan over its own
+// folder is found, and lives on to see the scan's exit code.
+TEST(CliScan, AListedProgramRunningTheScanIsSpared) {
+    if (!CanUnsharePid()) GTEST_SKIP() << "unshare --pid --fork --mount-proc is refused here";
+    test::TempDir dir(true);
+    const std::string kCli = test::CopyProgramInto(RAVLIN_CLI, dir.path());
+    ASSERT_EQ(mkdir(dir.File("tree").c_str(), 0755), 0);
+    const std::string shell = dir.File("tree/listed-sh");
+    test::WriteFile(shell, test::ReadFile("/bin/sh"));
+    ASSERT_EQ(chmod(shell.c_str(), 0755), 0);
+    MakeList({{"00000000000000000000000000000000", "listed-sh"}});
+    auto run = RunCommand(
+        Isolated(shell + " -c '" + kCli + " scan " + dir.File("tree") + "; echo scan-exit=$?'"));
+    EXPECT_NE(run.out.find(shell + "\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("scan-exit=1\n"), std::string::npos) << run.out;
+}
+
 TEST(CliScan, NamesThatAreNotUtf8AreOpenedAndPrintedByTheirBytes) {
     if (!CanUnsharePid()) GTEST_SKIP() << "unshare --pid --fork --mount-proc is refused here";
     test::TempDir dir(true);

@@ -205,15 +205,15 @@ TEST(ProcessIdsOfFile, TheSameFileByAnotherPathIsMatchedAnotherFileIsNot) {
     t[10].exeId = found;
     t[11].exeId = FileId{8, 101, true};  // another file, same name
     t[12].exeId = FileId{9, 100, true};  // same inode on another device
-    t[13].exeId = found;                 // a hard link: the name differs
-    EXPECT_EQ(ProcessIdsOfFile(t, u"/bin/evil", u"evil", found), (Ids{10}));
+    t[13].exeId = found;                 // a hard link: the name differs, the file is the same
+    EXPECT_EQ(ProcessIdsOfFile(t, u"/bin/evil", u"evil", found), (Ids{10, 13}));
     EXPECT_TRUE(ProcessIdsOfFile(t, u"/bin/evil", u"evil", FileId{}).empty());
     EXPECT_TRUE(ProcessIdsOfFile(t, u"/bin/evil", u"evil", FileId{8, 100, false}).empty());
     // A path that can't be read matches by name unless the file it runs is known to differ.
     t[12].exePath.clear();
     t[11].exePath.clear();
     t[11].exeId = FileId{};
-    EXPECT_EQ(ProcessIdsOfFile(t, u"/bin/evil", u"evil", found), (Ids{10, 11}));
+    EXPECT_EQ(ProcessIdsOfFile(t, u"/bin/evil", u"evil", found), (Ids{10, 11, 13}));
 }
 
 TEST(Snapshot, HoldsThisProcessAndNoKernelThread) {

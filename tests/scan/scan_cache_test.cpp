@@ -25,8 +25,8 @@ using test::WriteFile;
 // The scan's findings (full paths, in order) with `list` over `root`.
 std::vector<std::string> Found(const std::string& root, const BlacklistMap& list,
                                const ScanOptions& options) {
-    ScannedFileStore scanned;
-    FindingStore findings;
+    ScanRecordStore scanned;
+    ScanRecordStore findings;
     RecordingSink sink(scanned, findings);
     RecordingEnder ender;
     ScanOptions o = options;

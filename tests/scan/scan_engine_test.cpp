@@ -57,8 +57,8 @@ struct Scan {
     std::vector<std::string> Scanned() const { return Paths(scanned); }
 
     BlacklistMap blacklist;
-    ScannedFileStore scanned;
-    FindingStore findings;
+    ScanRecordStore scanned;
+    ScanRecordStore findings;
     RecordingSink sink{scanned, findings};
     RecordingEnder ender;
     // Delete-on-find moves files here, in a folder of the test's own.

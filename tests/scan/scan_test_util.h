@@ -27,7 +27,7 @@ namespace tovarek::test {
 
 class RecordingSink : public MessageSink {
 public:
-    RecordingSink(const ScannedFileStore& scanned, const FindingStore& findings)
+    RecordingSink(const ScanRecordStore& scanned, const ScanRecordStore& findings)
         : m_scanned(scanned), m_findings(findings) {}
 
     void PostMessage(unsigned message, uintptr_t wParam, intptr_t lParam) override {
@@ -65,8 +65,8 @@ public:
     std::function<void(const Message&)> onMessage;  // runs on the posting thread
 
 private:
-    const ScannedFileStore& m_scanned;
-    const FindingStore& m_findings;
+    const ScanRecordStore& m_scanned;
+    const ScanRecordStore& m_findings;
     std::mutex m_mutex;
     std::condition_variable m_changed;
 };

@@ -55,8 +55,8 @@ struct Page {
         list.Assign(blacklist);
         return &list;
     }
-    ScannedFileStore scanned;
-    FindingStore findings;
+    ScanRecordStore scanned;
+    ScanRecordStore findings;
     RecordingSink sink{scanned, findings};
     RecordingEnder ender;
 };

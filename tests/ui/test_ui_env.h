@@ -16,6 +16,11 @@ public:
         messageBox;
     std::function<QString(QWidget*, const QString& title)> chooseFolder;
     std::function<void(const QString& filePath)> showFileInFolder;
+    // The scan page's roots and process ender; empty: the real ones.
+    std::function<void(ScanRoots&)> quickRoots;
+    std::function<void(ScanRoots&)> fullRoots;
+    ProcessEnder* pEnder = nullptr;
+    PackageFiles* pPackageFiles = nullptr;
 
     QMessageBox::StandardButton MessageBox(QWidget* owner, const QString& text,
                                            const QString& caption,
@@ -33,6 +38,14 @@ public:
             UiEnv::ShowFileInFolder(filePath);
         }
     }
+    void AddQuickScanRoots(ScanRoots& roots) const override {
+        quickRoots ? quickRoots(roots) : UiEnv::AddQuickScanRoots(roots);
+    }
+    void AddFullScanRoots(ScanRoots& roots) const override {
+        fullRoots ? fullRoots(roots) : UiEnv::AddFullScanRoots(roots);
+    }
+    ProcessEnder* ScanProcessEnder() const override { return pEnder; }
+    PackageFiles* ScanPackageFiles() const override { return pPackageFiles; }
 };
 
 }  // namespace tovarek::test
