@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+
 #include "platform/autostart.h"
 #include "platform/module_info.h"
 #include "store/database.h"
@@ -47,6 +49,28 @@ TEST_F(StoreTest, NewDatabaseReadsAllOffWithOneLoggedFailureAndCannotSave) {
     // the record keeps the new values, and the save says it stored nothing.
     EXPECT_EQ(settings.SaveSettings(0, 1, 1, 1), -1);
     EXPECT_EQ(DbErrLog(), line);
+    EXPECT_EQ(settings.closeToTray, 1);
+    EXPECT_EQ(settings.deleteOnFind.load(), 1);
+}
+
+// Start-up must not wait long for a database another process holds locked: the reading gives up
+// after a moment, once, and the switches keep the values they had.
+TEST_F(StoreTest, ALockedDatabaseCostsTheLoadAMomentAndLeavesTheSwitches) {
+    MakeSettingsTable({{1, "1"}, {2, "1"}, {3, "1"}});
+    Database holder;
+    OpenDatabase(holder);
+    ASSERT_EQ(Execute(holder, "begin exclusive transaction;", false), 0);
+    AppSettings settings;
+    settings.autoScan = 1;  // a value the failed load must not touch
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(settings.LoadSettings());
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::milliseconds(1500));
+    EXPECT_EQ(settings.closeToTray, 0);
+    EXPECT_EQ(settings.autoScan, 1);
+    EXPECT_EQ(settings.deleteOnFind.load(), 0);
+    Execute(holder, "commit transaction;", false);
+    EXPECT_TRUE(settings.LoadSettings());
     EXPECT_EQ(settings.closeToTray, 1);
     EXPECT_EQ(settings.deleteOnFind.load(), 1);
 }
