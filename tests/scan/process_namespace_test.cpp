@@ -231,6 +231,19 @@ TEST(RealProcesses, ChainsFilesAndTheWatch) {
     watch.RunProtectionPass();
     EXPECT_TRUE(history.m_vecLines.empty());
     EXPECT_EQ(control.cache().filesRead(), read);
+
+    // A hard link under another name runs the same file: its identity decides, not its name. And
+    // a PID whose start time is not the snapshot's (reused since) is never signalled.
+    ASSERT_EQ(link((d + "/child").c_str(), (d + "/alias").c_str()), 0);
+    const pid_t alias = Start({d + "/alias", d + "/idle.sh"});
+    t = WaitForTable(4, {u"alias", u"sleep", u"sleep", u"sleep"});
+    ProcessTable reused = t;
+    reused[launcherSleep].startTime += 1;
+    EXPECT_EQ(EndProcesses(reused, {launcherSleep}), 0);
+    EXPECT_TRUE(IsAlive(launcherSleep));
+    TerminateProcessesOfFile(t, shell, Utf8ToUtf16(d + "/child"), u"child");
+    EXPECT_TRUE(WaitGone(static_cast<uint32_t>(alias)));
+    EXPECT_TRUE(IsAlive(launcherSleep));
     testEnv.codePage = 0;
 }
 
