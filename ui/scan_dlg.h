@@ -82,7 +82,8 @@ private:
     void OnStop();
     void OnScanProgress();
     void OnScanDone();
-    void RefreshResults(bool reset);
+    // Adds lines for the findings not yet shown, at most `limit`; true when none is left.
+    bool RefreshResults(bool reset, size_t limit = SIZE_MAX);
     void DeleteSelected();
     void ShowProgressSummary();
     // The final summary; it also writes the scan log and asks for the notice of findings.

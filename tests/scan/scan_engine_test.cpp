@@ -727,9 +727,9 @@ TEST(ScanEngine, BelowARootOnlyFixedFileSystemsAreEnteredAndEveryRootIsWalked) {
         // An automount point, then the fixed file system mounted over it: the later line wins.
         Scan mounted;
         mounted.options.isRemovable = [](uint32_t, uint32_t) { return false; };
-        mounted.options.mountInfo =
-            "40 1 0:99 / " + dir.File("root/mnt") + " rw - autofs systemd-1 rw\n" + "41 40 " +
-            mntDev + " / " + dir.File("root/mnt") + " rw - ext4 src rw\n";
+        mounted.options.mountInfo = "40 1 0:99 / " + dir.File("root/mnt") +
+                                    " rw - autofs systemd-1 rw\n" + "41 40 " + mntDev + " / " +
+                                    dir.File("root/mnt") + " rw - ext4 src rw\n";
         mounted.Run({dir.File("root/")});
         out += "[autofs+ext4]" + Names(mounted);
         // Roots named by the user are walked whatever they are, even when two file systems'

@@ -15,8 +15,8 @@
 
 #include "platform/file_id.h"
 #include "platform/local_time.h"
-#include "scan/quarantine.h"
 #include "scan/file_fingerprint.h"
+#include "scan/quarantine.h"
 #include "tests/ui/page_env.h"
 #include "tests/ui/test_ui_env.h"
 #include "ui/protect_dlg.h"
