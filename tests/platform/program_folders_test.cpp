@@ -11,8 +11,7 @@
 namespace tovarek {
 namespace {
 
-// An installed tree of the test's own (<dir>/usr/bin/ with ../share/tovarek/Ravlin.db) and the
-// user's XDG folders under <dir>; a build keeps the designed layout.
+// An installed tree of the test's own: <dir>/usr/bin/ with ../share/tovarek/Ravlin.db beside it.
 TEST(ProgramFolders, InstalledProgramUsesTheUsersFoldersABuildItsOwn) {
     test::TempDir dir;
     for (const char* sub : {"usr", "usr/bin", "usr/share", "usr/share/tovarek", "home"})
@@ -20,32 +19,27 @@ TEST(ProgramFolders, InstalledProgramUsesTheUsersFoldersABuildItsOwn) {
     test::WriteFile(dir.File("usr/share/tovarek/Ravlin.db"), "installed");
     test::ScopedTestEnv env;
     env.moduleDir = dir.File("usr/bin/");
-    const std::string oldHome = getenv("HOME") ? getenv("HOME") : "";
+    const std::string oldHome = getenv("HOME") ? getenv("HOME") : "/";
     setenv("HOME", dir.File("home").c_str(), 1);
-    setenv("XDG_DATA_HOME", dir.File("data").c_str(), 1);
-    setenv("XDG_STATE_HOME", "relative/state", 1);  // ignored, as the XDG rules say
-
-    EXPECT_EQ(DataFile("Ravlin.db"), dir.File("data/tovarek/Ravlin.db"));
+    setenv("XDG_DATA_HOME", "relative/data", 1);  // ignored, as the XDG rules say
     EXPECT_EQ(LogFolderOf(env.moduleDir), dir.File("home/.local/state/tovarek/log/"));
-    // First use: a private folder with a copy of the installed database; later starts keep
-    // the user's own copy.
+    // First use: a private folder with a copy; later starts keep the user's own copy.
     ASSERT_TRUE(PrepareDataFolder());
-    EXPECT_EQ(test::ReadFile(dir.File("data/tovarek/Ravlin.db")), "installed");
+    const std::string data = dir.File("home/.local/share/tovarek");
     struct stat st;
-    ASSERT_EQ(stat(dir.File("data/tovarek").c_str(), &st), 0);
+    ASSERT_EQ(stat(data.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    test::WriteFile(dir.File("data/tovarek/Ravlin.db"), "the user's");
+    test::WriteFile(data + "/Ravlin.db", "the user's");
     ASSERT_TRUE(PrepareDataFolder());
-    EXPECT_EQ(test::ReadFile(dir.File("data/tovarek/Ravlin.db")), "the user's");
+    EXPECT_EQ(test::ReadFile(data + "/Ravlin.db"), "the user's");
 
-    // Not in a bin/ folder, or no installed database beside it: a build.
+    // Not in a bin/ folder, or no installed database beside it: a build's own layout.
     EXPECT_EQ(LogFolderOf(dir.File("usr/")), dir.File("usr/log/"));
     ASSERT_EQ(unlink(dir.File("usr/share/tovarek/Ravlin.db").c_str()), 0);
     EXPECT_EQ(DataFile("Ravlin.db"), "Ravlin.db");
     EXPECT_EQ(LogFolderOf(env.moduleDir), dir.File("usr/bin/log/"));
     setenv("HOME", oldHome.c_str(), 1);
     unsetenv("XDG_DATA_HOME");
-    unsetenv("XDG_STATE_HOME");
 }
 
 }  // namespace
