@@ -5,14 +5,14 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "cli/path_escape.h"
+#include "platform/name_escape.h"
 #include "scan/file_fingerprint.h"
 
 namespace tovarek::cli {
 namespace {
 
 void PrintLine(const char* digest, const char* path) {
-    printf("%s%s  %s\n", Md5sumLineMark(path), digest, EscapeName(path).c_str());
+    printf("%s%s  %s\n", EscapedLineMark(path), digest, EscapeName(path).c_str());
 }
 
 }  // namespace

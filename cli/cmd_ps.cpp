@@ -3,7 +3,7 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "cli/path_escape.h"
+#include "platform/name_escape.h"
 #include "platform/path_text.h"
 #include "scan/process_table.h"
 
@@ -18,8 +18,7 @@ int RunPs(int argc, char** /*argv*/) {
     printf("PID\tPPID\tNAME\tPATH\n");
     for (const auto& [pid, e] : table) {
         printf("%u\t%u\t%s\t%s\n", pid, e.parentProcessId,
-               EscapeName(Utf16ToAnsiPath(e.exeName), true).c_str(),
-               EscapeName(e.exePathBytes, true).c_str());
+               EscapeName(Utf16ToAnsiPath(e.exeName)).c_str(), EscapeName(e.exePathBytes).c_str());
     }
     printf("shell: %u\n", shellProcessId);
     return 0;

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/path_escape.h"
 #include "platform/local_time.h"
+#include "platform/name_escape.h"
 #include "platform/path_text.h"
 #include "scan/quarantine.h"
 
@@ -29,7 +29,7 @@ int List(const Quarantine& quarantine) {
         printf("%s\t%s\t%llu\t%s\t%s\n", item.id.c_str(),
                Utf16ToPath(FormatLocalTime(u"%Y-%m-%d %H:%M:%S", item.time)).c_str(),
                static_cast<unsigned long long>(item.sizeBytes),
-               EscapeName(item.listedEntry, true).c_str(), EscapeName(item.pathBytes).c_str());
+               EscapeName(item.listedEntry).c_str(), EscapeName(item.pathBytes).c_str());
     }
     return 0;
 }

@@ -10,10 +10,10 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "cli/path_escape.h"
 #include "platform/code_page.h"
 #include "platform/messages.h"
 #include "platform/module_info.h"
+#include "platform/name_escape.h"
 #include "platform/path_text.h"
 #include "platform/program_folders.h"
 #include "scan/canonical_root.h"
@@ -47,7 +47,7 @@ private:
 // every line stays one finding; a system file left as it was says so after the name.
 void PrintFinding(const ScanFileRecord& record) {
     std::string bytes = Utf16ToPath(record.filePath);
-    printf("%s%s%s\n", Md5sumLineMark(bytes), EscapeName(bytes).c_str(),
+    printf("%s%s%s\n", EscapedLineMark(bytes), EscapeName(bytes).c_str(),
            record.bSystemFile ? Utf16ToUtf8(ScanResultLine(u"", true)).c_str() : "");
 }
 

@@ -1,19 +1,20 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/path_escape.h"
 #include "platform/path_text.h"
 #include "platform/program_folders.h"
 #include "protect/process_watch.h"
 #include "scan/fingerprint_cache.h"
 #include "store/app_settings.h"
 #include "store/core_state.h"
+#include "store/database.h"
 
 namespace tovarek::cli {
 namespace {
@@ -21,10 +22,11 @@ namespace {
 class PrintingHistory : public HistorySink {
 public:
     void AddHistoryLine(const std::u16string& line) override {
-        // A name can hold line breaks: escaped as scan and ps escape them, so one line is one
-        // history line and a crafted executable name can't forge another.
-        std::string bytes = Utf16ToAnsiPath(line);
-        printf("%s%s\n", Md5sumLineMark(bytes), EscapeName(bytes).c_str());
+        // The line holds the name escaped already, so one line is one history line and a crafted
+        // executable name can't forge another; as md5sum marks a line whose name holds escapes,
+        // a line with a backslash starts with one.
+        const std::string bytes = Utf16ToAnsiPath(line);
+        printf("%s%s\n", bytes.find('\\') != std::string::npos ? "\\" : "", bytes.c_str());
         ++m_nLines;
     }
     void FitHistoryWidth(const std::u16string&) override {}
@@ -59,6 +61,13 @@ int RunWatch(int argc, char** argv) {
     } else {
         return Usage("watch: expected --once or --passes N");
     }
+    // Opening a missing database would create an empty one, and a pass over an empty list would
+    // report that nothing listed runs.
+    struct stat dbStat;
+    if (stat(DataFile(kDatabaseFileName).c_str(), &dbStat) != 0) {
+        fprintf(stderr, "ravlin-cli: watch: no Ravlin.db in the current directory\n");
+        return kExitUsage;
+    }
     CoreState app;
     AppSettings settings;
     settings.LoadSettings();
@@ -71,12 +80,19 @@ int RunWatch(int argc, char** argv) {
     app.m_pFingerprintCache = &fingerprints;
     LinuxProcessControl control(&packages, &fingerprints);
     ProcessWatch watch(app, &history, &control);
+    bool listRead = false;
     for (long i = 0; i < passes; ++i) {
         app.m_lstInterceptions.clear();
         const uint64_t readBefore = control.cache().filesRead();
         const double t0 = Seconds();
-        watch.RunProtectionPass();
+        const bool hadList = listRead || i == 0;
+        listRead = watch.RunProtectionPass();
         const double t1 = Seconds();
+        if (!listRead && hadList) {
+            fprintf(stderr,
+                    "ravlin-cli: watch: cannot read the list in Ravlin.db; no process was "
+                    "checked\n");
+        }
         if (passes > 1) {
             fprintf(stderr, "pass %ld: %.6f s, %llu executables read\n", i + 1, t1 - t0,
                     static_cast<unsigned long long>(control.cache().filesRead() - readBefore));
@@ -84,6 +100,7 @@ int RunWatch(int argc, char** argv) {
     }
     fflush(stdout);
     fingerprints.Save(DataFile(kFingerprintCacheFileName));
+    if (!listRead) return kExitUsage;
     return history.m_nLines > 0 ? 1 : 0;
 }
 

@@ -9,6 +9,7 @@
 
 #include <sstream>
 
+#include "platform/name_escape.h"
 #include "platform/program_folders.h"
 
 namespace tovarek {
@@ -28,20 +29,7 @@ std::string QuoteExec(const std::string& program) {
         quoted.push_back(c);
     }
     quoted.push_back('"');
-    std::string out;
-    for (char c : quoted) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c == '\r')
-            out += "\\r";
-        else
-            out.push_back(c);
-    }
-    return out;
+    return EscapeName(quoted, EscapeRule::kDesktopEntry);
 }
 
 // The string-value step of reading.

@@ -8,34 +8,46 @@
 
 namespace tovarek {
 
-// The sequence at `p`, of which `n` bytes are there: its length (1 to 4) with its code point in
-// *cp, or 0 when the bytes there are not one (ill-formed, or cut by the end).
-inline size_t DecodeUtf8Sequence(const unsigned char* p, size_t n, char32_t* cp) {
-    auto trail = [](unsigned char c) { return (c & 0xC0) == 0x80; };
-    const unsigned char c = p[0];
-    if (c < 0x80) {
-        *cp = c;
-        return 1;
-    }
-    if (c >= 0xC2 && c <= 0xDF) {
-        if (n < 2 || !trail(p[1])) return 0;
-        *cp = (char32_t(c & 0x1F) << 6) | (p[1] & 0x3F);
-        return 2;
-    }
-    if (c >= 0xE0 && c <= 0xEF) {
-        if (n < 3 || !trail(p[1]) || !trail(p[2])) return 0;
-        if ((c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] > 0x9F)) return 0;
-        *cp = (char32_t(c & 0x0F) << 12) | (char32_t(p[1] & 0x3F) << 6) | (p[2] & 0x3F);
+// The length (1 to 4) of the well-formed sequence that `lead` starts, 0 when none does, and the
+// range its second byte must lie in (RFC 3629, section 4: the bounds exclude over-long forms,
+// surrogates and code points past U+10FFFF; the other trail bytes take 0x80-0xBF).
+inline size_t Utf8SequenceLength(unsigned char lead, unsigned char& low, unsigned char& high) {
+    low = 0x80;
+    high = 0xBF;
+    if (lead < 0x80) return 1;
+    if (lead < 0xC2) return 0;
+    if (lead < 0xE0) return 2;
+    if (lead < 0xF0) {
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
         return 3;
     }
-    if (c >= 0xF0 && c <= 0xF4) {
-        if (n < 4 || !trail(p[1]) || !trail(p[2]) || !trail(p[3])) return 0;
-        if ((c == 0xF0 && p[1] < 0x90) || (c == 0xF4 && p[1] > 0x8F)) return 0;
-        *cp = (char32_t(c & 0x07) << 18) | (char32_t(p[1] & 0x3F) << 12) |
-              (char32_t(p[2] & 0x3F) << 6) | (p[3] & 0x3F);
+    if (lead < 0xF5) {
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
         return 4;
     }
     return 0;
+}
+
+// The sequence at `p`, of which `n` bytes are there: its length (1 to 4) with its code point in
+// *cp, or 0 when the bytes there are not one (ill-formed, or cut by the end).
+inline size_t DecodeUtf8Sequence(const unsigned char* p, size_t n, char32_t* cp) {
+    unsigned char low, high;
+    const size_t length = Utf8SequenceLength(p[0], low, high);
+    if (length == 0 || length > n) return 0;
+    if (length == 1) {
+        *cp = p[0];
+        return 1;
+    }
+    if (p[1] < low || p[1] > high) return 0;
+    char32_t value = p[0] & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) {
+        if (k > 1 && (p[k] & 0xC0) != 0x80) return 0;
+        value = (value << 6) | (p[k] & 0x3F);
+    }
+    *cp = value;
+    return length;
 }
 
 // Appends the UTF-16 units of code point `cp` (a surrogate pair past U+FFFF); returns how many.

@@ -59,18 +59,35 @@ bool ExeFingerprintCache::Fingerprint(const std::string& path, char digestText[3
         close(fd);
         return false;
     }
+    const FileIdentity identity = IdentityOfStat(opened);
     char digest[33];
-    bool ok = ComputeFdMd5(fd, digest);
-    close(fd);
-    if (!ok) return false;
-    ++m_nFilesRead;
-    Entry& e = m_mapEntries[{opened.st_dev, opened.st_ino}];
-    e.identity = IdentityOfStat(opened);
-    memcpy(e.digest, digest, 33);
-    e.used = true;
-    if (SharedHolds(path.c_str(), opened.st_dev)) m_pShared->Insert(e.identity, digest, takenNs);
+    if (opened.st_size > m_nLargeFileBytes) {
+        // The descriptor goes with the file to the reader aside, or is closed there.
+        int64_t readNs = 0;
+        if (!m_largeFiles.TakeOrQueue(identity, fd, takenNs, digest, &readNs)) return false;
+        // Read from the descriptor opened then, so it counts from the moment of that opening.
+        Keep(identity, digest, path.c_str(), readNs);
+    } else {
+        bool ok = ComputeFdMd5(fd, digest);
+        close(fd);
+        if (!ok) return false;
+        ++m_nFilesRead;
+        Keep(identity, digest, path.c_str(), takenNs);
+    }
     memcpy(digestText, digest, 33);
     return true;
+}
+
+void ExeFingerprintCache::Keep(const FileIdentity& identity, const char digest[33],
+                               const char* path, int64_t takenNs) {
+    Entry& e =
+        m_mapEntries[{static_cast<dev_t>(identity.device), static_cast<ino_t>(identity.inode)}];
+    e.identity = identity;
+    memcpy(e.digest, digest, 33);
+    e.used = true;
+    if (SharedHolds(path, static_cast<dev_t>(identity.device))) {
+        m_pShared->Insert(e.identity, digest, takenNs);
+    }
 }
 
 void ExeFingerprintCache::EndPass() {

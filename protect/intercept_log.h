@@ -11,12 +11,17 @@ namespace tovarek {
 
 class CoreState;
 
-// "[%Y-%m-%d %H:%M:%S]终止进程：" + exeName, in local time.
+// "[%Y-%m-%d %H:%M:%S]终止进程：" + exeName, in local time. Names and paths in these lines are
+// escaped (EscapeName): one line each, shown as what they are.
 std::u16string BuildHistoryLine(int64_t now, std::u16string_view exeName);
 
 // "[%Y-%m-%d %H:%M:%S]系统文件，未终止：" + exePath: a listed process left running because its
 // executable is an unmodified file of an installed package.
 std::u16string BuildSystemFileLine(int64_t now, std::u16string_view exePath);
+
+// "[%Y-%m-%d %H:%M:%S]列表读取失败，保护暂停": the list could not be read, so nothing is matched
+// until it can.
+std::u16string BuildListFailureLine(int64_t now);
 
 // What stands between the stamp and the path in the log line of such a process.
 constexpr char16_t kSystemFileNote[] = u"系统文件，未终止：";
@@ -30,10 +35,9 @@ void JournalInterception(std::u16string_view exePath, const char* digest, uint32
 std::string InterceptLogPath(const std::u16string& moduleDir, int64_t now);
 
 // Appends "[" + local time + "]" + note + exePath + CR LF (stamp and note in the ANSI code page,
-// the path as the bytes the file system holds) to the file of the local day of `now`, creating
-// "log/" and the file when missing. Line breaks inside the path are written as '?' so a file name
-// can't forge a line. A failure loses the line; the first one for a file is told on
-// standard error.
+// the path as the bytes the file system holds, escaped) to the file of the local day of `now`,
+// creating "log/" and the file when missing. A failure loses the line; the first one for a file
+// is told on standard error.
 void WriteInterceptLog(const CoreState& app, std::u16string_view exePath, int64_t now,
                        std::u16string_view note = {});
 

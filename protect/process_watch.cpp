@@ -52,7 +52,11 @@ void LinuxProcessControl::EndPass() {
 }
 
 ProcessWatch::ProcessWatch(CoreState& app, HistorySink* sink, ProcessControl* control, Clock clock)
-    : m_app(app), m_pSink(sink), m_pControl(control), m_clock(std::move(clock)) {
+    : m_app(app),
+      m_pSink(sink),
+      m_pControl(control),
+      m_clock(std::move(clock)),
+      m_pNotices(&app.m_lstInterceptions) {
     if (!m_pControl) {
         m_pOwnControl = std::make_unique<LinuxProcessControl>(nullptr, app.m_pFingerprintCache);
         m_pControl = m_pOwnControl.get();
@@ -60,8 +64,18 @@ ProcessWatch::ProcessWatch(CoreState& app, HistorySink* sink, ProcessControl* co
     if (!m_clock) m_clock = NowSeconds;
 }
 
-void ProcessWatch::RunProtectionPass() {
-    GetSharedBlacklist(m_app, m_pBlacklist);
+bool ProcessWatch::RunProtectionPass() {
+    // A list that could not be read is not an empty one: with no list ever read nothing can be
+    // judged, and saying so once per failure keeps the history readable while every pass tries
+    // again. A list read before stays in force while a reload fails.
+    if (GetSharedBlacklist(m_app, m_pBlacklist) == 0) {
+        m_bListFailureShown = false;
+    } else if (!m_pBlacklist) {
+        if (!m_bListFailureShown && m_pSink)
+            m_pSink->AddHistoryLine(BuildListFailureLine(m_clock()));
+        m_bListFailureShown = true;
+        return false;
+    }
     const SharedBlacklist& list = *m_pBlacklist;
 
     ProcessTable table;
@@ -108,12 +122,15 @@ void ProcessWatch::RunProtectionPass() {
         toEnd.push_back(pid);
         const int64_t now = m_clock();
         std::u16string line = BuildHistoryLine(now, entry.exeName);
-        m_app.m_lstInterceptions.push_back(entry.exeName);
+        m_pNotices->push_back(entry.exeName);
         if (m_pSink) m_pSink->AddHistoryLine(line);
         ProcessEntry kept = entry;
         kept.spareText = line;
         kept.listedEntry = std::move(listed);
-        m_mapHistory[line] = std::move(kept);  // an equal earlier line's file is not this one
+        {
+            std::lock_guard lock(m_historyMutex);
+            m_mapHistory[line] = std::move(kept);  // an equal earlier line's file is not this one
+        }
         const int64_t logged = m_clock();
         WriteInterceptLog(m_app, entry.exePath, logged);
         JournalInterception(entry.exePath, hashed ? digest : nullptr, pid, logged);
@@ -121,13 +138,32 @@ void ProcessWatch::RunProtectionPass() {
 
     if (!toEnd.empty()) {
         for (uint32_t pid : toEnd) m_pControl->EndChain(table, pid, shellProcessId);
-        const std::u16string* longest = nullptr;
-        for (const auto& [line, kept] : m_mapHistory) {
-            if (!longest || kept.spareText.size() > longest->size()) longest = &kept.spareText;
+        std::u16string longest;
+        bool any = false;
+        {
+            std::lock_guard lock(m_historyMutex);
+            for (const auto& [line, kept] : m_mapHistory) {
+                if (!any || kept.spareText.size() > longest.size()) longest = kept.spareText;
+                any = true;
+            }
         }
-        if (m_pSink && longest) m_pSink->FitHistoryWidth(*longest);
+        if (m_pSink && any) m_pSink->FitHistoryWidth(longest);
     }
     m_pControl->EndPass();
+    return true;
+}
+
+bool ProcessWatch::FindHistory(const std::u16string& line, ProcessEntry& entry) const {
+    std::lock_guard lock(m_historyMutex);
+    auto it = m_mapHistory.find(line);
+    if (it == m_mapHistory.end()) return false;
+    entry = it->second;
+    return true;
+}
+
+void ProcessWatch::EraseHistory(const std::u16string& line) {
+    std::lock_guard lock(m_historyMutex);
+    m_mapHistory.erase(line);
 }
 
 void ProcessWatch::OnWatchTimer(MessageSink& parent) {

@@ -1,13 +1,16 @@
 // The process watch: one pass looks at every running process and ends each one whose
 // executable is listed, by fingerprint or by name, leaving a history line, a log line and a
-// notice name for each. A ProcessWatch belongs to the thread that runs its passes (the UI
-// thread); passes never overlap. The page's list box is reached through HistorySink.
+// notice name for each. Passes run on one thread at a time (the protection page's worker) and
+// never overlap; the history index may be asked and pruned from another thread meanwhile. The
+// page's list box is reached through HistorySink, from the thread that runs the pass.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "protect/exe_fingerprint_cache.h"
@@ -94,18 +97,26 @@ public:
     // same snapshot. A protected process or one running the program's own executable is never
     // matched: no line, no log, no notice, no chain. One running an unmodified package file is
     // not ended either: it gets a system-file history and log line, once per run and file, and
-    // no notice.
-    void RunProtectionPass();
+    // no notice. False when no list could be read (none ever, this pass included): nothing was
+    // matched, and the first such pass after a readable one leaves the history line
+    // "[time]列表读取失败，保护暂停".
+    bool RunProtectionPass();
 
     // The page's timer tick: empties the notice list, runs a pass and, when it ended anything,
     // posts WM_SHOW_NOTICE (1) to `parent`.
     void OnWatchTimer(MessageSink& parent);
 
+    // Where a pass appends the names of the processes it ends: app.m_lstInterceptions unless
+    // set (a pass on a worker thread keeps its own list, which the UI thread takes afterwards).
+    void SetNoticeList(std::list<std::u16string>* notices) { m_pNotices = notices; }
+
     // Each entry keeps the ended process's exeId: the file it ran as seen in the pass, so a
-    // later deletion can tell that file from one put at the same path since.
+    // later deletion can tell that file from one put at the same path since. The index itself
+    // only while no pass runs; FindHistory and EraseHistory at any time.
     const HistoryIndex& historyIndex() const { return m_mapHistory; }
+    bool FindHistory(const std::u16string& line, ProcessEntry& entry) const;
     // Removes a history entry (the page deletes its file or drops its line).
-    void EraseHistory(const std::u16string& line) { m_mapHistory.erase(line); }
+    void EraseHistory(const std::u16string& line);
     // What the page asks before it deletes an intercepted file.
     PackageFiles& Packages() { return m_pControl->Packages(); }
 
@@ -116,7 +127,10 @@ private:
     ProcessControl* m_pControl;
     Clock m_clock;
     std::shared_ptr<const SharedBlacklist> m_pBlacklist;
+    std::list<std::u16string>* m_pNotices;
+    mutable std::mutex m_historyMutex;  // guards m_mapHistory
     HistoryIndex m_mapHistory;
+    bool m_bListFailureShown = false;
     // The system files already reported in this run (device, inode).
     std::set<std::pair<uint64_t, uint64_t>> m_setSystemFilesShown;
 };

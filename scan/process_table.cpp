@@ -18,6 +18,62 @@ constexpr std::u16string_view kDesktopShells[] = {
     u"mate-panel",  u"lxqt-panel",  u"lxpanel",   u"budgie-panel",
 };
 
+// Where a launch chain begins on a desktop: panels, file managers, launchers, terminals' server
+// processes and the session's own services start programs for the user without being part of
+// any one of them (lower-case executable names, as the table holds them). Launchers that run
+// under an interpreter (ulauncher, albert's plugins) show as the interpreter and are not caught.
+constexpr std::u16string_view kDesktopLaunchers[] = {
+    // panels and docks
+    u"xfce4-panel",
+    u"mate-panel",
+    u"lxpanel",
+    u"lxqt-panel",
+    u"budgie-panel",
+    u"plank",
+    u"tint2",
+    u"waybar",
+    // file managers
+    u"nautilus",
+    u"nemo",
+    u"caja",
+    u"thunar",
+    u"dolphin",
+    u"pcmanfm",
+    u"pcmanfm-qt",
+    // launchers
+    u"krunner",
+    u"xfce4-appfinder",
+    u"rofi",
+    u"wofi",
+    u"dmenu",
+    u"ulauncher",
+    u"albert",
+    // terminals
+    u"gnome-terminal-server",
+    u"konsole",
+    u"xfce4-terminal",
+    u"mate-terminal",
+    u"lxterminal",
+    u"tilix",
+    u"terminator",
+    u"kitty",
+    u"alacritty",
+    u"xterm",
+    u"urxvt",
+    u"foot",
+    u"wezterm-gui",
+    // session services
+    u"systemd",
+    u"dbus-daemon",
+    u"dbus-broker",
+    u"gnome-session-binary",
+    u"ksmserver",
+    u"xfce4-session",
+    u"lxsession",
+    u"mate-session",
+    u"cinnamon-session",
+};
+
 bool IsSessionLeader(const ProcessEntry& e) {
     return e.sessionId != 0 && e.sessionId == e.processId;
 }
@@ -29,6 +85,13 @@ bool IsDesktopShellName(std::u16string_view exeName) {
         if (exeName == shell) return true;
     }
     return false;
+}
+
+bool IsDesktopLauncherName(std::u16string_view exeName) {
+    for (std::u16string_view launcher : kDesktopLaunchers) {
+        if (exeName == launcher) return true;
+    }
+    return IsDesktopShellName(exeName);
 }
 
 std::u16string GetProcessImagePath(uint32_t processId) {
@@ -95,16 +158,20 @@ std::vector<uint32_t> ChainProcessIds(const ProcessTable& table, uint32_t target
     if (targetId == 0 || neverEnded.count(targetId)) return chain;
     std::set<uint32_t> seen{targetId};
 
-    // Up: ancestors nearest first, until the shell, a session leader, a protected process, a
-    // missing parent or a PID already met. A session leader (the target included) is where its
-    // session began: what launched it (a terminal emulator, sshd) belongs to no chain of it.
+    // Up: ancestors nearest first, until the shell, a session leader, a desktop launcher, a
+    // protected process, a missing parent or a PID already met. A session leader (the target
+    // included) is where its session began: what launched it (a terminal emulator, sshd) belongs to
+    // no chain of it.
     auto e = table.find(targetId);
     while (e != table.end() && e->second.parentProcessId != shellProcessId &&
            !IsSessionLeader(e->second)) {
         uint32_t parent = e->second.parentProcessId;
         if (parent == 0 || seen.count(parent) || neverEnded.count(parent)) break;
         e = table.find(parent);
-        if (e != table.end() && IsSessionLeader(e->second)) break;
+        if (e != table.end() &&
+            (IsSessionLeader(e->second) || IsDesktopLauncherName(e->second.exeName))) {
+            break;
+        }
         seen.insert(parent);
         chain.push_back(parent);
     }

@@ -44,18 +44,22 @@ std::u16string GetProcessImagePath(uint32_t processId);
 // The desktop shells whose lowest PID is the shell process ID (lower-case executable names).
 bool IsDesktopShellName(std::u16string_view exeName);
 
+// The desktop shells and the processes that launch programs for the user (panels, file managers,
+// launchers, terminals' servers, session services): a launch chain's walk up stops below them.
+bool IsDesktopLauncherName(std::u16string_view exeName);
+
 // The protected processes, never ended wherever they stand in a chain: PID 1, this process and
 // all its ancestors. Kernel threads are never in a table, so they need no entry here.
 std::set<uint32_t> NeverEndedProcessIds();
 
 // The PIDs a chain would end, in order: ancestors nearest first, then the target, then its
 // first-child descendants. The walk up stops below the shell, below the first ancestor that is
-// a session leader or in `neverEnded`, and at a parent missing from the table; the walk down
-// stops above the first child in `neverEnded`; both stop at a PID already seen, so parent-link
-// cycles end. A protected process cuts the chain rather than being passed through: what lies
-// beyond it is not the target's launch chain (a protected ancestor's other first children would
-// be ended one line per pass). A target of 0 or in `neverEnded` ends nothing. Pure: takes no
-// snapshot and signals nothing.
+// a session leader, a desktop launcher (IsDesktopLauncherName) or in `neverEnded`, and at a parent
+// missing from the table; the walk down stops above the first child in `neverEnded`; both stop at a
+// PID already seen, so parent-link cycles end. A protected process cuts the chain rather than being
+// passed through: what lies beyond it is not the target's launch chain (a protected ancestor's
+// other first children would be ended one line per pass). A target of 0 or in `neverEnded` ends
+// nothing. Pure: takes no snapshot and signals nothing.
 std::vector<uint32_t> ChainProcessIds(const ProcessTable& table, uint32_t targetId,
                                       uint32_t shellProcessId,
                                       const std::set<uint32_t>& neverEnded);

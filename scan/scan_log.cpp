@@ -5,6 +5,7 @@
 #include "platform/code_page.h"
 #include "platform/local_time.h"
 #include "platform/log_file.h"
+#include "platform/name_escape.h"
 #include "platform/path_text.h"
 #include "platform/program_folders.h"
 
@@ -37,13 +38,9 @@ int WriteScanLog(const std::u16string& moduleDir, int64_t startTime,
     if (lines.empty()) return 0;
     std::string text;
     for (const ScanLogLine& line : lines) {
-        std::u16string safe = line.filePath;
-        for (char16_t& c : safe) {
-            if (c == u'\n' || c == u'\r') c = u'?';
-        }
-        // The file name as the bytes the file system holds, whatever the code page; the marks
-        // and notes in the code page.
-        text += Utf16ToPath(safe);
+        // The file name as the bytes the file system holds, whatever the code page, escaped so
+        // it can neither forge a line nor pass for another; the marks and notes in the code page.
+        text += Utf16ToPath(EscapeName(line.filePath));
         if (line.systemFile) {
             text += Utf16ToAnsi(kSystemFileMark);
         } else if (line.vanished) {

@@ -30,8 +30,8 @@ struct ScanLogLine {
 
 // Writes one line per entry in order, each + CR LF, in the ANSI code page with file names as the
 // bytes the file system holds; no header. The file is created or truncated; "log/" is created
-// when missing. No lines: nothing is written and no folder is made. A line break inside a name
-// is written as '?', so a file name can't forge a line. Returns 0 when written (or nothing to
+// when missing. No lines: nothing is written and no folder is made. The name is escaped
+// (EscapeName), so it can't forge a line or pass for another. Returns 0 when written (or nothing to
 // write), -1 when the file could not be created or written.
 int WriteScanLog(const std::u16string& moduleDir, int64_t startTime,
                  const std::vector<ScanLogLine>& lines);

@@ -12,14 +12,28 @@ namespace tovarek {
 
 namespace {
 
-// The stored switch `settype` into `value`; false when it could not be read.
-bool LoadSwitch(Database& db, int settype, int& value) {
+// Start-up reads the switches before the window appears: a database another process holds
+// locked costs at most this wait for the whole record, and the switches then keep their
+// designed values (off) for this run.
+constexpr int kLoadBusyTimeoutMs = 400;
+
+// The stored switch `settype` into `value` (0 when no row holds it). Returns the query's code.
+int LoadSwitch(Database& db, int settype, int& value) {
     QueryTable table;
     int rows = 0;
     int columns = 0;
-    const bool read = Query(db, BuildSettingSql(0, settype, 0), table, rows, columns) == 0;
-    value = read && table.size() >= 2 && atoi(table[1][0].c_str()) == 1;
-    return read && table.size() >= 2;
+    const int rc = Query(db, BuildSettingSql(0, settype, 0), table, rows, columns);
+    value = rc == 0 && table.size() >= 2 && atoi(table[1][0].c_str()) == 1;
+    return rc;
+}
+
+// Writes switch `settype`; true when its row now holds `value`. The statement's own outcome
+// decides: inside its transaction a failed update still ends in a commit that succeeds, and an
+// update of a missing row changes nothing.
+bool StoreSwitch(Database& db, int settype, int value) {
+    int changed = 0;
+    const int rc = Execute(db, BuildSettingSql(1, settype, value), {}, true, &changed);
+    return rc == 0 && db.LastStatementCode() == 0 && changed > 0;
 }
 
 }  // namespace
@@ -29,11 +43,19 @@ bool AppSettings::LoadSettings() {
     autoRun = AutoRunEntry(0);
     Database db;
     OpenDatabase(db);
-    int deleteValue = 0;
-    bool read = LoadSwitch(db, 1, closeToTray);
-    read &= LoadSwitch(db, 2, autoScan);
-    read &= LoadSwitch(db, 3, deleteValue);
-    deleteOnFind.store(deleteValue);
+    SetBusyTimeout(db, kLoadBusyTimeoutMs);
+    int values[3] = {0, 0, 0};
+    bool read = db.IsOpen();
+    // A failed query ends the reading: the connection is locked out or broken, and each further
+    // query would only wait as long again.
+    for (int settype = 1; read && settype <= 3; ++settype) {
+        read = LoadSwitch(db, settype, values[settype - 1]) == 0;
+    }
+    if (read) {
+        closeToTray = values[0];
+        autoScan = values[1];
+        deleteOnFind.store(values[2]);
+    }
     CloseDatabase(db);
     return read;
 }
@@ -46,16 +68,19 @@ int AppSettings::SaveSettings(int autoRunValue, int closeToTrayValue, int autoSc
                               int deleteOnFindValue) {
     autoRun = autoRunValue;
     AutoRunEntry(autoRun ? 1 : 2);
+    // Asked back rather than taken from the write: removing an entry that was not there is no
+    // failure, an entry that could not be written is.
+    bool saved = AutoRunEntry(0) == (autoRun != 0);
     Database db;
     OpenDatabase(db);
     closeToTray = closeToTrayValue;
-    Execute(db, BuildSettingSql(1, 1, closeToTray), true);
+    saved &= StoreSwitch(db, 1, closeToTray);
     autoScan = autoScanValue;
-    Execute(db, BuildSettingSql(1, 2, autoScan), true);
+    saved &= StoreSwitch(db, 2, autoScan);
     deleteOnFind.store(deleteOnFindValue);
-    Execute(db, BuildSettingSql(1, 3, deleteOnFindValue), true);
+    saved &= StoreSwitch(db, 3, deleteOnFindValue);
     CloseDatabase(db);
-    return 0;
+    return saved ? 0 : -1;
 }
 
 bool ReadSetting(Database& db, int settype) {

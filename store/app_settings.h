@@ -19,12 +19,16 @@ public:
     AppSettings(const AppSettings&) = delete;
     AppSettings& operator=(const AppSettings&) = delete;
 
-    // Autorun from the autostart entry, the three switches from setini. False when the database
-    // could not be opened or a switch could not be read (that switch then reads 0).
+    // Autorun from the autostart entry, the three switches from setini, waiting at most a moment
+    // for a database another process holds locked. False when the database could not be opened
+    // or a switch could not be read: the three switches then keep the values they had (the
+    // designed off, at start-up). A switch without a row reads 0.
     bool LoadSettings();
     // Appends the default scan directory "/opt/".
     void SeedDefaultScanDir();
-    // Stores the four values, rewrites the autostart entry and the three setini rows. Returns 0.
+    // Stores the four values, rewrites the autostart entry and the three setini rows. Returns 0,
+    // or -1 when a row or the autostart entry could not be written (the values are kept in
+    // memory all the same).
     int SaveSettings(int autoRun, int closeToTray, int autoScan, int deleteOnFind);
 
     int autoRun = 0;

@@ -145,12 +145,6 @@ int ReadBlackmap(Database& db, BlacklistMap& index) {
     return rc;
 }
 
-int ReloadBlacklist(CoreState& app) {
-    Database db;
-    OpenDatabase(db);
-    return ReadBlackmap(db, app.m_mapBlacklist);
-}
-
 }  // namespace
 
 std::string TrimListValue(std::string_view value) {
@@ -174,6 +168,11 @@ int LoadBlacklistReadOnly(BlacklistMap& out) {
     int rc = ReadBlackmap(db, out);
     if (rc != 0) out.clear();
     return rc;
+}
+
+SharedBlacklist::SharedBlacklist(BlacklistMap entries) : byMd5(std::move(entries)) {
+    names.reserve(byMd5.size());
+    for (const auto& [md5, entry] : byMd5) names.insert(entry.name);
 }
 
 int LoadScanListReadOnly(ScanList& out) {
@@ -254,29 +253,50 @@ int LoadScanListReadOnly(ScanList& out) {
     return 0;
 }
 
-int GetBlacklist(CoreState& app, BlacklistMap& out) {
+int GetSharedBlacklist(CoreState& app, BlacklistView& view) {
     int rc = 0;
-    // One exchange: an import that marks the index stale during the reload leaves it stale.
-    if (app.m_bBlacklistStale.exchange(0)) {
-        rc = ReloadBlacklist(app);
-        // Not read is not empty: the next call tries again.
-        if (rc != 0) app.m_bBlacklistStale.store(1);
+    bool loaded;
+    {
+        std::lock_guard hold(app.m_blacklistMutex);
+        loaded = app.m_pBlacklist != nullptr;
     }
-    if (&out != &app.m_mapBlacklist) out = app.m_mapBlacklist;
+    // Without an index yet, a first load another thread is running is waited for: it may have
+    // cleared the flag already, and its result is the only list there is.
+    if (app.m_bBlacklistStale.load() || !loaded) {
+        std::lock_guard reloading(app.m_reloadMutex);
+        // One exchange: an import that marks the index stale during the reload leaves it stale.
+        if (app.m_bBlacklistStale.exchange(0)) {
+            BlacklistMap entries;
+            {
+                Database db;
+                OpenDatabase(db);
+                rc = ReadBlackmap(db, entries);
+            }
+            if (rc == 0) {
+                auto fresh = std::make_shared<const SharedBlacklist>(std::move(entries));
+                std::lock_guard swap(app.m_blacklistMutex);
+                app.m_pBlacklist = std::move(fresh);
+            } else {
+                // Not read is not empty: the next user tries again.
+                app.m_bBlacklistStale.store(1);
+            }
+        }
+    }
+    std::lock_guard hold(app.m_blacklistMutex);
+    view = app.m_pBlacklist;
+    // Nothing was ever asked of the table (a state never marked stale): an empty list.
+    if (!view && rc == 0) view = std::make_shared<const SharedBlacklist>();
     return rc;
 }
 
-void GetSharedBlacklist(CoreState& app, std::shared_ptr<const SharedBlacklist>& view) {
-    bool reloaded = false;
-    if (app.m_bBlacklistStale.exchange(0)) {
-        ReloadBlacklist(app);
-        reloaded = true;
-    }
-    if (view && !reloaded && view->byMd5.size() == app.m_mapBlacklist.size()) return;
-    auto fresh = std::make_shared<SharedBlacklist>();
-    fresh->byMd5 = app.m_mapBlacklist;
-    for (const auto& [md5, entry] : fresh->byMd5) fresh->names.insert(entry.name);
-    view = std::move(fresh);
+int GetBlacklist(CoreState& app, BlacklistMap& out) {
+    BlacklistView view;
+    const int rc = GetSharedBlacklist(app, view);
+    if (view)
+        out = view->byMd5;
+    else
+        out.clear();
+    return rc;
 }
 
 BlackmapWriter::BlackmapWriter(Database& db) : m_db(db), m_key(1), m_values(3) {

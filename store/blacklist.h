@@ -1,5 +1,6 @@
 // The blacklist: table blackmap in Ravlin.db and its in-memory index in the application state.
-// The index is used on the UI thread; only the stale flag crosses threads (it is atomic).
+// The index is built off the thread that asks for it where it can be, and handed out whole as one
+// immutable shared object; the stale flag crosses threads (it is atomic).
 #pragma once
 
 #include <cstdint>
@@ -39,11 +40,30 @@ struct BlacklistEntry {
 // Keyed by the stored md5 text exactly as stored (case-sensitive, ordered by UTF-16 unit).
 using BlacklistMap = std::map<std::u16string, BlacklistEntry>;
 
-// Reloads the index from blackmap when it is stale, then replaces `out` with a copy of it. Rows
-// are taken by the rule of the import: digest trimmed and lower-cased, a row whose digest is then
-// not 32 hex digits left out. Call on the thread that owns the index (the UI thread). Returns 0,
-// or the SQLite code of a reload that failed: the index is then left as it was and stays stale,
-// so the next call tries again, and `out` is the index as it was.
+// An immutable index with its name index, shared by every user that holds it (the scan page,
+// the protection pass), so no user keeps a copy of its own. Never changed after it is built; any
+// thread may read it. Not copyable: the name index views the entries' names.
+struct SharedBlacklist {
+    SharedBlacklist() = default;
+    explicit SharedBlacklist(BlacklistMap entries);
+    SharedBlacklist(const SharedBlacklist&) = delete;
+    SharedBlacklist& operator=(const SharedBlacklist&) = delete;
+
+    BlacklistMap byMd5;
+    std::unordered_set<std::u16string_view> names;  // the entries' lower-cased names
+};
+using BlacklistView = std::shared_ptr<const SharedBlacklist>;
+
+// Brings the index up to date when it is stale and hands out the current one in `view`. Rows are
+// taken by the rule of the import: digest trimmed and lower-cased, a row whose digest is then not
+// 32 hex digits left out. Returns 0, or the code of a reload that failed (the list is not a
+// regular file, is damaged, stayed locked): the stale flag then stays set, so the next call tries
+// again, and `view` is the index as it was before, null when no load has succeeded yet. Any
+// thread; reloads run one at a time, and a holder's view never changes under it.
+int GetSharedBlacklist(CoreState& app, BlacklistView& view);
+
+// As GetSharedBlacklist, then replaces `out` with a copy of the index (empty when none could be
+// loaded), for a user that must own its list.
 int GetBlacklist(CoreState& app, BlacklistMap& out);
 
 // Reads the whole blackmap table of an existing Ravlin.db into `out`, opened read-only, for a
@@ -51,20 +71,6 @@ int GetBlacklist(CoreState& app, BlacklistMap& out);
 // SQLite code of the failure (kDbNotOpen when the file can't be opened); `out` is then empty.
 // An empty table is success with an empty `out`.
 int LoadBlacklistReadOnly(BlacklistMap& out);
-
-// An immutable view of the index with its name index, shared by every user that holds it, so a
-// periodic user need not copy 100,000 entries and rebuild the names each time. Never changed
-// after it is built; any thread may read it.
-struct SharedBlacklist {
-    BlacklistMap byMd5;
-    std::unordered_set<std::u16string> names;  // the entries' lower-cased names
-};
-
-// Brings the index up to date as GetBlacklist does, then makes `view` a view of it: kept when it
-// already shows the current index, rebuilt (one copy) when it is empty or the index changed.
-// The index only ever grows (table rows are never updated or deleted, a reload never removes
-// an entry), so its size tells whether a view is current. Call on the index's thread.
-void GetSharedBlacklist(CoreState& app, std::shared_ptr<const SharedBlacklist>& view);
 
 enum class RowOutcome {
     kAdded,

@@ -1,8 +1,9 @@
 // What the core shares between the windows and the worker threads: the blacklist index with its
 // stale flag, the list date, the pending notice texts, the program's directory and its settings.
 // The application state (app/) is one of these; the core and the command-line tool take this
-// type, so no core file depends on the desktop program. The UI thread owns every field but two:
-// the stale flag is atomic and the list date is guarded, because the download worker sets both.
+// type, so no core file depends on the desktop program. The UI thread owns the public fields but
+// the stale flag, which is atomic; the list date and the blacklist index are guarded, because
+// the download worker and the protection pass reach them from their own threads.
 #pragma once
 
 #include <atomic>
@@ -26,7 +27,7 @@ public:
     FingerprintCache* m_pFingerprintCache = nullptr;
     std::list<std::u16string> m_lstFindings;       // pop-up texts waiting to be shown
     std::list<std::u16string> m_lstInterceptions;  // pop-up texts waiting to be shown
-    BlacklistMap m_mapBlacklist;
+    // Set when the table may hold rows the index lacks; only a reload that succeeded clears it.
     std::atomic<int> m_bBlacklistStale{0};
 
     // "%Y-%m-%d %H:%M:%S" of the last import, or "暂无更新"; any thread.
@@ -40,6 +41,12 @@ public:
     }
 
 private:
+    friend int GetSharedBlacklist(CoreState&, BlacklistView&);
+    // The current index (null until a load succeeded), swapped whole under m_blacklistMutex; one
+    // reload at a time under m_reloadMutex, so readers never wait for a reload.
+    BlacklistView m_pBlacklist;
+    std::mutex m_blacklistMutex;
+    std::mutex m_reloadMutex;
     mutable std::mutex m_listDateMutex;
     std::u16string m_strListDate;
 };

@@ -99,10 +99,18 @@ int RunBoundStatement(Database& db, const std::string& sql, const std::vector<st
     return rc;
 }
 
-// Opens the file by its bare name with `flags`; a failure is logged and leaves `db` closed.
+// Opens the file by its bare name with `flags`; a failure is logged and leaves `db` closed. Only
+// a regular file (or none, where the flags create one) is opened: a FIFO would block the open
+// for ever and a device or a folder is no database.
 bool OpenFile(Database& db, int flags) {
     CloseDatabase(db);
-    int rc = sqlite3_open_v2(DataFile(kDatabaseFileName).c_str(), &C(db).m_db, flags, nullptr);
+    const std::string path = DataFile(kDatabaseFileName);
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        LogDbError("Can't open database: not a regular file", true);
+        return false;
+    }
+    int rc = sqlite3_open_v2(path.c_str(), &C(db).m_db, flags, nullptr);
     if (rc != 0) {
         LogDbError(std::string("Can't open database: ") +
                        (C(db).m_db ? sqlite3_errmsg(C(db).m_db) : sqlite3_errstr(rc)),
@@ -132,6 +140,10 @@ void OpenDatabase(Database& db) {
 
 void OpenDatabaseReadOnly(Database& db) {
     OpenFile(db, SQLITE_OPEN_READONLY);
+}
+
+void SetBusyTimeout(Database& db, int timeoutMs) {
+    if (db.IsOpen()) sqlite3_busy_timeout(C(db).m_db, timeoutMs);
 }
 
 int Transact(Database& db, int kind) {

@@ -53,14 +53,19 @@ private:
 // SQLite's code for "misuse", returned by every operation on a Database whose open failed.
 constexpr int kDbNotOpen = 21;
 
-// Opens Ravlin.db in the current directory; a new file (or an empty one, which SQLite would
-// otherwise take as a database without tables) gets the blackmap table. On failure the
-// message is logged and the Database stays closed (IsOpen() is false).
+// Opens Ravlin.db in the current directory, only when it is a regular file or missing; a new file
+// (or an empty one, which SQLite would otherwise take as a database without tables) gets the
+// blackmap table. On failure the message is logged and the Database stays closed (IsOpen() is
+// false).
 void OpenDatabase(Database& db);
 
 // Opens an existing Ravlin.db for reading only: never creates the file, a table or a journal
 // entry. On failure the message is logged and the Database stays closed.
 void OpenDatabaseReadOnly(Database& db);
+
+// How long the connection waits for another one's lock before a statement fails with SQLITE_BUSY
+// (3000 ms from the open on).
+void SetBusyTimeout(Database& db, int timeoutMs);
 
 // Runs `sql`; with `inTransaction` between "begin transaction;" and "commit transaction;".
 // Returns the SQLite code of the step that decides: the commit's inside a transaction.

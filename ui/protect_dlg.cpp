@@ -64,8 +64,66 @@ ProtectDlg::ProtectDlg(UiState& app, MessageSink* mainWnd, QWidget* parent, Proc
     m_watchTimer.setSingleShot(true);
     QObject::connect(&m_watchTimer, &QTimer::timeout, this, [this] { OnTimer(kWatchTimer); });
 
+    m_watch.SetNoticeList(&m_lstPassNotices);
+
     m_bProtecting = 0;
     OnUiClick(0);
+}
+
+ProtectDlg::~ProtectDlg() {
+    {
+        std::lock_guard lock(m_passMutex);
+        m_bQuit = true;
+    }
+    m_passWake.notify_all();
+    // A pass in progress ends first: it uses the watch, which goes with the page.
+    if (m_passThread.joinable()) m_passThread.join();
+}
+
+void ProtectDlg::RunPasses() {
+    std::unique_lock lock(m_passMutex);
+    for (;;) {
+        m_passWake.wait(lock, [this] { return m_bQuit || m_bPassWanted; });
+        if (m_bQuit) return;
+        m_bPassWanted = false;
+        lock.unlock();
+        m_watch.RunProtectionPass();
+        // Dropped by Qt if the page is gone by then; the destructor waits for this pass anyway.
+        QMetaObject::invokeMethod(
+            this, [this] { OnPassDone(); }, Qt::QueuedConnection);
+        lock.lock();
+    }
+}
+
+void ProtectDlg::OnPassDone() {
+    std::vector<std::u16string> lines;
+    std::u16string longest;
+    {
+        std::lock_guard lock(m_passMutex);
+        lines.swap(m_vecPassLines);
+        longest.swap(m_strPassLongest);
+    }
+    for (const std::u16string& line : lines) {
+        auto* item = new QListWidgetItem(QString::fromStdU16String(line));
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+        m_pHistoryList->addItem(item);
+    }
+    if (!longest.empty()) {
+        // Measured in the list's own font, with room for the check box, so the longest line can
+        // be scrolled into view in full (the list view sizes its scroll range from the items).
+        const QFontMetrics metrics(m_pHistoryList->font());
+        const int checkWidth = m_pHistoryList->style()->pixelMetric(QStyle::PM_IndicatorWidth,
+                                                                    nullptr, m_pHistoryList);
+        m_nHistoryExtent =
+            metrics.horizontalAdvance(QString::fromStdU16String(longest)) + checkWidth;
+    }
+    m_app.m_lstInterceptions.splice(m_app.m_lstInterceptions.end(), m_lstPassNotices);
+    m_bInPass = false;
+    if (m_app.m_bExiting) return;
+    if (!m_app.m_lstInterceptions.empty()) ParentSink().PostMessage(WM_SHOW_NOTICE, 1, 0);
+    // Only while still protecting: a stop that came in during the pass must not be undone here.
+    if (m_bProtecting) m_watchTimer.start(kWatchPeriodMs);
 }
 
 MessageSink& ProtectDlg::ParentSink() {
@@ -118,11 +176,13 @@ void ProtectDlg::OnTimer(int timerId) {
     // A tick already due when the program decided to end must not hold the end up by a pass.
     if (m_app.m_bExiting) return;
     m_bInPass = true;
-    m_watch.OnWatchTimer(ParentSink());
-    m_bInPass = false;
-    // Only while still protecting: nothing in a pass stops protection today, but a stop that
-    // came in between must not be undone here.
-    if (m_bProtecting && !m_app.m_bExiting) m_watchTimer.start(kWatchPeriodMs);
+    m_app.m_lstInterceptions.clear();
+    {
+        std::lock_guard lock(m_passMutex);
+        m_bPassWanted = true;
+    }
+    if (!m_passThread.joinable()) m_passThread = std::thread([this] { RunPasses(); });
+    m_passWake.notify_one();
 }
 
 void ProtectDlg::ToggleSelectAll() {
@@ -141,8 +201,8 @@ void ProtectDlg::DeleteSelected() {
             continue;
         }
         const std::u16string line = item->text().toStdU16String();
-        auto it = m_watch.historyIndex().find(line);
-        if (it == m_watch.historyIndex().end()) {
+        ProcessEntry entry;
+        if (!m_watch.FindHistory(line, entry)) {
             ++i;
             continue;
         }
@@ -150,7 +210,6 @@ void ProtectDlg::DeleteSelected() {
         // update, a clean copy) is not the one that ran. Without a recorded identity nothing is
         // known about the file, so it stays as well. The line goes either way, unless the
         // intercepted file itself could not be put in quarantine: then both stay.
-        const ProcessEntry& entry = it->second;
         if (!entry.exePath.empty() && entry.exeId.known) {
             const std::string path =
                 !entry.exePathBytes.empty() ? entry.exePathBytes : Utf16ToPath(entry.exePath);
@@ -173,26 +232,19 @@ void ProtectDlg::DeleteSelected() {
 void ProtectDlg::OnHistoryDblClk() {
     QListWidgetItem* item = m_pHistoryList->currentItem();
     if (!item) return;
-    auto it = m_watch.historyIndex().find(item->text().toStdU16String());
-    if (it == m_watch.historyIndex().end() || it->second.exePath.empty()) return;
-    ShowFileInFolder(QString::fromStdU16String(it->second.exePath));
+    ProcessEntry entry;
+    if (!m_watch.FindHistory(item->text().toStdU16String(), entry) || entry.exePath.empty()) return;
+    ShowFileInFolder(QString::fromStdU16String(entry.exePath));
 }
 
 void ProtectDlg::AddHistoryLine(const std::u16string& line) {
-    auto* item = new QListWidgetItem(QString::fromStdU16String(line));
-    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-    item->setCheckState(Qt::Unchecked);
-    m_pHistoryList->addItem(item);
+    std::lock_guard lock(m_passMutex);
+    m_vecPassLines.push_back(line);
 }
 
 void ProtectDlg::FitHistoryWidth(const std::u16string& longestLine) {
-    // Measured in the list's own font, with room for the check box, so the longest line can be
-    // scrolled into view in full (the list view sizes its scroll range from the same items).
-    const QFontMetrics metrics(m_pHistoryList->font());
-    const int checkWidth =
-        m_pHistoryList->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, m_pHistoryList);
-    m_nHistoryExtent =
-        metrics.horizontalAdvance(QString::fromStdU16String(longestLine)) + checkWidth;
+    std::lock_guard lock(m_passMutex);
+    m_strPassLongest = longestLine;
 }
 
 void ProtectDlg::OnSize(int w, int h) {

@@ -13,6 +13,7 @@
 #include <QTimerEvent>
 #include <QWindow>
 
+#include "platform/name_escape.h"
 #include "res/artwork.h"
 #include "store/app_settings.h"
 #include "ui/desktop_notifier.h"
@@ -255,7 +256,10 @@ void CRavlinDlg::ShowFromTray() {
     m_bHiddenToTray = 0;
 }
 
-void CRavlinDlg::ShowNotice(int kind, const std::list<std::u16string>& names) {
+void CRavlinDlg::ShowNotice(int kind, const std::list<std::u16string>& rawNames) {
+    // A name shows as what it is, on its own line, whichever notice carries it.
+    std::list<std::u16string> names;
+    for (const std::u16string& name : rawNames) names.push_back(EscapeName(name));
     if (!m_bNativeWayland) {
         m_pPopup->ShowNotice(kind, names);
         return;

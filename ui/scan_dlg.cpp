@@ -9,6 +9,7 @@
 #include "platform/code_page.h"
 #include "platform/file_id.h"
 #include "platform/local_time.h"
+#include "platform/name_escape.h"
 #include "platform/path_text.h"
 #include "scan/canonical_root.h"
 #include "scan/scan_log.h"
@@ -236,13 +237,14 @@ int ScanDlg::StartScan(const ScanRoots& roots) {
     // A list that could not be read would make every file look clean.
     auto list = std::make_shared<ScanList>();
     {
-        BlacklistMap index;
-        if (GetBlacklist(m_app, index) != 0) {
+        // Built from the program's one shared index: no copy of the whole index for a scan.
+        BlacklistView view;
+        if (GetSharedBlacklist(m_app, view) != 0) {
             ShowMessageBox(this, QStringLiteral("列表读取失败，无法扫描！"),
                            QStringLiteral("Tovarek"));
             return -1;
         }
-        list->Assign(index);
+        list->Assign(view->byMd5);
     }
     // The previous session finishes on its own thread; its stores go with it.
     RetireSession();
@@ -330,8 +332,8 @@ void ScanDlg::RefreshResults(bool reset) {
     QListWidgetItem* last = nullptr;
     for (const auto& [sequence, record] : records) {
         m_app.m_lstFindings.push_back(record.fileName);
-        auto* item = new QListWidgetItem(
-            QString::fromStdU16String(ScanResultLine(record.filePath, record.bSystemFile)));
+        auto* item = new QListWidgetItem(QString::fromStdU16String(
+            EscapeName(ScanResultLine(record.filePath, record.bSystemFile))));
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Unchecked);
         item->setData(Qt::UserRole, sequence);

@@ -3,13 +3,13 @@
 #include <QListWidget>
 #include <QPainter>
 
-#include "ui/ui_state.h"
 #include "store/app_settings.h"
 #include "ui/folder_chooser.h"
 #include "ui/message_box.h"
 #include "ui/scan_dir_list.h"
 #include "ui/skin/skin_ui.h"
 #include "ui/ui_resources.h"
+#include "ui/ui_state.h"
 
 namespace tovarek {
 SetDlg::SetDlg(UiState& app, MessageSink* mainWnd, QWidget* parent)
@@ -73,7 +73,10 @@ void SetDlg::OnOptionClick(int index, int) {
 
 void SetDlg::OnApplyClick(int, int) {
     if (!m_app.m_pSettings) return;
-    m_app.m_pSettings->SaveSettings(m_nOption[0], m_nOption[1], m_nOption[2], m_nOption[3]);
+    if (m_app.m_pSettings->SaveSettings(m_nOption[0], m_nOption[1], m_nOption[2], m_nOption[3]) !=
+        0) {
+        ShowMessageBox(this, QStringLiteral("设置保存失败！"), QStringLiteral("Tovarek"));
+    }
 }
 
 void SetDlg::OnDirButtonClick(int index, int) {

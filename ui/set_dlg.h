@@ -21,7 +21,8 @@ public:
 
     // Box index 0 autorun, 1 close-to-tray, 2 auto-scan, 3 delete-on-find: flips the page copy.
     void OnOptionClick(int index, int = 0);
-    // Saves the four copies with SaveSettings (database rows and autostart entry); shows nothing.
+    // Saves the four copies with SaveSettings (database rows and autostart entry); says so when
+    // they could not be saved.
     void OnApplyClick(int index = 0, int = 0);
     // 0 adds a folder from the chooser, 1 removes the checked lines.
     void OnDirButtonClick(int index, int = 0);

@@ -5,31 +5,11 @@
 #include <string>
 
 #include "platform/code_page.h"
+#include "platform/utf8_sequence.h"
 #include "xml/code_page_names.h"
 
 namespace tovarek {
 namespace {
-
-// Length of a well-formed sequence starting with `lead` (0: not a lead byte) and the allowed
-// range of its second byte (RFC 3629, section 4).
-int StrictLength(uint8_t lead, uint8_t& low, uint8_t& high) {
-    low = 0x80;
-    high = 0xBF;
-    if (lead < 0x80) return 1;
-    if (lead < 0xC2) return 0;
-    if (lead < 0xE0) return 2;
-    if (lead < 0xF0) {
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-        return 3;
-    }
-    if (lead < 0xF5) {
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-        return 4;
-    }
-    return 0;
-}
 
 // Code pages whose characters take more than one byte, so a piece may end inside one.
 constexpr int kMultiByteCodePages[] = {
@@ -140,7 +120,7 @@ bool IsUtf8Bytes(const char* buffer, size_t length, int* multiByteCount, bool* c
             continue;
         }
         uint8_t low, high;
-        int n = StrictLength(p[i], low, high);
+        const int n = static_cast<int>(Utf8SequenceLength(p[i], low, high));
         bool ok = n > 0;
         int k = 1;
         for (; ok && k < n; ++k) {
@@ -191,7 +171,7 @@ bool CarryLength(const char* buffer, size_t length, std::u16string_view encoding
             uint8_t c = p[length - back];
             if ((c & 0xC0) == 0x80) continue;
             uint8_t low, high;
-            int n = StrictLength(c, low, high);
+            const int n = static_cast<int>(Utf8SequenceLength(c, low, high));
             if (n > static_cast<int>(back)) carry = back;
             break;
         }

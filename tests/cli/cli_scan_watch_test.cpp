@@ -318,6 +318,34 @@ TEST(CliQuarantine, ScanDeleteMovesInAndListRestoreAndPurgeAnswerForEachItem) {
     }
 }
 
+// A list that is a FIFO, a folder or a damaged file is refused at once, by scan and watch alike:
+// exit 2 with a message, never a hang on the FIFO's open and never a clean result.
+TEST(CliScanWatch, AListThatCannotBeReadIsRefusedAtOnce) {
+    test::TempDir dir(true);
+    const std::string kCli = test::CopyProgramInto(RAVLIN_CLI, dir.path());
+    ASSERT_EQ(mkdir(dir.File("tree").c_str(), 0755), 0);
+    for (const char* kind : {"fifo", "folder", "damaged"}) {
+        SCOPED_TRACE(kind);
+        unlink(kDatabaseFileName);
+        rmdir(kDatabaseFileName);
+        if (std::string(kind) == "fifo") {
+            ASSERT_EQ(mkfifo(kDatabaseFileName, 0600), 0);
+        } else if (std::string(kind) == "folder") {
+            ASSERT_EQ(mkdir(kDatabaseFileName, 0700), 0);
+        } else {
+            test::WriteFile(kDatabaseFileName, std::string(4096, 'x'));
+        }
+        // Nothing is listed, so nothing can be ended: no namespace needed.
+        auto scan = RunCommand("timeout 20 " + kCli + " scan " + dir.File("tree") + " 2>&1");
+        EXPECT_EQ(scan.exitCode, 2) << scan.out;
+        EXPECT_NE(scan.out.find("cannot read the list"), std::string::npos) << scan.out;
+        auto watch = RunCommand("timeout 20 " + kCli + " watch --once 2>&1");
+        EXPECT_EQ(watch.exitCode, 2) << watch.out;
+        EXPECT_NE(watch.out.find("]列表读取失败，保护暂停\n"), std::string::npos) << watch.out;
+        EXPECT_NE(watch.out.find("ravlin-cli: watch: cannot read the list"), std::string::npos);
+    }
+}
+
 TEST(CliPs, ListsThisTestWithItsParent) {
     auto ps = RunCommand(std::string(RAVLIN_CLI) + " ps");
     ASSERT_EQ(ps.exitCode, 0);

@@ -315,7 +315,7 @@ TEST_F(WatchTest, LogLinesAcrossMidnightGoToEachDaysFile) {
     WriteInterceptLog(m_app, u"/opt/病毒.bin", kNewYear + 86399);
     EXPECT_EQ(Log("2025-12-31"), "[2025-12-31 23:59:59]/opt/before\r\n");
     EXPECT_EQ(Log("2026-01-01"),
-              "[2026-01-01 00:00:00]/opt/after?forged line\r\n"
+              "[2026-01-01 00:00:00]/opt/after\\nforged line\r\n"
               "[2026-01-01 23:59:59]/opt/病毒.bin\r\n");
     EXPECT_EQ(BuildHistoryLine(kNewYear - 1, u"a.bin"), u"[2025-12-31 23:59:59]终止进程：a.bin");
 }
@@ -384,6 +384,39 @@ TEST(ExeFingerprintCache, ReusesOnlyWhileTheFileIsUnchanged) {
     EXPECT_STREQ(digest, "untouched");
 }
 
+// A large file is read aside: until its fingerprint is there it counts as unreadable, and a
+// small file asked meanwhile is answered at once; a change sends the large one aside again.
+TEST(ExeFingerprintCache, ALargeFileIsReadAsideAndNeverHoldsUpTheOthers) {
+    TempDir dir;
+    const std::string large = dir.File("large");
+    WriteFile(large, std::string(4096, 'a'));
+    WriteFile(dir.File("small"), "abc");
+    ExeFingerprintCache cache(nullptr, 1024);
+    char digest[33];
+    EXPECT_FALSE(cache.Fingerprint(large, digest));
+    ASSERT_TRUE(cache.Fingerprint(dir.File("small"), digest));
+    EXPECT_STREQ(digest, "900150983cd24fb0d6963f7d28e17f72");
+    auto readAside = [&] {
+        for (int i = 0; i < 1000; ++i) {
+            if (cache.Fingerprint(large, digest)) return true;
+            usleep(5000);
+        }
+        return false;
+    };
+    ASSERT_TRUE(readAside());
+    EXPECT_STREQ(digest, "21a199c53f422a380e20b162fb6ebe9c");
+    EXPECT_EQ(cache.filesRead(), 2u);
+    ASSERT_TRUE(cache.Fingerprint(large, digest)) << "kept once read";
+    EXPECT_EQ(cache.filesRead(), 2u);
+
+    usleep(20000);  // past the file system's coarse clock tick: the change time moves
+    WriteFile(large, std::string(4096, 'b'));
+    EXPECT_FALSE(cache.Fingerprint(large, digest));
+    ASSERT_TRUE(readAside());
+    EXPECT_STREQ(digest, "bdb166b6061ee9331efe719dcee62b41");
+    EXPECT_EQ(cache.filesRead(), 3u);
+}
+
 // What the watch read is there for the scan and the next run, but only from disks whose change
 // times prove a file unchanged; a RAM disk's executables stay with the watch.
 TEST(ExeFingerprintCache, SharedWithTheScanOnlyFromDisksThatKeepChangeTimes) {
@@ -445,6 +478,46 @@ TEST_F(WatchTest, SharedBlacklistIsRebuiltOnlyWhenTheIndexChanged) {
     EXPECT_NE(view.get(), first);
     EXPECT_TRUE(view->names.count(u"new.bin"));
     EXPECT_EQ(held->byMd5.size(), 4u);  // a holder's view never changes under it
+}
+
+// Names that would reorder the text or forge a line show escaped in the history line and the
+// log; the entry behind the line keeps the real path, which the page opens or deletes.
+TEST_F(WatchTest, HostileNamesShowAsWhatTheyAre) {
+    const std::u16string name = u"c\u202egpj.exe\n[2026-01-01 00:00:00]\u7ec8\u6b62";
+    const std::u16string path = u"/opt/x\x1b[2J/" + name;
+    m_control.Add(30, name, path, kListedMd5);
+    m_watch.RunProtectionPass();
+    const std::string shown = "c\\u202egpj.exe\\n[2026-01-01 00:00:00]终止";
+    ASSERT_GE(m_events.log.size(), 1u);
+    EXPECT_EQ(m_events.log[0], "line:[2026-01-01 13:04:59]终止进程：" + shown);
+    EXPECT_EQ(Log("2026-01-01"), "[2026-01-01 13:04:59]/opt/x\\x1b[2J/" + shown + "\r\n");
+    ASSERT_EQ(m_watch.historyIndex().size(), 1u);
+    EXPECT_EQ(m_watch.historyIndex().begin()->second.exePath, path);
+}
+
+// A list that cannot be read (locked by another process past the busy wait, then a FIFO in its
+// place) is not an empty one: the pass says once that protection is paused, ends nothing, and
+// tries again at every pass until the list can be read.
+TEST_F(WatchTest, ProtectionPausesWhileTheListCannotBeReadAndResumesOnceItCan) {
+    m_control.Add(30, u"anything.bin", u"/opt/a/anything.bin", kListedMd5);
+    const std::string paused = "line:[2026-01-01 13:04:59]列表读取失败，保护暂停";
+    {
+        Database holder;
+        OpenDatabase(holder);
+        ASSERT_EQ(Execute(holder, "begin exclusive transaction;", false), 0);
+        EXPECT_FALSE(m_watch.RunProtectionPass());
+        Execute(holder, "commit transaction;", false);
+    }
+    ASSERT_EQ(rename(kDatabaseFileName, "kept.db"), 0);
+    ASSERT_EQ(mkfifo(kDatabaseFileName, 0600), 0);
+    EXPECT_FALSE(m_watch.RunProtectionPass());
+    EXPECT_EQ(m_events.log, std::vector<std::string>{paused}) << "said once, nothing ended";
+    EXPECT_TRUE(m_app.m_lstInterceptions.empty());
+    ASSERT_EQ(unlink(kDatabaseFileName), 0);
+    ASSERT_EQ(rename("kept.db", kDatabaseFileName), 0);
+    EXPECT_TRUE(m_watch.RunProtectionPass());
+    ASSERT_EQ(m_events.log.size(), 4u);
+    EXPECT_EQ(m_events.log[2], "end:30");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/code_page.h"
 #include "platform/proc_reader.h"
 
 namespace tovarek {
@@ -176,6 +177,26 @@ TEST(ChainProcessIds, Walks) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(ChainProcessIds(c.table, c.target, c.shell, c.never), c.expected);
     }
+}
+
+// A program started from a panel, a file manager, a launcher or a terminal's server, none of them
+// a session leader: the walk up stops below the launcher, which keeps running; a helper of the
+// program that only shares an ordinary name is still ended.
+TEST(ChainProcessIds, StopsBelowTheDesktopsLaunchers) {
+    for (const char16_t* launcher :
+         {u"xfce4-panel", u"nautilus", u"krunner", u"gnome-terminal-server", u"systemd",
+          u"dbus-daemon", u"wezterm-gui", u"plasmashell"}) {
+        SCOPED_TRACE(Utf16ToUtf8(launcher));
+        const ProcessTable table = MakeTable({{1, 0, 0, u"systemd"},
+                                              {50, 1, 50, u"session-leader"},
+                                              {60, 50, 50, launcher},
+                                              {70, 60, 50, u"helper"},
+                                              {200, 70, 50, u"listed"},
+                                              {210, 200, 50, u"child"}});
+        EXPECT_EQ(ChainProcessIds(table, 200, 0, {1}), (Ids{70, 200, 210}));
+    }
+    EXPECT_FALSE(IsDesktopLauncherName(u"helper"));
+    EXPECT_FALSE(IsDesktopLauncherName(u"xterm-evil"));
 }
 
 TEST(ProcessIdsOfFile, NameIgnoresCasePathDoesNot) {

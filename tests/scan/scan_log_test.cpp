@@ -86,13 +86,15 @@ TEST_F(ScanLogTest, WritesLinesWithCrLfAndRewritesTheSameFile) {
     ASSERT_EQ(WriteScanLog(ModuleDir(), start, {{u"/d/病毒.exe", false, true}}), 0);
     EXPECT_EQ(ReadFile(path), "/d/病毒.exe(已删除)\r\n");
 
-    // A name can't forge a line of its own.
-    ASSERT_EQ(WriteScanLog(ModuleDir(), start, {{u"/d/a\r\nfake"}, {u"/d/b"}}), 0);
-    EXPECT_EQ(ReadFile(path), "/d/a??fake\r\n/d/b\r\n");
+    // A name can't forge a line of its own, nor pass for another.
+    ASSERT_EQ(WriteScanLog(ModuleDir(), start,
+                           {{u"/d/a\r\nfake"}, {u"/d/c\u202egpj.exe", false, true, u""}}),
+              0);
+    EXPECT_EQ(ReadFile(path), "/d/a\\r\\nfake\r\n/d/c\\u202egpj.exe(已删除)\r\n");
 
     // An empty list leaves the last file as it was.
     EXPECT_EQ(WriteScanLog(ModuleDir(), start, {}), 0);
-    EXPECT_EQ(ReadFile(path), "/d/a??fake\r\n/d/b\r\n");
+    EXPECT_EQ(ReadFile(path), "/d/a\\r\\nfake\r\n/d/c\\u202egpj.exe(已删除)\r\n");
 
     // A log that can't be written is reported, not fatal.
     TempDir blocked;

@@ -122,7 +122,7 @@ TEST_F(StoreTest, FailedOpenIsLoggedWithoutLineEndAndLaterCallsFailCleanly) {
     Database db;
     OpenDatabase(db);
     EXPECT_FALSE(db.IsOpen());
-    EXPECT_EQ(DbErrLog(), "Can't open database: unable to open database file");
+    EXPECT_EQ(DbErrLog(), "Can't open database: not a regular file");
 
     QueryTable table;
     int rows = 0, columns = 0;

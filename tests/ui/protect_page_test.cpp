@@ -10,13 +10,14 @@
 #include <QScrollBar>
 #include <QThread>
 
+#include <atomic>
 #include <cstring>
 #include <map>
 
 #include "platform/file_id.h"
 #include "platform/local_time.h"
-#include "scan/quarantine.h"
 #include "scan/file_fingerprint.h"
+#include "scan/quarantine.h"
 #include "tests/ui/page_env.h"
 #include "tests/ui/test_ui_env.h"
 #include "ui/protect_dlg.h"
@@ -67,9 +68,27 @@ public:
     std::set<uint32_t> noIdentity;
     std::vector<uint32_t> ended;
     PackageFiles* packages = nullptr;
-    int snapshots = 0;
+    std::atomic<int> snapshots{0};  // passes run on the page's worker
     std::function<void()> onSnapshot;
 };
+
+// Runs the event loop until `done` or `ms` have passed.
+template <typename Pred>
+void WaitFor(Pred done, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+}
+
+// One watch pass as the timer starts it, waited for until its lines and notices are shown.
+void RunPass(ProtectDlg& page) {
+    page.OnTimer(0);
+    WaitFor([&] { return !page.IsInPass(); }, 10000);
+    ASSERT_FALSE(page.IsInPass());
+}
 
 class ProtectPageTest : public ::testing::Test {
 protected:
@@ -166,20 +185,9 @@ TEST_F(ProtectPageTest, StopAndStartActOnlyOnAChangeAndUnusedIndicesDoNothing) {
 
     // A pass after a stop does not switch the timer back on.
     page.OnUiClick(1);
-    page.OnTimer(0);
+    RunPass(page);
     EXPECT_EQ(control.snapshots, 1);
     EXPECT_FALSE(page.watchTimer().isActive());
-}
-
-// Runs the event loop until `done` or `ms` have passed.
-template <typename Pred>
-void WaitFor(Pred done, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
 }
 
 TEST_F(ProtectPageTest, FirstPassAfterThreeSecondsAndThePeriodCountsFromThePassEnd) {
@@ -189,17 +197,10 @@ TEST_F(ProtectPageTest, FirstPassAfterThreeSecondsAndThePeriodCountsFromThePassE
     control.listedByContent = {10};
     ProtectDlg* page = nullptr;
     QElapsedTimer sinceStart;
-    qint64 firstPassAt = -1;
-    int nestedSnapshots = -1;
+    std::atomic<qint64> firstPassAt{-1};
     control.onSnapshot = [&] {
         if (firstPassAt < 0) firstPassAt = sinceStart.elapsed();
-        // A tick arriving while a pass runs starts no second pass.
-        if (nestedSnapshots < 0) {
-            nestedSnapshots = 0;
-            page->OnTimer(0);
-            nestedSnapshots = control.snapshots;
-        }
-        QThread::msleep(400);  // a slow pass
+        QThread::msleep(400);  // a slow pass, run off the UI thread
     };
     sinceStart.start();
     ProtectDlg realPage(env.app, &env.mainWnd, nullptr, &control);
@@ -210,7 +211,16 @@ TEST_F(ProtectPageTest, FirstPassAfterThreeSecondsAndThePeriodCountsFromThePassE
 
     WaitFor([&] { return control.snapshots > 0; }, 8000);
     ASSERT_EQ(control.snapshots, 1);
-    EXPECT_EQ(nestedSnapshots, 1);
+    // The window answers while the pass runs, and a tick arriving meanwhile starts no second
+    // pass.
+    ASSERT_TRUE(page->IsInPass());
+    QElapsedTimer tick;
+    tick.start();
+    page->OnTimer(0);
+    QCoreApplication::processEvents();
+    EXPECT_LT(tick.elapsed(), 200);
+    WaitFor([&] { return !page->IsInPass(); }, 3000);
+    EXPECT_EQ(control.snapshots, 1);
     EXPECT_GE(firstPassAt, 2500);  // a coarse timer may fire a little early, never 3 s early
     // Set again after the 400 ms pass, for a full period: counted from the pass's start it
     // would have at most 2600 ms left.
@@ -232,7 +242,7 @@ TEST_F(ProtectPageTest, ToggleChecksAndClearsInTurnEvenFromAnEmptyList) {
     control.Add(10, u"a.bin", Path("a.bin"));
     control.Add(11, u"b.bin", Path("b.bin"));
     control.listedByContent = {10, 11};
-    page.OnTimer(0);
+    RunPass(page);
     ASSERT_EQ(page.historyList()->count(), 2);
     // Wide enough for the whole line in the list's font, check box aside.
     EXPECT_GT(page.historyExtent(),
@@ -271,7 +281,7 @@ TEST_F(ProtectPageTest, DeleteRemovesCheckedLinesButOnlyTheInterceptedFiles) {
     control.listedByContent = {10, 11, 13, 14, 15};
     control.noIdentity = {15};
     ProtectDlg page(env.app, &env.mainWnd, nullptr, &control, [this] { return now; });
-    page.OnTimer(0);
+    RunPass(page);
     QListWidget* list = page.historyList();
     ASSERT_EQ(list->count(), 6);
     const QString stamp = "[2026-01-01 13:00:00]终止进程：";
@@ -319,7 +329,7 @@ TEST_F(ProtectPageTest, AnInterceptedFileThatCannotBeQuarantinedKeepsItsLine) {
     control.Add(20, u"held.bin", Path("held"));
     control.listedByContent = {20};
     ProtectDlg page(env.app, &env.mainWnd, nullptr, &control, [this] { return now; });
-    page.OnTimer(0);
+    RunPass(page);
     QListWidget* list = page.historyList();
     ASSERT_EQ(list->count(), 1);
     list->item(0)->setCheckState(Qt::Checked);
@@ -355,7 +365,7 @@ TEST_F(ProtectPageTest, DeleteNeverTakesWhatIsNowAPackageFile) {
     control.Add(10, u"tool", Path("tool"));
     control.listedByContent = {10};
     ProtectDlg page(env.app, &env.mainWnd, nullptr, &control, [this] { return now; });
-    page.OnTimer(0);
+    RunPass(page);
     ASSERT_EQ(control.ended, std::vector<uint32_t>{10});
 
     char md5[33];

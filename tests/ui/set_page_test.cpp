@@ -11,6 +11,7 @@
 #include "platform/autostart.h"
 #include "platform/module_info.h"
 #include "store/app_settings.h"
+#include "store/database.h"
 #include "tests/ui/page_env.h"
 #include "tests/ui/test_ui_env.h"
 #include "ui/folder_chooser.h"
@@ -65,6 +66,12 @@ protected:
     void TickThreeAndApply(SetDlg& page) {
         for (int i : {0, 1, 3}) test::ClickObject(page, page.optionBox(i));
         test::ClickObject(page, page.applyButton());
+    }
+
+    void ExpectSaveFailureBox() {
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, QString::fromUtf8("设置保存失败！"));
+        EXPECT_EQ(boxes[0].caption, QStringLiteral("Tovarek"));
     }
 
     test::PageEnv env;
@@ -188,6 +195,33 @@ TEST_F(SetPageTest, MissingAutostartFolderKeepsTheChoiceInTheUsersFolder) {
     EXPECT_EQ(test::PageEnv::SettingRow(3), "1");
     EXPECT_EQ(StoredAutoRun(), 1);
     EXPECT_TRUE(boxes.empty());
+}
+
+// A database whose settings rows cannot be written: the page says so; a later apply that
+// succeeds says nothing.
+TEST_F(SetPageTest, ApplyThatCannotStoreTheSwitchesSaysSo) {
+    AppSettings settings;
+    settings.LoadSettings();
+    env.app.m_pSettings = &settings;
+    SetDlg page(env.app, &env.mainWnd, nullptr);
+    test::ShowAndPaint(page, 600, 400);
+    {
+        Database db;
+        OpenDatabase(db);
+        ASSERT_EQ(Execute(db, "alter table setini rename to kept", false), 0);
+    }
+    test::ClickObject(page, page.optionBox(1));
+    test::ClickObject(page, page.applyButton());
+    ExpectSaveFailureBox();
+    {
+        Database db;
+        OpenDatabase(db);
+        ASSERT_EQ(Execute(db, "alter table kept rename to setini", false), 0);
+    }
+    boxes.clear();
+    test::ClickObject(page, page.applyButton());
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(test::PageEnv::SettingRow(1), "1");
 }
 
 // Makes the autostart folder unwritable even for root: without write bits, and when that is not
