@@ -9,9 +9,7 @@
 
 #include <QString>
 #include <cstdint>
-#include <functional>
 #include <memory>
-
 #include <vector>
 
 #include "scan/scan_engine.h"
