@@ -93,7 +93,9 @@ int RunScan(int argc, char** argv) {
     // Opening a missing database would create an empty one in the current directory.
     struct stat dbStat;
     if (stat(DataFile(kDatabaseFileName).c_str(), &dbStat) != 0) {
-        fprintf(stderr, "ravlin-cli: scan: no Ravlin.db in the current directory\n");
+        fprintf(stderr, "ravlin-cli: scan: no %s\n",
+                DataFolder().empty() ? "Ravlin.db in the current directory"
+                                     : DataFile(kDatabaseFileName).c_str());
         return kExitUsage;
     }
 

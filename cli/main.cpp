@@ -52,7 +52,10 @@ const char kUsage[] =
     "                           put a file back (at PATH, or into PATH if it is a folder) with\n"
     "                           its mode and times; never over an existing file (exit 1)\n"
     "  quarantine purge ID...   delete files from the quarantine for good; also\n"
-    "                           purge --older-than DAYS, purge --all\n";
+    "                           purge --older-than DAYS, purge --all\n"
+    "\n"
+    "./Ravlin.db and ./quarantine/ are those of a build run from its folder; the installed\n"
+    "program keeps them in $XDG_DATA_HOME/tovarek/ (see ravlin-cli(1)).\n";
 
 }  // namespace
 

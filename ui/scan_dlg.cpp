@@ -28,6 +28,8 @@ namespace {
 
 constexpr char16_t kPauseMarkup[] = u"/a,p5=%d,btn_width=45,btn_text='暂停'/";
 constexpr char16_t kContinueMarkup[] = u"/a,p5=%d,btn_width=45,btn_text='继续'/";
+// Lines added in one go: thousands of findings at once would hold the window for a second.
+constexpr size_t kFindingsPerBatch = 500;
 
 UiRichText* MakeObject(const QString& markup) {
     UiRichText* object = GetSkinUi()->CreateRichText();
@@ -282,7 +284,8 @@ void ScanDlg::OnMessage(const Message& m) {
         case WM_SCAN_FOUND:
             // Every finding past the last line shown arrives in one batch; the messages of the
             // rest of the batch then find nothing new.
-            RefreshResults(false);
+            // The rest of a large batch follows in a message of its own.
+            if (!RefreshResults(false, kFindingsPerBatch)) PostMessage(WM_SCAN_FOUND, 0, m.lParam);
             ShowProgressSummary();
             break;
         case WM_SCAN_DONE:
@@ -300,8 +303,12 @@ void ScanDlg::OnScanProgress() {
 }
 
 void ScanDlg::OnScanDone() {
+    // The findings not yet shown first, a batch at a time, so the window answers meanwhile.
+    if (!RefreshResults(false, kFindingsPerBatch)) {
+        PostMessage(WM_SCAN_DONE, 0, m_nActiveTag);
+        return;
+    }
     m_nActiveTag = 0;
-    RefreshResults(false);
     RestorePauseButton();
     EnableGroup(true);
     ShowFinalSummaryAndWriteLog();
@@ -312,23 +319,28 @@ void ScanDlg::OnScanDone() {
     ReapSessions();
 }
 
-void ScanDlg::RefreshResults(bool reset) {
+bool ScanDlg::RefreshResults(bool reset, size_t limit) {
     if (reset) {
         m_pList->clear();
         m_nLastShown = 0;
         m_app.m_lstFindings.clear();
     }
-    if (!m_pSession) return;
+    if (!m_pSession) return true;
     // A line is a finding's by its sequence number, not by its text: names that are prefixes of
     // others, differ only in case, or lost their file all keep a line of their own. Numbers only
     // grow during a scan, so the findings past the last one shown are the ones without a line.
     std::vector<std::pair<int32_t, ScanFileRecord>> records;
+    bool more = false;
     m_pSession->Findings().ForEach(
         [&](int32_t sequence, const ScanFileRecord& record) {
-            records.emplace_back(sequence, record);
+            if (records.size() < limit) {
+                records.emplace_back(sequence, record);
+            } else {
+                more = true;
+            }
         },
         m_nLastShown);
-    if (records.empty()) return;
+    if (records.empty()) return true;
     QListWidgetItem* last = nullptr;
     for (const auto& [sequence, record] : records) {
         m_app.m_lstFindings.push_back(record.fileName);
@@ -343,6 +355,7 @@ void ScanDlg::RefreshResults(bool reset) {
     }
     // Once per batch: moving the current line lays the list out again.
     m_pList->setCurrentItem(last);
+    return !more;
 }
 
 void ScanDlg::DeleteSelected() {

@@ -9,9 +9,7 @@
 
 #include <QString>
 #include <cstdint>
-#include <functional>
 #include <memory>
-
 #include <vector>
 
 #include "scan/scan_engine.h"
@@ -82,7 +80,8 @@ private:
     void OnStop();
     void OnScanProgress();
     void OnScanDone();
-    void RefreshResults(bool reset);
+    // Adds lines for the findings not yet shown, at most `limit`; true when none is left.
+    bool RefreshResults(bool reset, size_t limit = SIZE_MAX);
     void DeleteSelected();
     void ShowProgressSummary();
     // The final summary; it also writes the scan log and asks for the notice of findings.

@@ -22,6 +22,7 @@
 #include "protect/process_watch.h"
 #include "scan/file_fingerprint.h"
 #include "scan/process_table.h"
+#include "scan/scan_session.h"
 #include "store/core_state.h"
 #include "store/database.h"
 #include "tests/support/temp_dir.h"
@@ -231,6 +232,40 @@ TEST(RealProcesses, ChainsFilesAndTheWatch) {
     watch.RunProtectionPass();
     EXPECT_TRUE(history.m_vecLines.empty());
     EXPECT_EQ(control.cache().filesRead(), read);
+
+    // A hard link under another name runs the same file: its identity decides, not its name. And
+    // a PID whose start time is not the snapshot's (reused since) is never signalled.
+    ASSERT_EQ(link((d + "/child").c_str(), (d + "/alias").c_str()), 0);
+    const pid_t alias = Start({d + "/alias", d + "/idle.sh"});
+    t = WaitForTable(4, {u"alias", u"sleep", u"sleep", u"sleep"});
+    ProcessTable reused = t;
+    reused[launcherSleep].startTime += 1;
+    EXPECT_EQ(EndProcesses(reused, {launcherSleep}), 0);
+    EXPECT_TRUE(IsAlive(launcherSleep));
+    TerminateProcessesOfFile(t, shell, Utf8ToUtf16(d + "/child"), u"child");
+    EXPECT_TRUE(WaitGone(static_cast<uint32_t>(alias)));
+    EXPECT_TRUE(IsAlive(launcherSleep));
+
+    // "删除所选" of a session on the system's own ender: what runs the found file now (started
+    // after the scan) ends, and the file goes into quarantine.
+    ASSERT_EQ(mkdir((d + "/scanned").c_str(), 0755), 0);
+    MakeExecutable(d + "/scanned/found", "found");
+    BlacklistMap names;
+    names[u"by-name"].name = u"found";
+    auto list = std::make_shared<ScanList>();
+    list->Assign(names);
+    ScanSessionSetup setup;
+    setup.roots = {Utf8ToUtf16(d + "/scanned/")};
+    setup.list = list;
+    ScanSession session(std::move(setup), nullptr);
+    session.Join();
+    ASSERT_EQ(session.Findings().Size(), 1u);
+    const pid_t found = Start({d + "/scanned/found", d + "/idle.sh"});
+    WaitForTable(4, {u"found", u"sleep", u"sleep", u"sleep"});
+    session.DeleteFindings({1});
+    EXPECT_TRUE(WaitGone(static_cast<uint32_t>(found)));
+    EXPECT_FALSE(test::FileExists(d + "/scanned/found"));
+    EXPECT_EQ(session.Findings().Size(), 0u);
     testEnv.codePage = 0;
 }
 

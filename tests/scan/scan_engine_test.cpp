@@ -17,6 +17,9 @@
 #include <functional>
 #include <set>
 
+#include <chrono>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "platform/code_page.h"
@@ -654,6 +657,30 @@ TEST(ScanEngine, SubtreesTooDeepToWalkAreSkippedAndCounted) {
     EXPECT_TRUE(scan.outcome.refusedRoots.empty());
 }
 
+// A tree of directories only has no file at which to check for a pause or a stop: the walk
+// checks between entries, so a paused scan never gets to its subtree too deep to enter.
+TEST(ScanEngine, PauseAndStopHoldInATreeOfDirectoriesOnly) {
+    TempDir dir;
+    std::string deep = dir.File("dirs");
+    MakeDirs(deep);
+    for (int level = 0; level < 1030; ++level) {
+        deep += "/d";
+        ASSERT_EQ(mkdir(deep.c_str(), 0755), 0);
+    }
+    for (bool pause : {false, true}) {
+        SCOPED_TRACE(pause);
+        ScanControl control;
+        Scan scan;
+        scan.options.pControl = &control;
+        if (pause) control.Pause();
+        std::thread walker([&] { scan.Run({dir.File("dirs/")}); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause ? 300 : 0));
+        if (pause) control.Stop();
+        walker.join();
+        EXPECT_EQ(scan.outcome.tooDeepSubtrees, pause ? 0u : 1u);
+    }
+}
+
 std::string DevText(const std::string& path) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return "?";
@@ -697,6 +724,14 @@ TEST(ScanEngine, BelowARootOnlyFixedFileSystemsAreEnteredAndEveryRootIsWalked) {
             scan.Run({dir.File("root/")});
             out += std::string("[") + type + "]" + Names(scan);
         }
+        // An automount point, then the fixed file system mounted over it: the later line wins.
+        Scan mounted;
+        mounted.options.isRemovable = [](uint32_t, uint32_t) { return false; };
+        mounted.options.mountInfo = "40 1 0:99 / " + dir.File("root/mnt") +
+                                    " rw - autofs systemd-1 rw\n" + "41 40 " + mntDev + " / " +
+                                    dir.File("root/mnt") + " rw - ext4 src rw\n";
+        mounted.Run({dir.File("root/")});
+        out += "[autofs+ext4]" + Names(mounted);
         // Roots named by the user are walked whatever they are, even when two file systems'
         // roots carry the same inode number.
         Scan roots;
@@ -708,7 +743,7 @@ TEST(ScanEngine, BelowARootOnlyFixedFileSystemsAreEnteredAndEveryRootIsWalked) {
     const std::string walked = "inner.bin top.bin ", kept = "top.bin ";
     const std::string expected = "[]" + kept + "[ext4]" + walked + "[xfs]" + walked + "[proc]" +
                                  kept + "[nfs]" + kept + "[fuse.sshfs]" + kept + "[tmpfs]" + kept +
-                                 "[roots]inner.bin second.bin ";
+                                 "[autofs+ext4]" + walked + "[roots]inner.bin second.bin ";
     EXPECT_EQ(result.substr(result.find(' ') + 1), expected);
     // The roots case is only sharp where the two roots share an inode number, as tmpfs's do.
     EXPECT_EQ(result.substr(0, result.find(' ')), "same-inode");

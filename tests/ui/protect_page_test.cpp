@@ -188,6 +188,13 @@ TEST_F(ProtectPageTest, StopAndStartActOnlyOnAChangeAndUnusedIndicesDoNothing) {
     RunPass(page);
     EXPECT_EQ(control.snapshots, 1);
     EXPECT_FALSE(page.watchTimer().isActive());
+
+    // Once the program has decided to end, a tick already due runs no pass.
+    page.OnUiClick(0);
+    env.app.m_bExiting = 1;
+    page.OnTimer(0);
+    EXPECT_EQ(control.snapshots, 1);
+    env.app.m_bExiting = 0;
 }
 
 TEST_F(ProtectPageTest, FirstPassAfterThreeSecondsAndThePeriodCountsFromThePassEnd) {
