@@ -94,10 +94,6 @@ bool IsDesktopLauncherName(std::u16string_view exeName) {
     return IsDesktopShellName(exeName);
 }
 
-std::u16string GetProcessImagePath(uint32_t processId) {
-    return PathToUtf16(ReadExeLink(processId));
-}
-
 int SnapshotProcesses(ProcessTable& table, uint32_t& shellProcessId) {
     std::vector<uint32_t> pids;
     if (!ListProcessIds(pids)) {
@@ -235,10 +231,6 @@ int EndProcesses(const ProcessTable& table, const std::vector<uint32_t>& process
         if (fd.Kill()) ++signalled;
     }
     return signalled;
-}
-
-void TerminateProcessChain(const ProcessTable& table, uint32_t targetId, uint32_t shellProcessId) {
-    EndProcesses(table, ChainProcessIds(table, targetId, shellProcessId, NeverEndedProcessIds()));
 }
 
 void TerminateProcessesOfFile(const ProcessTable& table, uint32_t shellProcessId,

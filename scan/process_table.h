@@ -38,9 +38,6 @@ using ProcessTable = std::map<uint32_t, ProcessEntry>;
 // then empty, `shellProcessId` is left as it was and a message goes to the standard output.
 int SnapshotProcesses(ProcessTable& table, uint32_t& shellProcessId);
 
-// Full path of the executable of `processId`, or empty text (gone, another user's, ...).
-std::u16string GetProcessImagePath(uint32_t processId);
-
 // The desktop shells whose lowest PID is the shell process ID (lower-case executable names).
 bool IsDesktopShellName(std::u16string_view exeName);
 
@@ -78,9 +75,6 @@ std::vector<uint32_t> ProcessIdsOfFile(const ProcessTable& table, std::u16string
 // start time no longer matches the table's entry, or that is not in the table, is skipped), then
 // signalled in order, then closed. Failures are silent. Returns how many were signalled.
 int EndProcesses(const ProcessTable& table, const std::vector<uint32_t>& processIds);
-
-// Ends `targetId` with its launch chain (ChainProcessIds with NeverEndedProcessIds()).
-void TerminateProcessChain(const ProcessTable& table, uint32_t targetId, uint32_t shellProcessId);
 
 // Ends, with its chain, every process running the file (see ProcessIdsOfFile), in ascending PID
 // on the same table; protected processes are never targets. The file's identity is taken from

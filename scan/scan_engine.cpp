@@ -255,7 +255,6 @@ public:
     ScanPipeline& operator=(const ScanPipeline&) = delete;
 
     void ScanRoot(const std::string& root);
-    void CheckOne(const std::string& directory, const std::string& name);
 
 private:
     bool Stopped() const { return m_pControl && m_pControl->IsStopped(); }
@@ -864,21 +863,6 @@ void ScanPipeline::ScanRoot(const std::string& root) {
     if (!finished) Discard();
 }
 
-void ScanPipeline::CheckOne(const std::string& directory, const std::string& name) {
-    if (Stopped()) return;
-    auto dir = std::make_shared<DirRef>();
-    dir->path = directory;
-    dir->widePath = ToWide(directory);
-    PendingFile f;
-    f.dir = dir;
-    f.name = name;
-    struct stat st;
-    if (stat(directory.c_str(), &st) == 0) dir->dev = st.st_dev;
-    f.mayOpen = stat((directory + name).c_str(), &st) == 0 && S_ISREG(st.st_mode);
-    Fingerprint(f);
-    Judge(f);
-}
-
 // ---- ScanJob ----
 
 ScanJob::ScanJob(ScanRecordStore& scannedFiles, ScanRecordStore& findings, const ScanList& list,
@@ -908,10 +892,6 @@ void ScanJob::IndexesBuilt() {
 
 void ScanDirectory(ScanJob& job, const std::string& directory) {
     job.m_pPipeline->ScanRoot(directory);
-}
-
-void CheckFile(ScanJob& job, const std::string& directory, const std::string& name) {
-    job.m_pPipeline->CheckOne(directory, name);
 }
 
 }  // namespace tovarek

@@ -171,7 +171,6 @@ public:
 private:
     friend class ScanPipeline;
     friend void ScanDirectory(ScanJob&, const std::string&);
-    friend void CheckFile(ScanJob&, const std::string&, const std::string&);
     std::thread m_indexBuilder;
     std::thread m_fingerprintIndexBuilder;
     std::unique_ptr<ScanPipeline> m_pPipeline;
@@ -182,8 +181,5 @@ private:
 // be listed is skipped silently; a root that can't be walked, and subtrees too deep to enter, are
 // counted in the job's outcome.
 void ScanDirectory(ScanJob& job, const std::string& directory);
-
-// Judges one file `directory` + `name` at once (directory ends in '/').
-void CheckFile(ScanJob& job, const std::string& directory, const std::string& name);
 
 }  // namespace tovarek
