@@ -65,6 +65,17 @@ uint64_t HexValue(std::string_view digits) {
     return value;
 }
 
+// A stored digest in normal form, in `scratch` when it had to change (nearly every stored one is
+// already); false when it is then no digest at all.
+bool StoredDigest(const char* cell, std::string& scratch, std::string_view& md5) {
+    md5 = cell;
+    if (IsNormalDigest(md5)) return true;
+    scratch = md5;
+    if (!NormalizeListDigest(scratch)) return false;
+    md5 = scratch;
+    return true;
+}
+
 std::string_view Trimmed(std::string_view value) {
     while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
     while (!value.empty() && IsBlank(value.back())) value.remove_suffix(1);
@@ -75,14 +86,9 @@ void ReadRows(Database& db, const std::string& where, DecodedRows& out) {
     out.rc = QueryRows(db, "select * from blackmap" + where + " order by rowid",
                        [&out](int columns, const char* const* cells) {
                            if (columns <= 3) return;
-                           // Nearly every stored fingerprint is already in normal form.
-                           std::string_view md5 = cells[0];
                            std::string normalized;
-                           if (!IsNormalDigest(md5)) {
-                               normalized = md5;
-                               if (!NormalizeListDigest(normalized)) return;
-                               md5 = normalized;
-                           }
+                           std::string_view md5;
+                           if (!StoredDigest(cells[0], normalized, md5)) return;
                            // Hex digits are ASCII: each byte is its own UTF-16 unit.
                            out.md5s.emplace_back(md5.begin(), md5.end());
                            std::u16string& name =
@@ -199,13 +205,9 @@ int LoadScanListReadOnly(ScanList& out) {
         rc = QueryRows(db, "select md5,name from blackmap order by rowid",
                        [&](int columns, const char* const* cells) {
                            if (columns < 2) return;
-                           std::string_view md5 = cells[0];
                            std::string normalized;
-                           if (!IsNormalDigest(md5)) {
-                               normalized = md5;
-                               if (!NormalizeListDigest(normalized)) return;
-                               md5 = normalized;
-                           }
+                           std::string_view md5;
+                           if (!StoredDigest(cells[0], normalized, md5)) return;
                            Row row;
                            row.high = HexValue(md5.substr(0, 16));
                            row.low = HexValue(md5.substr(16));
