@@ -324,17 +324,9 @@ TEST(CliScanWatch, AListThatCannotBeReadIsRefusedAtOnce) {
     test::TempDir dir(true);
     const std::string kCli = test::CopyProgramInto(RAVLIN_CLI, dir.path());
     ASSERT_EQ(mkdir(dir.File("tree").c_str(), 0755), 0);
-    for (const char* kind : {"fifo", "folder", "damaged"}) {
+    for (const char* kind : test::kUnreadableDatabaseKinds) {
         SCOPED_TRACE(kind);
-        unlink(kDatabaseFileName);
-        rmdir(kDatabaseFileName);
-        if (std::string(kind) == "fifo") {
-            ASSERT_EQ(mkfifo(kDatabaseFileName, 0600), 0);
-        } else if (std::string(kind) == "folder") {
-            ASSERT_EQ(mkdir(kDatabaseFileName, 0700), 0);
-        } else {
-            test::WriteFile(kDatabaseFileName, std::string(4096, 'x'));
-        }
+        ASSERT_TRUE(test::MakeUnreadableDatabase(kDatabaseFileName, kind));
         // Nothing is listed, so nothing can be ended: no namespace needed.
         auto scan = RunCommand("timeout 20 " + kCli + " scan " + dir.File("tree") + " 2>&1");
         EXPECT_EQ(scan.exitCode, 2) << scan.out;

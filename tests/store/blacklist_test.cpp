@@ -62,19 +62,11 @@ TEST_F(BlacklistTest, ReloadsOnlyWhenStaleAndTakesRowsByTheImportsRule) {
 // so the next user tries again; a file that is no database file at all (a FIFO would block an
 // open for ever, a folder or a damaged file) fails at once and is never replaced.
 TEST_F(BlacklistTest, AListThatCannotBeReadIsNeverTakenForAnEmptyOne) {
-    for (const char* kind : {"fifo", "folder", "damaged"}) {
+    for (const char* kind : test::kUnreadableDatabaseKinds) {
         SCOPED_TRACE(kind);
-        unlink(kDatabaseFileName);
-        rmdir(kDatabaseFileName);
         CoreState app;
         app.m_bBlacklistStale = 1;
-        if (std::string(kind) == "fifo") {
-            ASSERT_EQ(mkfifo(kDatabaseFileName, 0600), 0);
-        } else if (std::string(kind) == "folder") {
-            ASSERT_EQ(mkdir(kDatabaseFileName, 0700), 0);
-        } else {
-            test::WriteFile(kDatabaseFileName, std::string(4096, 'x'));
-        }
+        ASSERT_TRUE(test::MakeUnreadableDatabase(kDatabaseFileName, kind));
         BlacklistMap copy;
         copy[u"old"] = BlacklistEntry{};
         BlacklistView view;

@@ -72,6 +72,15 @@ std::string TempDir::File(const std::string& name) const {
     return m_strPath + "/" + name;
 }
 
+bool MakeUnreadableDatabase(const std::string& path, const std::string& kind) {
+    unlink(path.c_str());
+    rmdir(path.c_str());
+    if (kind == "fifo") return mkfifo(path.c_str(), 0600) == 0;
+    if (kind == "folder") return mkdir(path.c_str(), 0700) == 0;
+    WriteFile(path, std::string(4096, 'x'));
+    return FileExists(path);
+}
+
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

@@ -28,4 +28,9 @@ void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
 
+// The kinds of file a database path may turn out to be that no reader can take as a database.
+inline constexpr const char* kUnreadableDatabaseKinds[] = {"fifo", "folder", "damaged"};
+// Replaces whatever is at `path` with one of them; false when it could not be made.
+bool MakeUnreadableDatabase(const std::string& path, const std::string& kind);
+
 }  // namespace tovarek::test
