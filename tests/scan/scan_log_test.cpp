@@ -78,17 +78,20 @@ TEST_F(ScanLogTest, WritesLinesWithCrLfAndRewritesTheSameFile) {
     struct stat st;
     EXPECT_NE(stat(m_dir.File("log").c_str(), &st), 0);
 
-    ASSERT_EQ(WriteScanLog(ModuleDir(), start, {{u"/d/evil.exe"}, {u"/d/病毒.exe", false, true}}),
-              0);
+    ASSERT_EQ(
+        WriteScanLog(ModuleDir(), start,
+                     {{u"/d/evil.exe", false, false, u""}, {u"/d/病毒.exe", false, true, u""}}),
+        0);
     EXPECT_EQ(ReadFile(path), "/d/evil.exe\r\n/d/病毒.exe(已删除)\r\n");
 
     // A later deletion rewrites the whole file with what is left.
-    ASSERT_EQ(WriteScanLog(ModuleDir(), start, {{u"/d/病毒.exe", false, true}}), 0);
+    ASSERT_EQ(WriteScanLog(ModuleDir(), start, {{u"/d/病毒.exe", false, true, u""}}), 0);
     EXPECT_EQ(ReadFile(path), "/d/病毒.exe(已删除)\r\n");
 
     // A name can't forge a line of its own, nor pass for another.
-    ASSERT_EQ(WriteScanLog(ModuleDir(), start,
-                           {{u"/d/a\r\nfake"}, {u"/d/c\u202egpj.exe", false, true, u""}}),
+    ASSERT_EQ(WriteScanLog(
+                  ModuleDir(), start,
+                  {{u"/d/a\r\nfake", false, false, u""}, {u"/d/c\u202egpj.exe", false, true, u""}}),
               0);
     EXPECT_EQ(ReadFile(path), "/d/a\\r\\nfake\r\n/d/c\\u202egpj.exe(已删除)\r\n");
 
@@ -99,7 +102,8 @@ TEST_F(ScanLogTest, WritesLinesWithCrLfAndRewritesTheSameFile) {
     // A log that can't be written is reported, not fatal.
     TempDir blocked;
     WriteFile(blocked.File("log"), "x");  // a file where the folder should be
-    EXPECT_EQ(WriteScanLog(Utf8ToUtf16(blocked.path() + "/"), start, {{u"/d/x"}}), -1);
+    EXPECT_EQ(
+        WriteScanLog(Utf8ToUtf16(blocked.path() + "/"), start, {{u"/d/x", false, false, u""}}), -1);
 }
 
 // The page's own mark goes out in the ANSI code page; the name as the bytes it has on disk.
@@ -108,7 +112,8 @@ TEST_F(ScanLogTest, TextGoesOutInTheAnsiCodePage) {
     const int64_t start = 1796000001;
     // GBK: 病 B2A1, 毒 B6BE, 已 D2D1, 删 C9BE, 除 B3FD.
     ASSERT_EQ(WriteScanLog(ModuleDir(), start,
-                           {{PathToUtf16("/d/\xB2\xA1\xB6\xBE"), false, true}, {u"/d/病毒"}}),
+                           {{PathToUtf16("/d/\xB2\xA1\xB6\xBE"), false, true, u""},
+                            {u"/d/病毒", false, false, u""}}),
               0);
     EXPECT_EQ(ReadFile(ScanLogPath(ModuleDir(), start)),
               "/d/\xB2\xA1\xB6\xBE(\xD2\xD1\xC9\xBE\xB3\xFD)\r\n"
