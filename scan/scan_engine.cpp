@@ -160,7 +160,8 @@ struct PendingFile {
     bool mayOpen = false;  // a regular file, or a link to one: never a device, FIFO or socket
     FileState state = kPending;
     bool hashed = false;
-    bool abandoned = false;  // dropped unread on a stop: not judged at all
+    bool abandoned = false;   // dropped unread on a stop: not judged at all
+    bool cacheTried = false;  // looked up in the cache already
     char digest[33] = {};
     FileId id;  // which file the name led to, as seen when it was fingerprinted
     // Set when the fingerprint read may be kept in the cache: the file's identity before the
@@ -254,6 +255,9 @@ private:
         bool keepsChangeTime;  // a file's fingerprint may be kept while its identity holds
     };
     DeviceKind KindOf(int fd, dev_t dev);
+    // The kind of a device the scan has judged already; false when it has not.
+    bool KnownKindOf(dev_t dev, DeviceKind& kind);
+    bool SettleFromCache(PendingFile& f, int at, const std::string& located);
     bool IsPseudoDevice(int fd, dev_t dev) { return KindOf(fd, dev).pseudo; }
     bool MayRead(dev_t dirDev, dev_t fileDev, int fd);
     void HashStream(PendingFile& f, int fd);
@@ -262,6 +266,8 @@ private:
     // thread has taken (under `lock`, which it releases), open it (a file settled without a read
     // is marked done at once), and once read, keep its fingerprint and mark it done.
     std::shared_ptr<PendingFile> TakeNext(std::unique_lock<std::mutex>& lock);
+    // Moves the free index past files settled as they were walked; under m_mutex.
+    size_t SkipSettled();
     int OpenTaken(PendingFile& f, uint64_t& sizeBytes);
     void Finish(PendingFile& f, bool ok, const char digestText[33]);
     void Remember(const PendingFile& f);
@@ -292,6 +298,7 @@ private:
     std::function<void(const std::u16string&)> m_onReading;
     Md5LanePath m_md5Path;
     FingerprintCache* m_pCache;
+    bool m_bCacheMayHit = false;  // the cache held fingerprints when the scan began
     size_t m_nWindowFiles = kWindowFiles;
     size_t m_nWindowDirectories = 0;  // directories the window's files are in; walking thread
     std::unique_ptr<Quarantine> m_pOwnQuarantine;
@@ -313,7 +320,8 @@ private:
     int m_procFdDir = -1;
 
     // The window of walked files not yet judged, oldest first. [0, m_nextFree) are taken or
-    // done, the rest wait for a fingerprint. Only the walking thread adds or removes entries.
+    // done, the rest wait for a fingerprint or were settled from the cache as they were walked.
+    // Only the walking thread adds or removes entries.
     std::mutex m_mutex;
     std::condition_variable m_cvWork;
     std::condition_variable m_cvDone;
@@ -344,6 +352,7 @@ ScanPipeline::ScanPipeline(ScanJob& job, const ScanOptions& options)
     m_onReading = options.onReading;
     m_md5Path = options.md5Path;
     m_pCache = options.pFingerprintCache;
+    m_bCacheMayHit = m_pCache && m_pCache->Size() > 0;
     m_procFdDir = open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
     std::string mountInfo = options.mountInfo.empty() ? ReadMountInfo() : options.mountInfo;
     for (const MountInfoEntry& e : ParseMountInfo(mountInfo)) {
@@ -410,7 +419,7 @@ bool ScanPipeline::NextFile(LaneFile& file, bool wait) {
         std::shared_ptr<PendingFile> f;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            auto ready = [this] { return m_bShutdown || m_nextFree < m_window.size(); };
+            auto ready = [this] { return m_bShutdown || SkipSettled() < m_window.size(); };
             if (!ready()) {
                 if (!wait) return false;
                 m_cvWork.wait(lock, ready);
@@ -444,8 +453,14 @@ bool ScanPipeline::NextFile(LaneFile& file, bool wait) {
     }
 }
 
+size_t ScanPipeline::SkipSettled() {
+    while (m_nextFree < m_window.size() && m_window[m_nextFree]->state == kDone) ++m_nextFree;
+    return m_nextFree;
+}
+
 std::shared_ptr<PendingFile> ScanPipeline::TakeNext(std::unique_lock<std::mutex>& lock) {
-    std::shared_ptr<PendingFile> f = m_window[m_nextFree++];
+    std::shared_ptr<PendingFile> f = m_window[SkipSettled()];
+    ++m_nextFree;
     f->state = kTaken;
     lock.unlock();
     return f;
@@ -495,7 +510,8 @@ void ScanPipeline::AdvanceOne() {
         if (front->state == kDone) {
             m_window.pop_front();
             if (--front->dir->filesInWindow == 0) --m_nWindowDirectories;
-            --m_nextFree;
+            // A file settled on the way in may lie past the free index.
+            if (m_nextFree > 0) --m_nextFree;
             lock.unlock();
             Judge(*front);
             return;
@@ -524,12 +540,21 @@ void ScanPipeline::AdvanceOne() {
 }
 
 bool ScanPipeline::Push(std::shared_ptr<PendingFile> file) {
+    // Settled here when the cache knows it: handing a file to a helper and waiting for it back
+    // costs more than the one stat that settles it.
+    bool settled = false;
+    if (m_bCacheMayHit && file->mayOpen && !m_beforeRead) {
+        std::string located;
+        const int at = Locate(*file->dir, file->name, located);
+        settled = SettleFromCache(*file, at, located);
+        if (settled) file->state = kDone;
+    }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (file->dir->filesInWindow++ == 0) ++m_nWindowDirectories;
         m_window.push_back(std::move(file));
     }
-    if (!m_helpers.empty()) m_cvWork.notify_one();
+    if (!m_helpers.empty() && !settled) m_cvWork.notify_one();
     while (m_window.size() >= m_nWindowFiles || m_nWindowDirectories > kWindowDirectories) {
         if (!Checkpoint()) return false;
         AdvanceOne();
@@ -596,6 +621,14 @@ void ScanPipeline::Judge(PendingFile& f) {
     }
 }
 
+bool ScanPipeline::KnownKindOf(dev_t dev, DeviceKind& kind) {
+    std::lock_guard<std::mutex> lock(m_deviceMutex);
+    auto cached = m_mapDeviceKind.find(dev);
+    if (cached == m_mapDeviceKind.end()) return false;
+    kind = cached->second;
+    return true;
+}
+
 ScanPipeline::DeviceKind ScanPipeline::KindOf(int fd, dev_t dev) {
     std::lock_guard<std::mutex> lock(m_deviceMutex);
     auto cached = m_mapDeviceKind.find(dev);
@@ -647,6 +680,24 @@ bool ScanPipeline::MayRead(dev_t dirDev, dev_t fileDev, int fd) {
     return !kind.pseudo && kind.fixed;
 }
 
+// A file the cache knows is settled by one stat, where a read needs three calls more (open,
+// stat, close): most of a repeated scan's time. True when `f` has its fingerprint.
+bool ScanPipeline::SettleFromCache(PendingFile& f, int at, const std::string& located) {
+    f.cacheTried = true;
+    struct stat st;
+    if (!m_bCacheMayHit || fstatat(at, located.c_str(), &st, 0) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    DeviceKind kind;
+    if (!KnownKindOf(st.st_dev, kind) || (st.st_dev != f.dir->dev && !kind.fixed) || kind.pseudo ||
+        !kind.keepsChangeTime || !m_pCache->Lookup(IdentityOfStat(st), f.digest)) {
+        return false;
+    }
+    f.id = FileIdOfStat(st);
+    f.hashed = true;
+    return true;
+}
+
 // Looks at what the name leads to now, whatever it was when listed, and opens it for reading
 // when its fingerprint must be read: only a regular file on a file system the walk may read. -1
 // when the file is settled without a read (its fingerprint then comes from the cache, or there
@@ -664,6 +715,7 @@ int ScanPipeline::OpenForFingerprint(PendingFile& f, uint64_t& sizeBytes) {
         if (fstatat(at, located.c_str(), &st, 0) == 0) f.id = FileIdOfStat(st);
         return -1;
     }
+    if (!f.cacheTried && SettleFromCache(f, at, located)) return -1;
     // Taken before the identity: a change after this moment moves the change time past it.
     const int64_t takenNs = m_pCache ? RealTimeNs() : 0;
     int pathFd = OpenPathAt(at, located.c_str(), st);

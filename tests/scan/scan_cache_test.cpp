@@ -77,43 +77,50 @@ TEST(ScanCache, EveryPathFindsEveryFileAroundBlockAndChunkBorders) {
 }
 
 // Files an earlier scan read come from the cache: a new list judges them at once, and a file
-// changed in any way (even with its size and modification time put back) is read again.
+// changed in any way (even with its size and modification time put back) is read again. Cached
+// files are settled as they are walked, between files that still wait for a read: with no
+// fingerprinting thread and with two.
 TEST(ScanCache, UnchangedFilesAreNotReadAgainAndANewListJudgesThemAtOnce) {
-    TempDir dir;
-    WriteFile(dir.File("a.bin"), "alpha");
-    WriteFile(dir.File("b.bin"), "bravo");
-    WriteFile(dir.File("big.bin"), std::string(300000, 'g'));
-    const std::string root = dir.path() + "/";
-    FingerprintCache cache(100, 0);
-    ScanOptions options;
-    options.pFingerprintCache = &cache;
-    options.mountInfo = MountInfoCalling(dir.path(), "ext4");
+    for (int threads : {0, 2}) {
+        SCOPED_TRACE(threads);
+        TempDir dir;
+        WriteFile(dir.File("a.bin"), "alpha");
+        WriteFile(dir.File("b.bin"), "bravo");
+        WriteFile(dir.File("big.bin"), std::string(300000, 'g'));
+        const std::string root = dir.path() + "/";
+        FingerprintCache cache(100, 0);
+        ScanOptions options;
+        options.pFingerprintCache = &cache;
+        options.mountInfo = MountInfoCalling(dir.path(), "ext4");
+        options.hashThreads = threads;
 
-    BlacklistMap first;
-    ListByContent(first, dir.File("a.bin"));
-    EXPECT_EQ(Found(root, first, options), std::vector<std::string>{dir.File("a.bin")});
-    EXPECT_EQ(cache.Inserts(), 3u);
-    EXPECT_EQ(cache.Hits(), 0u);
+        BlacklistMap first;
+        ListByContent(first, dir.File("a.bin"));
+        EXPECT_EQ(Found(root, first, options), std::vector<std::string>{dir.File("a.bin")});
+        EXPECT_EQ(cache.Inserts(), 3u);
+        EXPECT_EQ(cache.Hits(), 0u);
 
-    BlacklistMap second;
-    ListByContent(second, dir.File("b.bin"));
-    EXPECT_EQ(Found(root, second, options), std::vector<std::string>{dir.File("b.bin")});
-    EXPECT_EQ(cache.Hits(), 3u);
-    EXPECT_EQ(cache.Inserts(), 3u) << "nothing was read";
+        BlacklistMap second;
+        ListByContent(second, dir.File("b.bin"));
+        EXPECT_EQ(Found(root, second, options), std::vector<std::string>{dir.File("b.bin")});
+        EXPECT_EQ(cache.Hits(), 3u);
+        EXPECT_EQ(cache.Inserts(), 3u) << "nothing was read";
 
-    // Same size, modification time put back: only the change time tells.
-    struct stat before;
-    ASSERT_EQ(stat(dir.File("b.bin").c_str(), &before), 0);
-    WriteFile(dir.File("b.bin"), "BRAVO");
-    const timespec times[2] = {before.st_atim, before.st_mtim};
-    ASSERT_EQ(utimensat(AT_FDCWD, dir.File("b.bin").c_str(), times, 0), 0);
-    WriteFile(dir.File("a.bin"), "alpha, longer");
-    BlacklistMap third;
-    ListByContent(third, dir.File("a.bin"));
-    ListByContent(third, dir.File("b.bin"));
-    EXPECT_EQ(Found(root, third, options),
-              (std::vector<std::string>{dir.File("a.bin"), dir.File("b.bin")}));
-    EXPECT_EQ(cache.Inserts(), 5u);
+        // Same size, modification time put back: only the change time tells.
+        struct stat before;
+        ASSERT_EQ(stat(dir.File("b.bin").c_str(), &before), 0);
+        WriteFile(dir.File("b.bin"), "BRAVO");
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(utimensat(AT_FDCWD, dir.File("b.bin").c_str(), times, 0), 0);
+        WriteFile(dir.File("a.bin"), "alpha, longer");
+        BlacklistMap third;
+        ListByContent(third, dir.File("a.bin"));
+        ListByContent(third, dir.File("b.bin"));
+        EXPECT_EQ(Found(root, third, options),
+                  (std::vector<std::string>{dir.File("a.bin"), dir.File("b.bin")}));
+        EXPECT_EQ(cache.Inserts(), 5u);
+        EXPECT_EQ(cache.Hits(), 4u) << "the unchanged big.bin";
+    }
 }
 
 // Only where a change time proves the content unchanged, and only once it has settled.
