@@ -126,7 +126,7 @@ private:
     std::unique_ptr<LinuxProcessControl> m_pOwnControl;
     ProcessControl* m_pControl;
     Clock m_clock;
-    std::shared_ptr<const SharedBlacklist> m_pBlacklist;
+    BlacklistView m_pBlacklist;
     std::list<std::u16string>* m_pNotices;
     mutable std::mutex m_historyMutex;  // guards m_mapHistory
     HistoryIndex m_mapHistory;
