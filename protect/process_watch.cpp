@@ -13,6 +13,7 @@
 #include "platform/proc_reader.h"
 #include "protect/intercept_log.h"
 #include "store/core_state.h"
+#include "store/scan_list.h"
 
 namespace tovarek {
 namespace {
@@ -48,7 +49,7 @@ bool ProcessWatch::RunProtectionPass() {
         m_bListFailureShown = true;
         return false;
     }
-    const SharedBlacklist& list = *m_pBlacklist;
+    const ScanList& list = *m_pBlacklist;
 
     ProcessTable table;
     uint32_t shellProcessId = 0;
@@ -74,11 +75,11 @@ bool ProcessWatch::RunProtectionPass() {
                                 : m_cache.Fingerprint(ProcExePath(entry.processId), digest);
         if (hashed) {
             listed = WidenAscii(digest, 32);
-            matches = list.byMd5.count(listed) != 0;
+            matches = list.ContainsFingerprint(listed);
         }
         if (!matches) {
             listed = LowerCase(entry.exeName);
-            matches = list.names.count(listed) != 0;
+            matches = list.ContainsName(listed);
         }
         if (!matches) continue;
         // Never end ourselves, whatever the list says.

@@ -101,7 +101,7 @@ private:
     FileId m_ownExecutable;
     Clock m_clock;
     ExeFingerprintCache m_cache;
-    std::shared_ptr<const SharedBlacklist> m_pBlacklist;
+    BlacklistView m_pBlacklist;
     std::list<std::u16string>* m_pNotices;
     mutable std::mutex m_historyMutex;  // guards m_mapHistory
     HistoryIndex m_mapHistory;

@@ -30,20 +30,6 @@
 
 namespace tovarek {
 
-void BuildNameIndex(const ScanList& list, NameIndex& index) {
-    std::vector<std::u16string_view> names;
-    names.reserve(list.size());
-    index.lowered.clear();
-    for (std::u16string_view name : list.Names()) {
-        // The list's names are kept lower-cased already; a copy only where one is not.
-        bool lower = true;
-        for (char16_t c : name) lower = lower && LowerCaseChar(c) == c;
-        names.push_back(lower ? name
-                              : std::u16string_view(index.lowered.emplace_back(LowerCase(name))));
-    }
-    index.names.Build(names);
-}
-
 void AddQuickScanRoots(ScanRoots& roots) {
     roots.push_back(PathToUtf16(SystemProgramsDir()));
 }
@@ -573,7 +559,6 @@ void ScanPipeline::Post(unsigned message, uintptr_t wParam) {
 
 void ScanPipeline::Judge(PendingFile& f) {
     if (f.abandoned) return;
-    m_job.IndexesBuilt();
     std::u16string wideName = ToWide(f.name);
     std::u16string widePath = f.dir->widePath + wideName;
     if (m_onReading) m_onReading(widePath);
@@ -584,14 +569,14 @@ void ScanPipeline::Judge(PendingFile& f) {
     std::u16string entry;
     if (f.hashed) {
         std::u16string digest(f.digest, f.digest + 32);
-        if (m_job.m_setFingerprints.Contains(digest)) {
+        if (m_job.m_list.ContainsFingerprint(digest)) {
             match = true;
             entry = std::move(digest);
         }
     }
-    if (!match && !m_job.m_nameIndex.names.empty()) {
+    if (!match && !m_job.m_list.empty()) {
         entry = LowerCase(wideName);
-        match = m_job.m_nameIndex.names.Contains(entry);
+        match = m_job.m_list.ContainsName(entry);
     }
     // The program itself, by its path in any letter case or as the same file by any other path.
     if (match && ((!m_strOwnPathLower.empty() && LowerCase(widePath) == m_strOwnPathLower) ||
@@ -898,22 +883,11 @@ ScanJob::ScanJob(ScanRecordStore& scannedFiles, ScanRecordStore& findings, const
       m_list(list),
       m_pNotifyWnd(notifyWnd),
       m_bDeleteOnFind(deleteOnFind) {
-    // A large list takes a while to index; the walk and the reads need no index, only the
-    // judgement does.
-    m_indexBuilder = std::thread([this] { BuildNameIndex(m_list, m_nameIndex); });
-    m_fingerprintIndexBuilder =
-        std::thread([this] { m_setFingerprints.Build(m_list.Fingerprints()); });
     m_pPipeline = std::make_unique<ScanPipeline>(*this, options);
 }
 
 ScanJob::~ScanJob() {
     m_pPipeline.reset();
-    IndexesBuilt();
-}
-
-void ScanJob::IndexesBuilt() {
-    if (m_indexBuilder.joinable()) m_indexBuilder.join();
-    if (m_fingerprintIndexBuilder.joinable()) m_fingerprintIndexBuilder.join();
 }
 
 void ScanDirectory(ScanJob& job, const std::string& directory) {

@@ -25,19 +25,10 @@
 #include "scan/md5_lanes.h"
 #include "scan/quarantine.h"
 #include "scan/scan_stores.h"
-#include "scan/view_set.h"
 #include "store/blacklist.h"
 #include "store/scan_list.h"
 
 namespace tovarek {
-
-// Lower-cased listed file name -> the entry (the last one in fingerprint order wins). Hashed:
-// every file a scan meets is looked up in it, so a lookup must not walk a 100,000-node tree.
-struct NameIndex {
-    ViewSet names;
-    std::deque<std::u16string> lowered;  // names the list did not hold lower-cased (stable)
-};
-void BuildNameIndex(const ScanList& list, NameIndex& index);
 
 // Ordered list of root directories, each ending in '/'.
 using ScanRoots = std::list<std::u16string>;
@@ -147,23 +138,14 @@ public:
     ScanRecordStore& m_scannedFiles;
     ScanRecordStore& m_findings;
     const ScanList& m_list;
-    // Built on a thread of its own while the walk begins; read them only after IndexesBuilt().
-    NameIndex m_nameIndex;
-    // The blacklist's fingerprints, hashed for the same reason (views of its keys).
-    ViewSet m_setFingerprints;
     MessageSink* m_pNotifyWnd;
     const int m_bDeleteOnFind;
     // Filled by the walking thread; read it once the walk has returned.
     ScanOutcome m_outcome;
 
-    // Waits until the two indexes are built (at once after the first call).
-    void IndexesBuilt();
-
 private:
     friend class ScanPipeline;
     friend void ScanDirectory(ScanJob&, const std::string&);
-    std::thread m_indexBuilder;
-    std::thread m_fingerprintIndexBuilder;
     std::unique_ptr<ScanPipeline> m_pPipeline;
 };
 

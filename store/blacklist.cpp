@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <thread>
 #include <vector>
 
 #include "platform/code_page.h"
@@ -26,27 +25,9 @@ constexpr const char* kStoredSql = "select 1 from blackmap where md5=?";
 constexpr int kSqliteTooBig = 18;
 constexpr int kSqliteConstraint = 19;
 
-// A table this long is read by two connections at once, each half on a thread of its own.
-constexpr int64_t kRowsWorthASecondReader = 20000;
-
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
-
-// Rows of blackmap with a well-formed fingerprint, decoded (SQLite hands out UTF-8 whatever the
-// locale; fingerprints normalised, names trimmed and lower-cased), and an order of them by
-// fingerprint: by the first four units packed into one number, the whole text only where those
-// agree, equal fingerprints in row order.
-struct DecodedRows {
-    struct Key {
-        uint64_t prefix;
-        uint32_t row;
-    };
-    std::vector<std::u16string> md5s;
-    std::vector<std::u16string> names;
-    std::vector<Key> order;
-    int rc = 0;
-};
 
 // 32 lower-case hex digits and nothing else: what NormalizeListDigest would leave as it is.
 bool IsNormalDigest(std::string_view text) {
@@ -82,75 +63,6 @@ std::string_view Trimmed(std::string_view value) {
     return value;
 }
 
-void ReadRows(Database& db, const std::string& where, DecodedRows& out) {
-    out.rc = QueryRows(db, "select * from blackmap" + where + " order by rowid",
-                       [&out](int columns, const char* const* cells) {
-                           if (columns <= 3) return;
-                           std::string normalized;
-                           std::string_view md5;
-                           if (!StoredDigest(cells[0], normalized, md5)) return;
-                           // Hex digits are ASCII: each byte is its own UTF-16 unit.
-                           out.md5s.emplace_back(md5.begin(), md5.end());
-                           std::u16string& name =
-                               out.names.emplace_back(Utf8ToUtf16(Trimmed(cells[1])));
-                           for (char16_t& c : name) c = LowerCaseChar(c);
-                       });
-    if (out.rc != 0) return;
-    out.order.resize(out.md5s.size());
-    for (uint32_t i = 0; i < out.order.size(); ++i) {
-        const std::u16string& m = out.md5s[i];
-        uint64_t prefix = 0;
-        for (size_t k = 0; k < 4; ++k) prefix = prefix << 16 | (k < m.size() ? m[k] : 0);
-        out.order[i] = {prefix, i};
-    }
-    std::sort(out.order.begin(), out.order.end(),
-              [&out](const DecodedRows::Key& a, const DecodedRows::Key& b) {
-                  if (a.prefix != b.prefix) return a.prefix < b.prefix;
-                  const int c = out.md5s[a.row].compare(out.md5s[b.row]);
-                  return c < 0 || (c == 0 && a.row < b.row);
-              });
-}
-
-// Adds the rows of blackmap to `index`, a later row replacing an earlier one with the same
-// fingerprint; the query's result code (the index is left as it was on a failure). The
-// connection stays open. The rows are sorted here, so the index is built from its end instead of
-// searched for every row, and a long table is read in two halves at once: 100,000 rows load
-// several times faster.
-int ReadBlackmap(Database& db, BlacklistMap& index) {
-    std::string last;
-    int rc = QueryRows(db, "select max(rowid) from blackmap",
-                       [&last](int, const char* const* cells) { last = cells[0]; });
-    DecodedRows low, high;
-    if (rc == 0) {
-        const int64_t split = atoll(last.c_str()) / 2;
-        if (split >= kRowsWorthASecondReader / 2) {
-            std::thread second([&high, split] {
-                Database other;
-                OpenDatabaseReadOnly(other);
-                ReadRows(other, " where rowid > " + std::to_string(split), high);
-            });
-            ReadRows(db, " where rowid <= " + std::to_string(split), low);
-            second.join();
-        } else {
-            ReadRows(db, "", low);
-        }
-        rc = low.rc != 0 ? low.rc : high.rc;
-    }
-    if (rc != 0) return rc;
-    // The halves merged, the lower rows first among equal fingerprints.
-    auto a = low.order.begin(), b = high.order.begin();
-    while (a != low.order.end() || b != high.order.end()) {
-        const bool fromLow = b == high.order.end() ||
-                             (a != low.order.end() && low.md5s[a->row] <= high.md5s[b->row]);
-        DecodedRows& part = fromLow ? low : high;
-        const uint32_t row = (fromLow ? a++ : b++)->row;
-        BlacklistEntry entry;
-        entry.name = std::move(part.names[row]);
-        index.insert_or_assign(index.end(), std::move(part.md5s[row]), std::move(entry));
-    }
-    return rc;
-}
-
 }  // namespace
 
 std::string TrimListValue(std::string_view value) {
@@ -168,38 +80,29 @@ bool NormalizeListDigest(std::string& digest) {
 }
 
 int LoadBlacklistReadOnly(BlacklistMap& out) {
-    out.clear();
-    Database db;
-    OpenDatabaseReadOnly(db);
-    int rc = ReadBlackmap(db, out);
-    if (rc != 0) out.clear();
+    ScanList list;
+    const int rc = LoadScanListReadOnly(list);
+    list.CopyTo(out);
     return rc;
 }
 
-SharedBlacklist::SharedBlacklist(BlacklistMap entries) : byMd5(std::move(entries)) {
-    names.reserve(byMd5.size());
-    for (const auto& [md5, entry] : byMd5) names.insert(entry.name);
-}
-
-int LoadScanListReadOnly(ScanList& out) {
+int ReadScanList(Database& db, ScanList& out) {
+    // One row in table order: its fingerprint's value and where its name lies in `text`.
     struct Row {
-        uint64_t high, low;  // the fingerprint's value, for a cheap order
-        ScanList::Span md5;
-        ScanList::Span name;
+        uint64_t high, low;
+        uint32_t nameStart, nameLength;
     };
     std::vector<Row> rows;
-    std::u16string& text = out.m_text;
-    text.clear();
-    Database db;
-    OpenDatabaseReadOnly(db);
-    // Room for every row at once: growing the block by doubling copied it over and over.
+    std::u16string text;
+    out.Clear();
+    // Room for every row at once: growing by doubling copied the rows over and over.
     std::string count;
     int rc = QueryRows(db, "select count(*) from blackmap",
                        [&count](int, const char* const* cells) { count = cells[0]; });
     if (rc == 0) {
         const size_t expected = static_cast<size_t>(std::max(0LL, atoll(count.c_str())));
         rows.reserve(expected);
-        text.reserve(expected * 48);
+        text.reserve(expected * 16);
     }
     if (rc == 0)
         rc = QueryRows(db, "select md5,name from blackmap order by rowid",
@@ -211,8 +114,6 @@ int LoadScanListReadOnly(ScanList& out) {
                            Row row;
                            row.high = HexValue(md5.substr(0, 16));
                            row.low = HexValue(md5.substr(16));
-                           row.md5 = {static_cast<uint32_t>(text.size()), 32};
-                           text.append(md5.begin(), md5.end());
                            // Most names are ASCII: widened in place, without a decoded copy.
                            const std::string_view name = Trimmed(cells[1]);
                            const size_t start = text.size();
@@ -226,33 +127,41 @@ int LoadScanListReadOnly(ScanList& out) {
                            }
                            for (size_t i = start; i < text.size(); ++i)
                                text[i] = LowerCaseChar(text[i]);
-                           row.name = {static_cast<uint32_t>(start),
-                                       static_cast<uint32_t>(text.size() - start)};
+                           row.nameStart = static_cast<uint32_t>(start);
+                           row.nameLength = static_cast<uint32_t>(text.size() - start);
                            rows.push_back(row);
                        });
-    if (rc != 0) {
-        out.m_text.clear();
-        out.Seal({}, {});
-        return rc;
-    }
-    // As in the index: by fingerprint, the latest row of a fingerprint stored more than once.
-    // Rows arrived in table order, so their position breaks ties.
-    auto same = [](const Row& a, const Row& b) { return a.high == b.high && a.low == b.low; };
+    if (rc != 0) return rc;
+    // By fingerprint, the latest row of a fingerprint stored more than once. Rows arrived in
+    // table order, so where their names lie breaks ties.
     std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
         if (a.high != b.high) return a.high < b.high;
         if (a.low != b.low) return a.low < b.low;
-        return a.md5.offset < b.md5.offset;
+        return a.nameStart < b.nameStart;
     });
-    std::vector<ScanList::Span> md5s, names;
-    md5s.reserve(rows.size());
-    names.reserve(rows.size());
+    size_t kept = 0;
     for (size_t i = 0; i < rows.size(); ++i) {
-        if (i + 1 < rows.size() && same(rows[i], rows[i + 1])) continue;
-        md5s.push_back(rows[i].md5);
-        names.push_back(rows[i].name);
+        if (i + 1 < rows.size() && rows[i].high == rows[i + 1].high &&
+            rows[i].low == rows[i + 1].low)
+            continue;
+        rows[kept++] = rows[i];
     }
-    out.Seal(md5s, names);
+    rows.resize(kept);
+    out.m_digests.reserve(kept);
+    out.m_names.Reserve(kept, text.size());
+    const std::u16string_view names = text;
+    for (const Row& row : rows) {
+        out.m_digests.push_back({row.high, row.low});
+        out.m_names.Add(names.substr(row.nameStart, row.nameLength));
+    }
+    out.m_names.Seal();
     return 0;
+}
+
+int LoadScanListReadOnly(ScanList& out) {
+    Database db;
+    OpenDatabaseReadOnly(db);
+    return ReadScanList(db, out);
 }
 
 int GetSharedBlacklist(CoreState& app, BlacklistView& view) {
@@ -268,14 +177,14 @@ int GetSharedBlacklist(CoreState& app, BlacklistView& view) {
         std::lock_guard reloading(app.m_reloadMutex);
         // One exchange: an import that marks the index stale during the reload leaves it stale.
         if (app.m_bBlacklistStale.exchange(0)) {
-            BlacklistMap entries;
+            auto entries = std::make_shared<ScanList>();
             {
                 Database db;
                 OpenDatabase(db);
-                rc = ReadBlackmap(db, entries);
+                rc = ReadScanList(db, *entries);
             }
             if (rc == 0) {
-                auto fresh = std::make_shared<const SharedBlacklist>(std::move(entries));
+                BlacklistView fresh = std::move(entries);
                 std::lock_guard swap(app.m_blacklistMutex);
                 app.m_pBlacklist = std::move(fresh);
             } else {
@@ -287,7 +196,7 @@ int GetSharedBlacklist(CoreState& app, BlacklistView& view) {
     std::lock_guard hold(app.m_blacklistMutex);
     view = app.m_pBlacklist;
     // Nothing was ever asked of the table (a state never marked stale): an empty list.
-    if (!view && rc == 0) view = std::make_shared<const SharedBlacklist>();
+    if (!view && rc == 0) view = std::make_shared<const ScanList>();
     return rc;
 }
 
@@ -295,7 +204,7 @@ int GetBlacklist(CoreState& app, BlacklistMap& out) {
     BlacklistView view;
     const int rc = GetSharedBlacklist(app, view);
     if (view)
-        out = view->byMd5;
+        view->CopyTo(out);
     else
         out.clear();
     return rc;

@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 namespace tovarek {
@@ -37,22 +36,14 @@ struct BlacklistEntry {
     int32_t spareNum2 = 0;
 };
 
-// Keyed by the stored md5 text exactly as stored (case-sensitive, ordered by UTF-16 unit).
+// Keyed by the digest text; a copy of the index for a user that must own one, and the way an
+// index is built by hand.
 using BlacklistMap = std::map<std::u16string, BlacklistEntry>;
 
-// An immutable index with its name index, shared by every user that holds it (the scan page,
-// the protection pass), so no user keeps a copy of its own. Never changed after it is built; any
-// thread may read it. Not copyable: the name index views the entries' names.
-struct SharedBlacklist {
-    SharedBlacklist() = default;
-    explicit SharedBlacklist(BlacklistMap entries);
-    SharedBlacklist(const SharedBlacklist&) = delete;
-    SharedBlacklist& operator=(const SharedBlacklist&) = delete;
-
-    BlacklistMap byMd5;
-    std::unordered_set<std::u16string_view> names;  // the entries' lower-cased names
-};
-using BlacklistView = std::shared_ptr<const SharedBlacklist>;
+// The index (store/scan_list.h), shared by every user that holds it (the scan page, the
+// protection pass), so no user keeps a copy of its own; never changed after it is built.
+class ScanList;
+using BlacklistView = std::shared_ptr<const ScanList>;
 
 // Brings the index up to date when it is stale and hands out the current one in `view`. Rows are
 // taken by the rule of the import: digest trimmed and lower-cased, a row whose digest is then not
@@ -66,8 +57,8 @@ int GetSharedBlacklist(CoreState& app, BlacklistView& view);
 // loaded), for a user that must own its list.
 int GetBlacklist(CoreState& app, BlacklistMap& out);
 
-// Reads the whole blackmap table of an existing Ravlin.db into `out`, opened read-only, for a
-// one-shot user that must know whether it got a list (the command-line scan). Returns 0, or the
+// Reads the whole blackmap table of an existing Ravlin.db into `out`, opened read-only, by the
+// index's rules. Returns 0, or the
 // SQLite code of the failure (kDbNotOpen when the file can't be opened); `out` is then empty.
 // An empty table is success with an empty `out`.
 int LoadBlacklistReadOnly(BlacklistMap& out);

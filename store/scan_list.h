@@ -1,7 +1,9 @@
-// The list as a scan asks it: is this fingerprint listed, is this name listed. It holds the
-// fingerprints and lower-cased names of the index's entries back to back in one block of text,
-// so a scan that reads 100,000 rows pays one allocation instead of three for every row, and
-// starts without waiting for the full index.
+// The list index: is this fingerprint listed, is this name listed. One read-only copy serves
+// the scans, the protection pass and the command-line tool, and it stays small because a list of
+// a million records is held for the whole run: the fingerprints as 16-byte numbers in order
+// (found by binary search), the lower-cased names back to back in one block with an
+// open-addressing set over them, about 50 bytes per record in all. Built once, then only read:
+// any number of threads may ask it.
 #pragma once
 
 #include <cstddef>
@@ -11,45 +13,57 @@
 #include <vector>
 
 #include "store/blacklist.h"
+#include "store/text_set.h"
 
 namespace tovarek {
+
+class Database;
 
 class ScanList {
 public:
     ScanList() = default;
-    // Views point into the block, so a copy would view the original's.
+    // Large and shared: a copy would be an accident.
     ScanList(const ScanList&) = delete;
     ScanList& operator=(const ScanList&) = delete;
 
-    // The fingerprints and names of an index the caller holds.
+    // The entries of an index built by hand, by the rules of a load: a key that is not a digest
+    // once trimmed and lower-cased is left out, names are lower-cased.
     void Assign(const BlacklistMap& index);
 
-    // One view per entry, in fingerprint order; names as the index keeps them (lower-cased by
-    // the list reader; an index built by hand may hold other letter cases).
-    const std::vector<std::u16string_view>& Fingerprints() const { return m_fingerprints; }
-    const std::vector<std::u16string_view>& Names() const { return m_names; }
-    size_t size() const { return m_fingerprints.size(); }
-    bool empty() const { return m_fingerprints.empty(); }
+    // `digest`: 32 lower-case hex digits, as a fingerprint is written; anything else is not
+    // listed.
+    bool ContainsFingerprint(std::u16string_view digest) const;
+    // `name`: lower-cased, as the list keeps its names.
+    bool ContainsName(std::u16string_view name) const { return m_names.Contains(name); }
+
+    size_t size() const { return m_digests.size(); }
+    bool empty() const { return m_digests.empty(); }
+    // The entries in fingerprint order, one per fingerprint.
+    std::u16string Fingerprint(size_t index) const;
+    std::u16string_view Name(size_t index) const { return m_names.At(index); }
+    // Replaces `out` with the entries, for a user that must own its list.
+    void CopyTo(BlacklistMap& out) const;
+    size_t HeldBytes() const { return m_digests.capacity() * sizeof(Digest) + m_names.HeldBytes(); }
 
 private:
-    friend int LoadScanListReadOnly(ScanList& out);
-    struct Span {
-        uint32_t offset;
-        uint32_t length;
+    friend int ReadScanList(Database& db, ScanList& out);
+    struct Digest {
+        uint64_t high, low;
     };
-    // Makes the views once the block holds every text.
-    void Seal(const std::vector<Span>& fingerprints, const std::vector<Span>& names);
+    void Clear();
 
-    std::u16string m_text;
-    std::vector<std::u16string_view> m_fingerprints;
-    std::vector<std::u16string_view> m_names;
+    std::vector<Digest> m_digests;  // ascending, unique
+    TextSet m_names;                // entry i's name is text i
 };
 
-// Reads blackmap of an existing Ravlin.db, opened read-only, into `out` by the index's rules
-// (digest trimmed and lower-cased, a row whose digest is then not 32 hex digits left out, names
-// trimmed and lower-cased, a later row replacing an earlier one with the same fingerprint), so a
-// scan judges exactly as it would with the index. Returns 0, or the SQLite code of the failure
-// (kDbNotOpen when the file can't be opened); `out` is then empty. An empty table is success.
+// Reads blackmap over an open connection into `out`: digest trimmed and lower-cased, a row whose
+// digest is then not 32 hex digits left out, names trimmed and lower-cased, a later row replacing
+// an earlier one with the same fingerprint. Returns 0, or the SQLite code of the failure (`out`
+// is then empty). An empty table is success.
+int ReadScanList(Database& db, ScanList& out);
+
+// ReadScanList over the existing Ravlin.db opened read-only (kDbNotOpen when it can't be opened),
+// for a one-shot user that must know whether it got a list (the command-line scan).
 int LoadScanListReadOnly(ScanList& out);
 
 }  // namespace tovarek

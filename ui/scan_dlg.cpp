@@ -237,16 +237,11 @@ int ScanDlg::StartScan(const ScanRoots& roots) {
         return -1;
     }
     // A list that could not be read would make every file look clean.
-    auto list = std::make_shared<ScanList>();
-    {
-        // Built from the program's one shared index: no copy of the whole index for a scan.
-        BlacklistView view;
-        if (GetSharedBlacklist(m_app, view) != 0) {
-            ShowMessageBox(this, QStringLiteral("列表读取失败，无法扫描！"),
-                           QStringLiteral("Tovarek"));
-            return -1;
-        }
-        list->Assign(view->byMd5);
+    // The program's one shared index: no copy of it for a scan.
+    BlacklistView list;
+    if (GetSharedBlacklist(m_app, list) != 0) {
+        ShowMessageBox(this, QStringLiteral("列表读取失败，无法扫描！"), QStringLiteral("Tovarek"));
+        return -1;
     }
     // The previous session finishes on its own thread; its stores go with it.
     RetireSession();

@@ -22,6 +22,7 @@
 #include "store/app_settings.h"
 #include "store/core_state.h"
 #include "store/database.h"
+#include "store/scan_list.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_env.h"
 
@@ -461,17 +462,17 @@ TEST(ExeFingerprintCache, SharedWithTheScanOnlyFromDisksThatKeepChangeTimes) {
 }
 
 TEST_F(WatchTest, SharedBlacklistIsRebuiltOnlyWhenTheIndexChanged) {
-    std::shared_ptr<const SharedBlacklist> view;
+    BlacklistView view;
     GetSharedBlacklist(m_app, view);
     ASSERT_TRUE(view);
-    EXPECT_EQ(view->byMd5.size(), 4u);
-    EXPECT_TRUE(view->names.count(u"named.exe"));
-    const SharedBlacklist* first = view.get();
+    EXPECT_EQ(view->size(), 4u);
+    EXPECT_TRUE(view->ContainsName(u"named.exe"));
+    const ScanList* first = view.get();
     GetSharedBlacklist(m_app, view);
     EXPECT_EQ(view.get(), first);
 
     // Another user reloads the index after an import: the next call sees it.
-    std::shared_ptr<const SharedBlacklist> held = view;
+    BlacklistView held = view;
     {
         Database db;
         OpenDatabase(db);
@@ -484,8 +485,8 @@ TEST_F(WatchTest, SharedBlacklistIsRebuiltOnlyWhenTheIndexChanged) {
     GetBlacklist(m_app, copy);
     GetSharedBlacklist(m_app, view);
     EXPECT_NE(view.get(), first);
-    EXPECT_TRUE(view->names.count(u"new.bin"));
-    EXPECT_EQ(held->byMd5.size(), 4u);  // a holder's view never changes under it
+    EXPECT_TRUE(view->ContainsName(u"new.bin"));
+    EXPECT_EQ(held->size(), 4u);  // a holder's view never changes under it
 }
 
 // Names that would reorder the text or forge a line show escaped in the history line and the

@@ -252,7 +252,7 @@ TEST(RealProcesses, ChainsFilesAndTheWatch) {
     ASSERT_EQ(mkdir((d + "/scanned").c_str(), 0755), 0);
     MakeExecutable(d + "/scanned/found", "found");
     BlacklistMap names;
-    names[u"by-name"].name = u"found";
+    names[u"ffffffffffffffffffffffffffffffff"].name = u"found";
     auto list = std::make_shared<ScanList>();
     list->Assign(names);
     ScanSessionSetup setup;

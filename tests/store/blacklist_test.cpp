@@ -90,7 +90,7 @@ TEST_F(BlacklistTest, AListThatCannotBeReadIsNeverTakenForAnEmptyOne) {
     BlacklistView view;
     ASSERT_EQ(GetSharedBlacklist(app, view), 0);
     ASSERT_TRUE(view);
-    EXPECT_EQ(view->byMd5.size(), 1u);
+    EXPECT_EQ(view->size(), 1u);
     // The table goes missing: the index read before stays in force, and is asked for again.
     {
         Database db;
@@ -109,11 +109,11 @@ TEST_F(BlacklistTest, AListThatCannotBeReadIsNeverTakenForAnEmptyOne) {
     }
     Insert("bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb", "b.exe");
     EXPECT_EQ(GetSharedBlacklist(app, again), 0);
-    EXPECT_EQ(again->byMd5.size(), 1u);
-    EXPECT_TRUE(again->names.count(u"b.exe"));
+    EXPECT_EQ(again->size(), 1u);
+    EXPECT_TRUE(again->ContainsName(u"b.exe"));
     EXPECT_EQ(app.m_bBlacklistStale.load(), 0);
-    EXPECT_EQ(view->byMd5.size(), 1u) << "a holder's view never changes under it";
-    EXPECT_TRUE(view->names.count(u"a.exe"));
+    EXPECT_EQ(view->size(), 1u) << "a holder's view never changes under it";
+    EXPECT_TRUE(view->ContainsName(u"a.exe"));
 }
 
 TEST_F(BlacklistTest, AnImportThatMarksTheIndexStaleDuringAReloadIsNotLost) {
@@ -146,10 +146,9 @@ TEST_F(BlacklistTest, ReadOnlyLoadReportsFailureAndNeverCreatesTheFile) {
     EXPECT_EQ(list[u"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"].name, u"a.exe");
 }
 
-// A long table is read in two halves by two connections. Every row arrives, in key order, and
-// where a table without the key holds one fingerprint twice (once in each half, twice in one),
-// the later row wins as it did when rows were read one by one.
-TEST_F(BlacklistTest, ALongTableReadInHalvesKeepsEveryRowAndTheLastOfEqualFingerprints) {
+// Every row of a long table arrives, in key order, and where a table without the key holds one
+// fingerprint twice, the later row wins as it did when rows were read one by one.
+TEST_F(BlacklistTest, ALongTableKeepsEveryRowAndTheLastOfEqualFingerprints) {
     {
         Database db;
         OpenDatabase(db);
@@ -180,16 +179,9 @@ TEST_F(BlacklistTest, ALongTableReadInHalvesKeepsEveryRowAndTheLastOfEqualFinger
     }
     BlacklistMap list;
     ASSERT_EQ(LoadBlacklistReadOnly(list), 0);
-    // The scan's own reading of the table keeps exactly the index's fingerprints and names.
-    ScanList scanList, fromIndex;
-    ASSERT_EQ(LoadScanListReadOnly(scanList), 0);
-    fromIndex.Assign(list);
-    EXPECT_EQ(scanList.Fingerprints(), fromIndex.Fingerprints());
-    EXPECT_EQ(scanList.Names(), fromIndex.Names());
     EXPECT_EQ(list[u"abcdef0123456789abcdef0123456789"].name, u"\u00e4rger.exe");
     ASSERT_EQ(list.size(), 30001u);
     EXPECT_EQ(list[u"00000000000000000000000000000001"].name, u"second.exe");
-    // Row 0 and row 29999 came from different halves.
     EXPECT_EQ(list[u"00000000000000000000000000000000"].name, u"n0.exe");
     char last[40];
     snprintf(last, sizeof last, "%032x", (29999 * 7919) % 30000);
@@ -201,6 +193,59 @@ TEST_F(BlacklistTest, ALongTableReadInHalvesKeepsEveryRowAndTheLastOfEqualFinger
     GetBlacklist(m_app, copy);
     ASSERT_EQ(copy.size(), list.size());
     for (const auto& [md5, entry] : list) ASSERT_EQ(copy[md5].name, entry.name);
+}
+
+// The compact index answers what a map keyed by the stored digest answered: a fingerprint only in
+// its written form (lower-case hex), a key by the load's rule (trimmed, lower-cased, a non-digest
+// left out, the later of two keys that are one digest), names lower-cased, each entry kept.
+TEST(ScanList, AnswersEveryLookupAsTheMapItReplaces) {
+    BlacklistMap map;
+    map[u"0123456789abcdef0123456789abcdef"].name = u"Evil.EXE";
+    map[u"0123456789abcdef0123456789abcdef\n"].name = u"later.exe";  // the same digest
+    map[u" ABCDEF0123456789ABCDEF0123456789"].name = u"Upper.exe";
+    map[u"fedcba9876543210fedcba9876543210"].name = u"";
+    map[u"fedcba9876543210fedcba987654321"].name = u"short.exe";
+    map[u"fedcba9876543210fedcba987654321g"].name = u"nothex.exe";
+    map[u"ffffffffffffffff0000000000000000"].name = u"\u00c4rger.exe";
+    // Enough entries that the name table probes past taken slots and the search runs deep.
+    for (int i = 0; i < 5000; ++i) {
+        char key[40];
+        snprintf(key, sizeof key, "%016x%016x", i * 2654435761u, i);
+        map[std::u16string(key, key + 32)].name = u"N" + std::u16string(1, char16_t(0x4e00 + i));
+    }
+    ScanList list;
+    list.Assign(map);
+    EXPECT_EQ(list.size(), 5004u);
+    EXPECT_TRUE(list.ContainsFingerprint(u"0123456789abcdef0123456789abcdef"));
+    EXPECT_TRUE(list.ContainsFingerprint(u"abcdef0123456789abcdef0123456789"));
+    EXPECT_TRUE(list.ContainsName(u"upper.exe"));
+    EXPECT_TRUE(list.ContainsFingerprint(u"fedcba9876543210fedcba9876543210"));
+    EXPECT_TRUE(list.ContainsFingerprint(u"ffffffffffffffff0000000000000000"));
+    for (const char16_t* absent :
+         {u"0123456789ABCDEF0123456789abcdef", u"0123456789abcdef0123456789abcdee",
+          u"0123456789abcdef0123456789abcde", u"0123456789abcdef0123456789abcdef0",
+          u"fedcba9876543210fedcba987654321g", u"00000000000000010000000000000000",
+          u"ffffffffffffffffffffffffffffffff", u""})
+        EXPECT_FALSE(list.ContainsFingerprint(absent)) << std::u16string(absent).size();
+    EXPECT_TRUE(list.ContainsName(u"later.exe"));
+    EXPECT_FALSE(list.ContainsName(u"evil.exe")) << "replaced by the later row";
+    EXPECT_TRUE(list.ContainsName(u""));
+    EXPECT_TRUE(list.ContainsName(u"\u00e4rger.exe"));
+    EXPECT_FALSE(list.ContainsName(u"\u00c4rger.exe"));
+    EXPECT_FALSE(list.ContainsName(u"short.exe"));
+    EXPECT_FALSE(list.ContainsName(u"later.ex"));
+    for (int i = 0; i < 5000; ++i) {
+        char key[40];
+        snprintf(key, sizeof key, "%016x%016x", i * 2654435761u, i);
+        ASSERT_TRUE(list.ContainsFingerprint(std::u16string(key, key + 32))) << key;
+        ASSERT_TRUE(list.ContainsName(u"n" + std::u16string(1, char16_t(0x4e00 + i)))) << i;
+    }
+    EXPECT_FALSE(list.ContainsName(u"n" + std::u16string(1, char16_t(0x4e00 + 5000))));
+    BlacklistMap copy;
+    list.CopyTo(copy);
+    ASSERT_EQ(copy.size(), 5004u);
+    EXPECT_EQ(copy[u"0123456789abcdef0123456789abcdef"].name, u"later.exe");
+    EXPECT_EQ(copy[u"ffffffffffffffff0000000000000000"].name, u"\u00e4rger.exe");
 }
 
 }  // namespace
