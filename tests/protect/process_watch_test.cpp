@@ -45,9 +45,9 @@ struct Events {
 };
 
 // Canned processes and fingerprints; chains are recorded, never ended.
-class FakeControl : public Processes {
+class FakeProcesses : public Processes {
 public:
-    FakeControl(Events& events) : m_events(events) {}
+    FakeProcesses(Events& events) : m_events(events) {}
     int Snapshot(ProcessTable& table, uint32_t& shellProcessId) override {
         table = m_table;
         shellProcessId = m_nShell;
@@ -152,7 +152,7 @@ protected:
     TempDir m_dir{true};
     CoreState m_app;
     Events m_events;
-    FakeControl m_control{m_events};
+    FakeProcesses m_control{m_events};
     RecordingSink m_sink{m_events};
     int64_t m_now = kNewYear + 13 * 3600 + 4 * 60 + 59;
     ProcessWatch m_watch{m_app, &m_sink, m_control.Setup([this] { return m_now; })};

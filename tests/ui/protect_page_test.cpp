@@ -33,7 +33,7 @@ using test::WriteFile;
 constexpr char kListedMd5[] = "0123456789abcdef0123456789abcdef";
 
 // Canned processes and fingerprints; chains are recorded, never ended.
-class FakeControl : public Processes {
+class FakeProcesses : public Processes {
 public:
     int Snapshot(ProcessTable& table, uint32_t& shellProcessId) override {
         ++snapshots;
@@ -113,7 +113,7 @@ protected:
     }
 
     test::PageEnv env;
-    FakeControl control;
+    FakeProcesses control;
     int64_t now = 1767225600 + 13 * 3600;  // a fixed second: equal names give equal lines
     QStringList opened;
 };
