@@ -78,6 +78,9 @@ TEST(DirLister, ListsEveryEntryButTheDotsWithItsType) {
     EXPECT_EQ(entries[2].name, "sub");
     EXPECT_TRUE(entries[2].type == DirEntry::kDirectory || entries[2].type == DirEntry::kUnknown);
     EXPECT_FALSE(DirHandle().OpenRoot(dir.File("file/")));
+    struct stat st;
+    EXPECT_TRUE(StatAt(root->fd(), "link", st) && S_ISREG(st.st_mode)) << "links are followed";
+    EXPECT_FALSE(StatAt(root->fd(), "missing", st));
 }
 
 }  // namespace
