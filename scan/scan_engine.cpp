@@ -82,28 +82,6 @@ void ScanControl::Post(MessageSink* sink, unsigned message, uintptr_t wParam, in
     sink->PostMessage(message, wParam, lParam);
 }
 
-// ---- process ending ----
-
-namespace {
-
-class SystemEnder : public ProcessEnder {
-public:
-    void EndProcessesOfFile(const std::u16string& filePath, const std::u16string& fileName,
-                            const FileId& fileId) override {
-        ProcessTable table;
-        uint32_t shellProcessId = 0;
-        SnapshotProcesses(table, shellProcessId);
-        TerminateProcessesOfFile(table, shellProcessId, filePath, fileName, fileId);
-    }
-};
-
-}  // namespace
-
-ProcessEnder& SystemProcessEnder() {
-    static SystemEnder ender;
-    return ender;
-}
-
 // ---- the walk and the judgement ----
 
 namespace {
@@ -292,7 +270,7 @@ private:
 
     ScanJob& m_job;
     ScanControl* m_pControl;
-    ProcessEnder* m_pEnder;
+    Processes* m_pProcesses;
     PackageFiles* m_pPackageFiles;
     std::u16string m_strOwnPathLower;
     FileId m_ownId;
@@ -340,7 +318,7 @@ private:
 ScanPipeline::ScanPipeline(ScanJob& job, const ScanOptions& options)
     : m_job(job),
       m_pControl(options.pControl),
-      m_pEnder(options.pEnder ? options.pEnder : &SystemProcessEnder()),
+      m_pProcesses(options.pProcesses ? options.pProcesses : &SystemProcesses()),
       m_pPackageFiles(options.pPackageFiles ? options.pPackageFiles : &SystemPackageFiles()),
       m_pQuarantine(options.pQuarantine),
       m_direntBuffer(kDirentBufferBytes) {
@@ -631,7 +609,11 @@ void ScanPipeline::Judge(PendingFile& f) {
             std::move(wideName), std::move(widePath), f.id, systemFile, entry, {}};
         JournalFinding(finding.filePath, systemFile, f.hashed ? f.digest : nullptr);
         if (!systemFile) {
-            m_pEnder->EndProcessesOfFile(finding.filePath, finding.fileName, f.id);
+            ProcessTable table;
+            uint32_t shellProcessId = 0;
+            m_pProcesses->Snapshot(table, shellProcessId);
+            m_pProcesses->EndProcessesOfFile(table, shellProcessId, finding.filePath,
+                                             finding.fileName, f.id);
             if (m_job.m_bDeleteOnFind) finding.quarantine = QuarantineIfStillJudged(f, entry);
         }
         int32_t found = m_job.m_findings.Insert(std::move(finding));
