@@ -504,7 +504,10 @@ void ScanPipeline::Judge(PendingFile& f) {
     std::u16string wideName = ToWide(f.name);
     std::u16string widePath = f.dir->widePath + wideName;
     if (m_onReading) m_onReading(widePath);
-    int32_t scanned = m_job.m_scannedFiles.Insert({wideName, widePath, {}, {}, {}, {}});
+    ScanRecordStore& store = m_job.m_scannedFiles;
+    const int32_t scanned =
+        store.Insert(store.KeepsRecords() ? ScanFileRecord{wideName, widePath, {}, {}, {}, {}}
+                                          : ScanFileRecord{});
     Post(WM_SCAN_PROGRESS, static_cast<uintptr_t>(scanned));
 
     bool match = false;
