@@ -12,6 +12,7 @@
 #include "app/ravlin_app.h"
 #include "platform/path_text.h"
 #include "res/artwork.h"
+#include "scan/process_table.h"
 #include "scan/scan_session.h"
 #include "store/app_settings.h"
 #include "ui/scan_dlg.h"
@@ -20,21 +21,20 @@
 
 namespace {
 
-class NoEnder : public tovarek::ProcessEnder {
+class NoProcesses : public tovarek::Processes {
 public:
-    void EndProcessesOfFile(const std::u16string&, const std::u16string&,
-                            const tovarek::FileId&) override {}
+    int Snapshot(tovarek::ProcessTable&, uint32_t&) override { return 0; }
 };
 
 class BenchEnv : public tovarek::UiEnv {
 public:
     std::string root;
-    NoEnder ender;
+    NoProcesses processes;
     void AddQuickScanRoots(tovarek::ScanRoots& roots) const override {
         roots.push_back(tovarek::PathToUtf16(root));
     }
-    tovarek::ProcessEnder* ScanProcessEnder() const override {
-        return const_cast<NoEnder*>(&ender);
+    tovarek::Processes* RunningProcesses() const override {
+        return const_cast<NoProcesses*>(&processes);
     }
 };
 

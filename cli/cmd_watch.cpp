@@ -78,12 +78,13 @@ int RunWatch(int argc, char** argv) {
     FingerprintCache fingerprints;
     fingerprints.Load(DataFile(kFingerprintCacheFileName));
     app.m_pFingerprintCache = &fingerprints;
-    LinuxProcessControl control(&packages, &fingerprints);
-    ProcessWatch watch(app, &history, &control);
+    WatchSetup setup;
+    setup.packages = &packages;
+    ProcessWatch watch(app, &history, std::move(setup));
     bool listRead = false;
     for (long i = 0; i < passes; ++i) {
         app.m_lstInterceptions.clear();
-        const uint64_t readBefore = control.cache().filesRead();
+        const uint64_t readBefore = watch.cache().filesRead();
         const double t0 = Seconds();
         const bool hadList = listRead || i == 0;
         listRead = watch.RunProtectionPass();
@@ -95,7 +96,7 @@ int RunWatch(int argc, char** argv) {
         }
         if (passes > 1) {
             fprintf(stderr, "pass %ld: %.6f s, %llu executables read\n", i + 1, t1 - t0,
-                    static_cast<unsigned long long>(control.cache().filesRead() - readBefore));
+                    static_cast<unsigned long long>(watch.cache().filesRead() - readBefore));
         }
     }
     fflush(stdout);

@@ -10,7 +10,6 @@
 
 namespace tovarek {
 
-constexpr unsigned WM_SCAN_START = 0x464;     // scan page -> scan worker (thread message)
 constexpr unsigned WM_SCAN_PROGRESS = 0x464;  // scan worker -> scan page, wParam = sequence
 constexpr unsigned WM_SCAN_DONE = 0x465;      // scan worker -> scan page
 constexpr unsigned WM_SCAN_FOUND = 0x466;     // scan worker -> scan page, wParam = sequence

@@ -30,4 +30,8 @@ int ReopenForReading(int pathFd, int procFdDir) {
     return open(link, O_RDONLY | O_CLOEXEC | O_NOCTTY);
 }
 
+int OpenProcFdDir() {
+    return open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
 }  // namespace tovarek

@@ -17,5 +17,7 @@ int OpenPathAt(int at, const char* name, struct stat& st);
 // descriptor up in, saving the walk down to it for each file; -1 to go by the full path. The
 // descriptor, or -1 with errno set.
 int ReopenForReading(int pathFd, int procFdDir = -1);
+// An open "/proc/self/fd" for ReopenForReading (O_PATH); -1 when it can't be opened.
+int OpenProcFdDir();
 
 }  // namespace tovarek

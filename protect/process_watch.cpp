@@ -24,44 +24,16 @@ std::u16string WidenAscii(const char* text, size_t length) {
 
 }  // namespace
 
-int LinuxProcessControl::Snapshot(ProcessTable& table, uint32_t& shellProcessId) {
-    return SnapshotProcesses(table, shellProcessId);
-}
-
-bool LinuxProcessControl::Fingerprint(const ProcessEntry& entry, char digestText[33]) {
-    return m_cache.Fingerprint(ProcExePath(entry.processId), digestText);
-}
-
-void LinuxProcessControl::EndChain(const ProcessTable& table, uint32_t processId,
-                                   uint32_t shellProcessId) {
-    if (!m_bNeverEndedTaken) {
-        m_setNeverEnded = NeverEndedProcessIds();
-        m_bNeverEndedTaken = true;
-    }
-    EndProcesses(table, ChainProcessIds(table, processId, shellProcessId, m_setNeverEnded));
-}
-
-std::set<uint32_t> LinuxProcessControl::ProtectedProcessIds() {
-    m_setNeverEnded = NeverEndedProcessIds();
-    m_bNeverEndedTaken = true;
-    return m_setNeverEnded;
-}
-
-void LinuxProcessControl::EndPass() {
-    m_cache.EndPass();
-    m_bNeverEndedTaken = false;
-}
-
-ProcessWatch::ProcessWatch(CoreState& app, HistorySink* sink, ProcessControl* control, Clock clock)
+ProcessWatch::ProcessWatch(CoreState& app, HistorySink* sink, WatchSetup setup)
     : m_app(app),
       m_pSink(sink),
-      m_pControl(control),
-      m_clock(std::move(clock)),
+      m_processes(setup.processes ? *setup.processes : SystemProcesses()),
+      m_pPackages(setup.packages ? setup.packages : &SystemPackageFiles()),
+      m_fingerprint(std::move(setup.fingerprint)),
+      m_ownExecutable(setup.ownExecutable),
+      m_clock(std::move(setup.clock)),
+      m_cache(app.m_pFingerprintCache),
       m_pNotices(&app.m_lstInterceptions) {
-    if (!m_pControl) {
-        m_pOwnControl = std::make_unique<LinuxProcessControl>(nullptr, app.m_pFingerprintCache);
-        m_pControl = m_pOwnControl.get();
-    }
     if (!m_clock) m_clock = NowSeconds;
 }
 
@@ -85,13 +57,13 @@ bool ProcessWatch::RunProtectionPass() {
 
     ProcessTable table;
     uint32_t shellProcessId = 0;
-    m_pControl->Snapshot(table, shellProcessId);
+    m_processes.Snapshot(table, shellProcessId);
 
     // Formed as every entry's path is (the kernel's " (deleted)" dropped), so a rebuilt or
     // replaced program still recognises itself; the file identity catches alias paths.
     const std::u16string ownPath = LowerCase(PathToUtf16(ModulePath()));
-    const FileId ownFile = m_pControl->OwnExecutable();
-    const std::set<uint32_t> protectedIds = m_pControl->ProtectedProcessIds();
+    const FileId ownFile = m_ownExecutable.known ? m_ownExecutable : OwnExecutableId();
+    const std::set<uint32_t> protectedIds = m_processes.ProtectedProcessIds();
 
     std::vector<uint32_t> toEnd;
     for (const auto& [pid, entry] : table) {
@@ -103,7 +75,9 @@ bool ProcessWatch::RunProtectionPass() {
         char digest[33];
         std::u16string listed;
         bool matches = false;
-        const bool hashed = m_pControl->Fingerprint(entry, digest);
+        const bool hashed = m_fingerprint
+                                ? m_fingerprint(entry, digest)
+                                : m_cache.Fingerprint(ProcExePath(entry.processId), digest);
         if (hashed) {
             listed = WidenAscii(digest, 32);
             matches = list.ContainsFingerprint(listed);
@@ -116,7 +90,7 @@ bool ProcessWatch::RunProtectionPass() {
         // Never end ourselves, whatever the list says.
         if (!entry.exePath.empty() && LowerCase(entry.exePath) == ownPath) continue;
         // Nor the system's own unmodified files; told once per run and file, not every pass.
-        if (hashed && m_pControl->Packages().IsUnmodifiedPackageFile(entry.exeId, digest)) {
+        if (hashed && m_pPackages->IsUnmodifiedPackageFile(entry.exeId, digest)) {
             if (m_setSystemFilesShown.emplace(entry.exeId.device, entry.exeId.inode).second) {
                 const int64_t now = m_clock();
                 if (m_pSink) m_pSink->AddHistoryLine(BuildSystemFileLine(now, entry.exePath));
@@ -143,7 +117,7 @@ bool ProcessWatch::RunProtectionPass() {
     }
 
     if (!toEnd.empty()) {
-        for (uint32_t pid : toEnd) m_pControl->EndChain(table, pid, shellProcessId);
+        for (uint32_t pid : toEnd) m_processes.EndChain(table, pid, shellProcessId, protectedIds);
         std::u16string longest;
         bool any = false;
         {
@@ -155,7 +129,7 @@ bool ProcessWatch::RunProtectionPass() {
         }
         if (m_pSink && any) m_pSink->FitHistoryWidth(longest);
     }
-    m_pControl->EndPass();
+    m_cache.EndPass();
     return true;
 }
 

@@ -10,7 +10,6 @@
 #include <functional>
 #include <list>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 
@@ -34,48 +33,21 @@ public:
     virtual void FitHistoryWidth(const std::u16string& longestLine) = 0;
 };
 
-// How a pass reaches the processes; the Linux one is the default, tests give their own.
-class ProcessControl {
-public:
-    virtual ~ProcessControl() = default;
-    virtual int Snapshot(ProcessTable& table, uint32_t& shellProcessId) = 0;
-    // The fingerprint of what the process runs; false when it can't be read.
-    virtual bool Fingerprint(const ProcessEntry& entry, char digestText[33]) = 0;
-    virtual void EndChain(const ProcessTable& table, uint32_t processId,
-                          uint32_t shellProcessId) = 0;
-    // The processes a pass never matches or ends (PID 1, this program and its ancestors),
-    // asked once at the start of every pass.
-    virtual std::set<uint32_t> ProtectedProcessIds() { return NeverEndedProcessIds(); }
-    // The file this program runs from: a process running it is never matched, whatever path.
-    virtual FileId OwnExecutable() { return OwnExecutableId(); }
-    // Called once after every pass.
-    virtual void EndPass() {}
+// What a watch works with; every part left empty is the running system's.
+struct WatchSetup {
+    Processes* processes = nullptr;  // none: SystemProcesses()
     // The installed packages' records: a listed process whose executable is an unmodified
-    // package file is reported, never ended.
-    virtual PackageFiles& Packages() { return SystemPackageFiles(); }
-};
-
-// /proc, fingerprints through /proc/<pid>/exe reused while the file is unchanged, pidfds.
-class LinuxProcessControl : public ProcessControl {
-public:
-    // `packages` null: the running system's records. `shared`: the program's fingerprint cache,
-    // shared with the scan (may be null).
-    explicit LinuxProcessControl(PackageFiles* packages = nullptr,
-                                 FingerprintCache* shared = nullptr)
-        : m_pPackages(packages), m_cache(shared) {}
-    int Snapshot(ProcessTable& table, uint32_t& shellProcessId) override;
-    bool Fingerprint(const ProcessEntry& entry, char digestText[33]) override;
-    void EndChain(const ProcessTable& table, uint32_t processId, uint32_t shellProcessId) override;
-    std::set<uint32_t> ProtectedProcessIds() override;
-    void EndPass() override;
-    PackageFiles& Packages() override { return m_pPackages ? *m_pPackages : SystemPackageFiles(); }
-    const ExeFingerprintCache& cache() const { return m_cache; }
-
-private:
-    PackageFiles* m_pPackages;
-    ExeFingerprintCache m_cache;
-    std::set<uint32_t> m_setNeverEnded;  // taken once per pass, at its start or its first chain
-    bool m_bNeverEndedTaken = false;
+    // package file is reported, never ended. None: SystemPackageFiles().
+    PackageFiles* packages = nullptr;
+    // The fingerprint of what a process runs; false when it can't be read. None: read through
+    // /proc/<pid>/exe and reused while the file is unchanged (see ExeFingerprintCache, which
+    // shares the program's fingerprint cache).
+    std::function<bool(const ProcessEntry&, char digestText[33])> fingerprint;
+    // The file this program runs from: a process running it is never matched, whatever its path.
+    // Unknown: the running executable.
+    FileId ownExecutable;
+    // The time of history and log lines; none: the wall clock.
+    std::function<int64_t()> clock;
 };
 
 // History line -> the ended process's entry, with spareText holding the line; equal lines share
@@ -86,10 +58,8 @@ class ProcessWatch {
 public:
     using Clock = std::function<int64_t()>;
 
-    // `sink` may be null (no list to show). `control` null means the Linux one; `clock` null
-    // means the wall clock. All must outlive the watch.
-    ProcessWatch(CoreState& app, HistorySink* sink, ProcessControl* control = nullptr,
-                 Clock clock = nullptr);
+    // `sink` may be null (no list to show). What `setup` points to must outlive the watch.
+    ProcessWatch(CoreState& app, HistorySink* sink, WatchSetup setup = {});
     ProcessWatch(const ProcessWatch&) = delete;
     ProcessWatch& operator=(const ProcessWatch&) = delete;
 
@@ -123,14 +93,19 @@ public:
     // Removes a history entry (the page deletes its file or drops its line).
     void EraseHistory(const std::u16string& line);
     // What the page asks before it deletes an intercepted file.
-    PackageFiles& Packages() { return m_pControl->Packages(); }
+    PackageFiles& Packages() { return *m_pPackages; }
+    // The executables' fingerprints the watch keeps between passes (when it reads them itself).
+    const ExeFingerprintCache& cache() const { return m_cache; }
 
 private:
     CoreState& m_app;
     HistorySink* m_pSink;
-    std::unique_ptr<LinuxProcessControl> m_pOwnControl;
-    ProcessControl* m_pControl;
+    Processes& m_processes;
+    PackageFiles* m_pPackages;
+    std::function<bool(const ProcessEntry&, char digestText[33])> m_fingerprint;
+    FileId m_ownExecutable;
     Clock m_clock;
+    ExeFingerprintCache m_cache;
     BlacklistView m_pBlacklist;
     std::list<std::u16string>* m_pNotices;
     mutable std::mutex m_historyMutex;  // guards m_mapHistory

@@ -42,33 +42,64 @@ bool DigestPrefix(const char* digest, uint64_t& prefix) {
     return true;
 }
 
-// Replaces `out` with the regular file `name` below `dirFd`, read straight into it.
-bool ReadWholeAt(int dirFd, const char* name, std::string& out) {
-    out.clear();
+// Adds a record for each line of the regular file `name` below `dirFd` to `records`, read in
+// chunks through `buffer`: a few files are megabytes long, and the buffer stays in the cache.
+// False, with nothing added, when the file can't be read whole.
+}  // namespace
+
+bool PackageFiles::ReadRecordsAt(int dirFd, const char* name, uint32_t file,
+                                 std::vector<char>& buffer, std::vector<Record>& records) {
     int fd = openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > UINT32_MAX) {
         close(fd);
         return false;
     }
-    // One byte past the size shows a file that grew while it was read.
-    out.resize(static_cast<size_t>(st.st_size) + 1);
-    size_t have = 0;
+    const size_t before = records.size();
+    // Each record line takes at least 36 bytes.
+    const size_t most = before + static_cast<size_t>(st.st_size) / 36 + 1;
+    if (records.capacity() < most) records.reserve(std::max(most, 2 * records.capacity()));
+    uint64_t base = 0;      // the file offset of buffer[0]
+    size_t held = 0;        // bytes in the buffer not yet parsed (the start of a line)
+    bool skipping = false;  // inside a line too long for any record
     for (;;) {
-        if (have == out.size()) out.resize(out.size() * 2);
-        const ssize_t n = read(fd, out.data() + have, out.size() - have);
+        const ssize_t n = read(fd, buffer.data() + held, buffer.size() - held);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
+        if (n < 0 || base + held + static_cast<size_t>(n) > UINT32_MAX) {
             close(fd);
-            out.resize(have);
-            return n == 0;
+            records.resize(before);
+            return false;
         }
-        have += static_cast<size_t>(n);
+        const bool atEnd = n == 0;
+        const char* const begin = buffer.data();
+        const char* const end = begin + held + static_cast<size_t>(n);
+        const char* at = begin;
+        while (at < end) {
+            const char* newline = static_cast<const char*>(memchr(at, '\n', end - at));
+            if (!newline && !atEnd) break;
+            const char* lineEnd = newline ? newline : end;
+            uint64_t prefix = 0;
+            if (!skipping && lineEnd - at > 34 && DigestPrefix(at, prefix)) {
+                records.push_back({prefix, file, static_cast<uint32_t>(base + (at - begin))});
+            }
+            skipping = false;
+            at = lineEnd + 1;
+        }
+        if (atEnd) break;
+        held = static_cast<size_t>(std::max<ptrdiff_t>(end - at, 0));
+        base += static_cast<uint64_t>(at - begin);
+        if (held == buffer.size()) {
+            // No record line is this long: its remainder is passed over.
+            base += held;
+            held = 0;
+            skipping = true;
+        }
+        memmove(buffer.data(), at, held);
     }
+    close(fd);
+    return true;
 }
-
-}  // namespace
 
 PackageFiles::PackageFiles(std::string root, std::string adminDir)
     : m_strRoot(std::move(root)),
@@ -118,34 +149,18 @@ void PackageFiles::LoadLocked() {
         }
     }
     closedir(dir);
-    // A scan asks at its first finding, on the thread that walks: the thousand small files are
-    // read into one reused buffer and parsed in place, and the records reserved from the sizes,
-    // since growing and copying cost more than the reads themselves.
-    std::string text;
+    // A scan asks at its first finding, on the thread that walks: a thousand files, read through
+    // one small buffer, with the records reserved from the sizes.
+    std::vector<char> buffer(64 * 1024);
     for (const std::string& name : names) {
-        if (!ReadWholeAt(dirFd, name.c_str(), text) || text.size() > UINT32_MAX) continue;
         const uint32_t file = static_cast<uint32_t>(m_files.size());
-        m_files.push_back(infoDir + name);
-        if (m_records.capacity() - m_records.size() < text.size() / 40 + 1) {
-            m_records.reserve(
-                std::max(2 * m_records.capacity(), m_records.size() + text.size() / 40 + 1));
-        }
-        const char* const begin = text.data();
-        const char* const end = begin + text.size();
-        for (const char* at = begin; at < end;) {
-            const char* newline = static_cast<const char*>(memchr(at, '\n', end - at));
-            const char* lineEnd = newline ? newline : end;
-            uint64_t prefix = 0;
-            if (lineEnd - at > 34 && DigestPrefix(at, prefix)) {
-                m_records.push_back({prefix, file, static_cast<uint32_t>(at - begin)});
-            }
-            at = lineEnd + 1;
+        if (ReadRecordsAt(dirFd, name.c_str(), file, buffer, m_records)) {
+            m_files.push_back(infoDir + name);
         }
     }
     close(dirFd);
     std::sort(m_records.begin(), m_records.end(),
               [](const Record& a, const Record& b) { return a.digestPrefix < b.digestPrefix; });
-    m_records.shrink_to_fit();
 }
 
 bool PackageFiles::RecordLeadsTo(const Record& record, const FileId& id, const char* digest) const {

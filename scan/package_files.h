@@ -53,6 +53,8 @@ private:
         bool operator==(const Stamp&) const = default;
     };
 
+    static bool ReadRecordsAt(int dirFd, const char* name, uint32_t file, std::vector<char>& buffer,
+                              std::vector<Record>& records);
     void RefreshLocked();
     void LoadLocked();
     bool RecordLeadsTo(const Record& record, const FileId& id, const char* digest) const;

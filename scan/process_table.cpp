@@ -134,7 +134,7 @@ int SnapshotProcesses(ProcessTable& table, uint32_t& shellProcessId) {
     return 0;
 }
 
-std::set<uint32_t> NeverEndedProcessIds() {
+std::set<uint32_t> ProtectedProcessIds() {
     std::set<uint32_t> result{1};
     uint32_t pid = static_cast<uint32_t>(getpid());
     // Our ancestors up to the namespace's edge (parent 0); a cycle can't occur on the live
@@ -149,9 +149,9 @@ std::set<uint32_t> NeverEndedProcessIds() {
 
 std::vector<uint32_t> ChainProcessIds(const ProcessTable& table, uint32_t targetId,
                                       uint32_t shellProcessId,
-                                      const std::set<uint32_t>& neverEnded) {
+                                      const std::set<uint32_t>& protectedIds) {
     std::vector<uint32_t> chain;
-    if (targetId == 0 || neverEnded.count(targetId)) return chain;
+    if (targetId == 0 || protectedIds.count(targetId)) return chain;
     std::set<uint32_t> seen{targetId};
 
     // Up: ancestors nearest first, until the shell, a session leader, a desktop launcher, a
@@ -162,7 +162,7 @@ std::vector<uint32_t> ChainProcessIds(const ProcessTable& table, uint32_t target
     while (e != table.end() && e->second.parentProcessId != shellProcessId &&
            !IsSessionLeader(e->second)) {
         uint32_t parent = e->second.parentProcessId;
-        if (parent == 0 || seen.count(parent) || neverEnded.count(parent)) break;
+        if (parent == 0 || seen.count(parent) || protectedIds.count(parent)) break;
         e = table.find(parent);
         if (e != table.end() &&
             (IsSessionLeader(e->second) || IsDesktopLauncherName(e->second.exeName))) {
@@ -180,7 +180,7 @@ std::vector<uint32_t> ChainProcessIds(const ProcessTable& table, uint32_t target
     for (;;) {
         auto child = firstChild.find(current);
         if (child == firstChild.end() || seen.count(child->second) ||
-            neverEnded.count(child->second)) {
+            protectedIds.count(child->second)) {
             break;
         }
         current = child->second;
@@ -233,20 +233,31 @@ int EndProcesses(const ProcessTable& table, const std::vector<uint32_t>& process
     return signalled;
 }
 
-void TerminateProcessesOfFile(const ProcessTable& table, uint32_t shellProcessId,
-                              std::u16string_view path, std::u16string_view name) {
-    TerminateProcessesOfFile(table, shellProcessId, path, name, FileIdOfPath(Utf16ToPath(path)));
+int Processes::Snapshot(ProcessTable& table, uint32_t& shellProcessId) {
+    return SnapshotProcesses(table, shellProcessId);
 }
 
-void TerminateProcessesOfFile(const ProcessTable& table, uint32_t shellProcessId,
-                              std::u16string_view path, std::u16string_view name,
-                              const FileId& fileId) {
+std::set<uint32_t> Processes::ProtectedProcessIds() {
+    return tovarek::ProtectedProcessIds();
+}
+
+void Processes::EndChain(const ProcessTable& table, uint32_t processId, uint32_t shellProcessId,
+                         const std::set<uint32_t>& protectedIds) {
+    EndProcesses(table, ChainProcessIds(table, processId, shellProcessId, protectedIds));
+}
+
+void Processes::EndProcessesOfFile(const ProcessTable& table, uint32_t shellProcessId,
+                                   std::u16string_view path, std::u16string_view name,
+                                   const FileId& fileId) {
     std::vector<uint32_t> targets = ProcessIdsOfFile(table, path, name, fileId);
     if (targets.empty()) return;
-    const std::set<uint32_t> neverEnded = NeverEndedProcessIds();
-    for (uint32_t pid : targets) {
-        EndProcesses(table, ChainProcessIds(table, pid, shellProcessId, neverEnded));
-    }
+    const std::set<uint32_t> protectedIds = ProtectedProcessIds();
+    for (uint32_t pid : targets) EndChain(table, pid, shellProcessId, protectedIds);
+}
+
+Processes& SystemProcesses() {
+    static Processes processes;
+    return processes;
 }
 
 }  // namespace tovarek

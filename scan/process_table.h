@@ -1,6 +1,8 @@
 // The running-process table: one snapshot of /proc, and the two ways of ending processes (a
-// launch chain, or every process running a given file). Every call works on its own table and
-// its own pidfds; nothing is shared between calls, so any thread may use these at any time.
+// launch chain, or every process running a given file), offered through one seam (Processes)
+// that the scan, the protection pass and the pages share and tests replace. Every call works on
+// its own table and its own pidfds; nothing is shared between calls, so any thread may use these
+// at any time.
 #pragma once
 
 #include <cstdint>
@@ -45,21 +47,22 @@ bool IsDesktopShellName(std::u16string_view exeName);
 // launchers, terminals' servers, session services): a launch chain's walk up stops below them.
 bool IsDesktopLauncherName(std::u16string_view exeName);
 
-// The protected processes, never ended wherever they stand in a chain: PID 1, this process and
-// all its ancestors. Kernel threads are never in a table, so they need no entry here.
-std::set<uint32_t> NeverEndedProcessIds();
+// The protected processes, never matched and never ended wherever they stand in a chain: PID 1,
+// this process and all its ancestors. Kernel threads are never in a table, so they need no entry
+// here.
+std::set<uint32_t> ProtectedProcessIds();
 
 // The PIDs a chain would end, in order: ancestors nearest first, then the target, then its
 // first-child descendants. The walk up stops below the shell, below the first ancestor that is
-// a session leader, a desktop launcher (IsDesktopLauncherName) or in `neverEnded`, and at a parent
-// missing from the table; the walk down stops above the first child in `neverEnded`; both stop at a
-// PID already seen, so parent-link cycles end. A protected process cuts the chain rather than being
-// passed through: what lies beyond it is not the target's launch chain (a protected ancestor's
-// other first children would be ended one line per pass). A target of 0 or in `neverEnded` ends
-// nothing. Pure: takes no snapshot and signals nothing.
+// a session leader, a desktop launcher (IsDesktopLauncherName) or in `protectedIds`, and at a
+// parent missing from the table; the walk down stops above the first child in `protectedIds`;
+// both stop at a PID already seen, so parent-link cycles end. A protected process cuts the chain
+// rather than being passed through: what lies beyond it is not the target's launch chain (a
+// protected ancestor's other first children would be ended one line per pass). A target of 0 or in
+// `protectedIds` ends nothing. Pure: takes no snapshot and signals nothing.
 std::vector<uint32_t> ChainProcessIds(const ProcessTable& table, uint32_t targetId,
                                       uint32_t shellProcessId,
-                                      const std::set<uint32_t>& neverEnded);
+                                      const std::set<uint32_t>& protectedIds);
 
 // The entries of processes that run the file `path` named `name`, ascending. When both the
 // process's running executable and `fileId` are known, only they decide: the same file matches
@@ -76,13 +79,27 @@ std::vector<uint32_t> ProcessIdsOfFile(const ProcessTable& table, std::u16string
 // signalled in order, then closed. Failures are silent. Returns how many were signalled.
 int EndProcesses(const ProcessTable& table, const std::vector<uint32_t>& processIds);
 
-// Ends, with its chain, every process running the file (see ProcessIdsOfFile), in ascending PID
-// on the same table; protected processes are never targets. The file's identity is taken from
-// `path` now (the file must still exist) unless the caller knows it.
-void TerminateProcessesOfFile(const ProcessTable& table, uint32_t shellProcessId,
-                              std::u16string_view path, std::u16string_view name);
-void TerminateProcessesOfFile(const ProcessTable& table, uint32_t shellProcessId,
-                              std::u16string_view path, std::u16string_view name,
-                              const FileId& fileId);
+// How the program reaches the running processes: a snapshot, a launch chain ended, and every
+// process running a file ended. The system's reads /proc and signals through pidfds; a test puts
+// its own in place to see what would be ended without ending anything.
+class Processes {
+public:
+    virtual ~Processes() = default;
+    // SnapshotProcesses.
+    virtual int Snapshot(ProcessTable& table, uint32_t& shellProcessId);
+    // The free ProtectedProcessIds(); asked once per pass or deletion.
+    virtual std::set<uint32_t> ProtectedProcessIds();
+    // Ends `processId` with its chain (ChainProcessIds) as `table` shows them (EndProcesses).
+    virtual void EndChain(const ProcessTable& table, uint32_t processId, uint32_t shellProcessId,
+                          const std::set<uint32_t>& protectedIds);
+    // Ends, each with its chain, every process on `table` running the file (ProcessIdsOfFile),
+    // in ascending PID; protected processes are never targets.
+    virtual void EndProcessesOfFile(const ProcessTable& table, uint32_t shellProcessId,
+                                    std::u16string_view path, std::u16string_view name,
+                                    const FileId& fileId);
+};
+
+// The running system's. Lives as long as the program.
+Processes& SystemProcesses();
 
 }  // namespace tovarek

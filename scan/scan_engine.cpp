@@ -1,11 +1,7 @@
 #include "scan/scan_engine.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <sys/sysmacros.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -16,6 +12,7 @@
 #include <vector>
 
 #include "platform/code_page.h"
+#include "platform/dir_handle.h"
 #include "platform/lower_case.h"
 #include "platform/module_info.h"
 #include "platform/mounts.h"
@@ -82,28 +79,6 @@ void ScanControl::Post(MessageSink* sink, unsigned message, uintptr_t wParam, in
     sink->PostMessage(message, wParam, lParam);
 }
 
-// ---- process ending ----
-
-namespace {
-
-class SystemEnder : public ProcessEnder {
-public:
-    void EndProcessesOfFile(const std::u16string& filePath, const std::u16string& fileName,
-                            const FileId& fileId) override {
-        ProcessTable table;
-        uint32_t shellProcessId = 0;
-        SnapshotProcesses(table, shellProcessId);
-        TerminateProcessesOfFile(table, shellProcessId, filePath, fileName, fileId);
-    }
-};
-
-}  // namespace
-
-ProcessEnder& SystemProcessEnder() {
-    static SystemEnder ender;
-    return ender;
-}
-
 // ---- the walk and the judgement ----
 
 namespace {
@@ -127,35 +102,16 @@ constexpr size_t kWindowFiles = 48;
 constexpr size_t kWindowFilesPerLane = 16;
 constexpr size_t kWindowDirectories = 128;
 constexpr size_t kMaxFilesInLanes = 512;
-constexpr size_t kDirentBufferBytes = 32768;
 
-struct DirRef {
-    DirRef() = default;
-    DirRef(const DirRef&) = delete;
-    DirRef& operator=(const DirRef&) = delete;
-    ~DirRef() {
-        if (fd >= 0) close(fd);
-    }
-    int fd = -1;  // -1: reached through `anchor`, or by path when there is none
-    dev_t dev = 0;
-    ino_t ino = 0;
-    std::string path;  // ends in '/'
+struct WalkedDir : DirHandle {
     std::u16string widePath;
-    // The nearest ancestor that holds its descriptor, and this directory's path below it
-    // (ending in '/'); set only when fd is -1.
-    std::shared_ptr<DirRef> anchor;
-    std::string relative;
-    // Set only when fd is -1 and there is an anchor: the directory it was listed in and its name
-    // there, so the way down from the anchor can be checked level by level.
-    std::shared_ptr<DirRef> parent;
-    std::string name;
     size_t filesInWindow = 0;  // walking thread only
 };
 
 enum FileState { kPending, kTaken, kDone };
 
 struct PendingFile {
-    std::shared_ptr<DirRef> dir;
+    std::shared_ptr<WalkedDir> dir;
     std::string name;
     bool mayOpen = false;  // a regular file, or a link to one: never a device, FIFO or socket
     FileState state = kPending;
@@ -180,58 +136,6 @@ std::u16string ToWide(std::string_view narrow) {
     return std::u16string(narrow.begin(), narrow.end());
 }
 
-// The descriptor and name through which `name` in `dir` is reached: the directory's own
-// descriptor, its anchor's with the relative path, or none (AT_FDCWD) with the full path.
-int Locate(const DirRef& dir, const std::string& name, std::string& located) {
-    if (dir.fd >= 0) {
-        located = name;
-        return dir.fd;
-    }
-    if (dir.anchor) {
-        located = dir.relative + name;
-        return dir.anchor->fd;
-    }
-    located = dir.path + name;
-    return AT_FDCWD;
-}
-
-int OpenIn(const DirRef& dir, const std::string& name, int flags) {
-    std::string located;
-    int at = Locate(dir, name, located);
-    return openat(at, located.c_str(), flags);
-}
-
-int StatIn(const DirRef& dir, const std::string& name, struct stat& st) {
-    std::string located;
-    int at = Locate(dir, name, located);
-    return fstatat(at, located.c_str(), &st, 0);
-}
-
-struct DirEntry {
-    std::string name;
-    unsigned char type;
-};
-
-// Every entry but "." and "..", in the order the file system gives them.
-bool ReadEntries(int fd, std::vector<char>& buffer, std::vector<DirEntry>& entries) {
-    entries.clear();
-    for (;;) {
-        ssize_t n = getdents64(fd, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return !entries.empty();
-        if (n == 0) return true;
-        for (ssize_t off = 0; off < n;) {
-            auto* d = reinterpret_cast<struct dirent64*>(buffer.data() + off);
-            off += d->d_reclen;
-            const char* name = d->d_name;
-            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
-                continue;
-            }
-            entries.push_back({name, d->d_type});
-        }
-    }
-}
-
 }  // namespace
 
 class ScanPipeline : private LaneFileSource {
@@ -246,7 +150,7 @@ public:
 private:
     bool Stopped() const { return m_pControl && m_pControl->IsStopped(); }
     bool Checkpoint();
-    bool Admit(int fd, dev_t parentDev, bool isRoot, DirRef& dir);
+    bool Admit(const DirHandle& dir, dev_t parentDev, bool isRoot);
     // What the file system of `dev` is, judged once a scan (`fd` lies on it, for statfs when the
     // mount table doesn't name it). Any thread.
     struct DeviceKind {
@@ -276,10 +180,9 @@ private:
     void FileDone(void* token, bool ok, const char digestText[33]) override;
     bool KeepGoing() override;
     void MarkDone(PendingFile& f);
-    int OpenWalkedDirectory(const DirRef& dir, bool& owned);
     QuarantineResult QuarantineIfStillJudged(const PendingFile& f, const std::u16string& entry);
-    bool IsQuarantineFolder(const struct stat& st);
-    bool WalkDirectory(const std::shared_ptr<DirRef>& dir, int depth);
+    bool IsQuarantineFolder(const DirHandle& dir);
+    bool WalkDirectory(const std::shared_ptr<WalkedDir>& dir, int depth);
     bool Push(std::shared_ptr<PendingFile> file);
     void AdvanceOne();
     void Discard();
@@ -289,7 +192,7 @@ private:
 
     ScanJob& m_job;
     ScanControl* m_pControl;
-    ProcessEnder* m_pEnder;
+    Processes* m_pProcesses;
     PackageFiles* m_pPackageFiles;
     std::u16string m_strOwnPathLower;
     FileId m_ownId;
@@ -314,7 +217,7 @@ private:
     std::mutex m_deviceMutex;
     std::map<dev_t, DeviceKind> m_mapDeviceKind;
     std::set<std::pair<dev_t, ino_t>> m_visited;
-    std::vector<char> m_direntBuffer;
+    DirLister m_lister;
     // "/proc/self/fd", where files are reopened for reading (shared by the helpers, whose
     // descriptors are the process's).
     int m_procFdDir = -1;
@@ -335,10 +238,9 @@ private:
 ScanPipeline::ScanPipeline(ScanJob& job, const ScanOptions& options)
     : m_job(job),
       m_pControl(options.pControl),
-      m_pEnder(options.pEnder ? options.pEnder : &SystemProcessEnder()),
+      m_pProcesses(options.pProcesses ? options.pProcesses : &SystemProcesses()),
       m_pPackageFiles(options.pPackageFiles ? options.pPackageFiles : &SystemPackageFiles()),
-      m_pQuarantine(options.pQuarantine),
-      m_direntBuffer(kDirentBufferBytes) {
+      m_pQuarantine(options.pQuarantine) {
     if (!m_pQuarantine) {
         m_pOwnQuarantine = std::make_unique<Quarantine>();
         m_pQuarantine = m_pOwnQuarantine.get();
@@ -353,7 +255,7 @@ ScanPipeline::ScanPipeline(ScanJob& job, const ScanOptions& options)
     m_md5Path = options.md5Path;
     m_pCache = options.pFingerprintCache;
     m_bCacheMayHit = m_pCache && m_pCache->Size() > 0;
-    m_procFdDir = open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    m_procFdDir = OpenProcFdDir();
     std::string mountInfo = options.mountInfo.empty() ? ReadMountInfo() : options.mountInfo;
     for (const MountInfoEntry& e : ParseMountInfo(mountInfo)) {
         // The last mount of a device wins: later lines stack over earlier ones.
@@ -390,7 +292,7 @@ ScanPipeline::~ScanPipeline() {
     }
     m_cvWork.notify_all();
     for (std::thread& t : m_helpers) t.join();
-    if (m_procFdDir >= 0) close(m_procFdDir);
+    if (m_procFdDir >= 0) CloseDescriptor(m_procFdDir);
 }
 
 bool ScanPipeline::Checkpoint() {
@@ -545,7 +447,7 @@ bool ScanPipeline::Push(std::shared_ptr<PendingFile> file) {
     bool settled = false;
     if (m_bCacheMayHit && file->mayOpen && !m_beforeRead) {
         std::string located;
-        const int at = Locate(*file->dir, file->name, located);
+        const int at = file->dir->Locate(file->name, located);
         settled = SettleFromCache(*file, at, located);
         if (settled) file->state = kDone;
     }
@@ -613,7 +515,11 @@ void ScanPipeline::Judge(PendingFile& f) {
             std::move(wideName), std::move(widePath), f.id, systemFile, entry, {}};
         JournalFinding(finding.filePath, systemFile, f.hashed ? f.digest : nullptr);
         if (!systemFile) {
-            m_pEnder->EndProcessesOfFile(finding.filePath, finding.fileName, f.id);
+            ProcessTable table;
+            uint32_t shellProcessId = 0;
+            m_pProcesses->Snapshot(table, shellProcessId);
+            m_pProcesses->EndProcessesOfFile(table, shellProcessId, finding.filePath,
+                                             finding.fileName, f.id);
             if (m_job.m_bDeleteOnFind) finding.quarantine = QuarantineIfStillJudged(f, entry);
         }
         int32_t found = m_job.m_findings.Insert(std::move(finding));
@@ -639,10 +545,10 @@ ScanPipeline::DeviceKind ScanPipeline::KindOf(int fd, dev_t dev) {
         kind = {IsPseudoFileSystemType(known->second), IsFixedFileSystemType(known->second),
                 KeepsChangeTime(known->second)};
     } else {
-        struct statfs sfs;
-        if (fstatfs(fd, &sfs) == 0) {
-            kind = {IsPseudoFileSystemMagic(sfs.f_type), IsFixedFileSystemMagic(sfs.f_type),
-                    KeepsChangeTimeMagic(sfs.f_type)};
+        long magic = 0;
+        if (FileSystemMagicOf(fd, magic)) {
+            kind = {IsPseudoFileSystemMagic(magic), IsFixedFileSystemMagic(magic),
+                    KeepsChangeTimeMagic(magic)};
         }
     }
     kind.fixed = kind.fixed && !m_isRemovable(major(dev), minor(dev));
@@ -653,23 +559,20 @@ ScanPipeline::DeviceKind ScanPipeline::KindOf(int fd, dev_t dev) {
 
 // A directory is entered once per scan and never when it lies on a pseudo file system; below a
 // root, another file system is entered only when it is a fixed one.
-bool ScanPipeline::Admit(int fd, dev_t parentDev, bool isRoot, DirRef& dir) {
-    struct stat st;
-    if (fstat(fd, &st) != 0) return false;
-    dir.dev = st.st_dev;
-    dir.ino = st.st_ino;
+bool ScanPipeline::Admit(const DirHandle& dir, dev_t parentDev, bool isRoot) {
     // Stored files are already out of harm's way; judging them again would only move them again.
-    if (IsQuarantineFolder(st)) return false;
-    if (isRoot || st.st_dev != parentDev) {
-        const DeviceKind kind = KindOf(fd, st.st_dev);
+    if (IsQuarantineFolder(dir)) return false;
+    if (isRoot || dir.dev() != parentDev) {
+        const DeviceKind kind = KindOf(dir.fd(), dir.dev());
         if (kind.pseudo || (!isRoot && !kind.fixed)) return false;
     }
-    return m_visited.emplace(st.st_dev, st.st_ino).second;
+    return m_visited.emplace(dir.dev(), dir.ino()).second;
 }
 
-bool ScanPipeline::IsQuarantineFolder(const struct stat& st) {
+bool ScanPipeline::IsQuarantineFolder(const DirHandle& dir) {
     if (!m_quarantineId.known) m_quarantineId = m_pQuarantine->FolderId();
-    return FileIdOfStat(st).SameFile(m_quarantineId);
+    const FileId id{static_cast<uint64_t>(dir.dev()), static_cast<uint64_t>(dir.ino()), true};
+    return id.SameFile(m_quarantineId);
 }
 
 // A file that a link leads onto another file system is read only when that one is a file system
@@ -685,12 +588,12 @@ bool ScanPipeline::MayRead(dev_t dirDev, dev_t fileDev, int fd) {
 bool ScanPipeline::SettleFromCache(PendingFile& f, int at, const std::string& located) {
     f.cacheTried = true;
     struct stat st;
-    if (!m_bCacheMayHit || fstatat(at, located.c_str(), &st, 0) != 0 || !S_ISREG(st.st_mode)) {
+    if (!m_bCacheMayHit || !StatAt(at, located, st) || !S_ISREG(st.st_mode)) {
         return false;
     }
     DeviceKind kind;
-    if (!KnownKindOf(st.st_dev, kind) || (st.st_dev != f.dir->dev && !kind.fixed) || kind.pseudo ||
-        !kind.keepsChangeTime || !m_pCache->Lookup(IdentityOfStat(st), f.digest)) {
+    if (!KnownKindOf(st.st_dev, kind) || (st.st_dev != f.dir->dev() && !kind.fixed) ||
+        kind.pseudo || !kind.keepsChangeTime || !m_pCache->Lookup(IdentityOfStat(st), f.digest)) {
         return false;
     }
     f.id = FileIdOfStat(st);
@@ -705,14 +608,14 @@ bool ScanPipeline::SettleFromCache(PendingFile& f, int at, const std::string& lo
 int ScanPipeline::OpenForFingerprint(PendingFile& f, uint64_t& sizeBytes) {
     f.hashed = false;
     f.cacheable = false;
-    if (m_beforeRead) m_beforeRead(f.dir->path + f.name);
+    if (m_beforeRead) m_beforeRead(f.dir->path() + f.name);
     std::string located;
-    int at = Locate(*f.dir, f.name, located);
+    int at = f.dir->Locate(f.name, located);
     struct stat st;
     if (!f.mayOpen) {
         // Never opened (a device, FIFO or socket may block or act on an open); its identity
         // comes from the name alone.
-        if (fstatat(at, located.c_str(), &st, 0) == 0) f.id = FileIdOfStat(st);
+        if (StatAt(at, located, st)) f.id = FileIdOfStat(st);
         return -1;
     }
     if (!f.cacheTried && SettleFromCache(f, at, located)) return -1;
@@ -722,7 +625,7 @@ int ScanPipeline::OpenForFingerprint(PendingFile& f, uint64_t& sizeBytes) {
     if (pathFd < 0) return -1;
     f.id = FileIdOfStat(st);
     int fd = -1;
-    if (S_ISREG(st.st_mode) && MayRead(f.dir->dev, st.st_dev, pathFd)) {
+    if (S_ISREG(st.st_mode) && MayRead(f.dir->dev(), st.st_dev, pathFd)) {
         if (m_pCache && KindOf(pathFd, st.st_dev).keepsChangeTime) {
             f.identity = IdentityOfStat(st);
             f.hashed = m_pCache->Lookup(f.identity, f.digest);
@@ -734,7 +637,7 @@ int ScanPipeline::OpenForFingerprint(PendingFile& f, uint64_t& sizeBytes) {
             sizeBytes = static_cast<uint64_t>(st.st_size);
         }
     }
-    close(pathFd);
+    CloseDescriptor(pathFd);
     return fd;
 }
 
@@ -747,45 +650,8 @@ void ScanPipeline::Remember(const PendingFile& f) {
 void ScanPipeline::HashStream(PendingFile& f, int fd) {
     char digest[33] = {};
     const bool ok = ComputeFdMd5(fd, digest, [this] { return Checkpoint(); });
-    close(fd);
+    CloseDescriptor(fd);
     Finish(f, ok, digest);
-}
-
-// A descriptor of the directory the walk listed, or -1 when its name no longer leads there. Deep
-// directories gave up their own descriptor: they are opened again level by level from their
-// anchor, each level checked against the directory the walk entered, so a level swapped for a
-// link meanwhile leads nowhere. `owned`: the caller closes the result.
-int ScanPipeline::OpenWalkedDirectory(const DirRef& dir, bool& owned) {
-    owned = false;
-    if (dir.fd >= 0) return dir.fd;
-    if (!dir.anchor) {
-        // A single file judged by its path: only the file's own identity can be checked.
-        owned = true;
-        return open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
-    }
-    std::vector<const DirRef*> levels;
-    for (const DirRef* d = &dir; d != dir.anchor.get(); d = d->parent.get()) {
-        if (!d) return -1;
-        levels.push_back(d);
-    }
-    int at = dir.anchor->fd;
-    for (auto it = levels.rbegin(); it != levels.rend(); ++it) {
-        int next = openat(at, (*it)->name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
-        if (owned) close(at);
-        owned = true;
-        struct stat st;
-        if (next >= 0 &&
-            (fstat(next, &st) != 0 || st.st_dev != (*it)->dev || st.st_ino != (*it)->ino)) {
-            close(next);
-            next = -1;
-        }
-        if (next < 0) {
-            owned = false;
-            return -1;
-        }
-        at = next;
-    }
-    return at;
 }
 
 // Moves the judged file into quarantine only while its directory entry is still the regular file
@@ -795,66 +661,51 @@ QuarantineResult ScanPipeline::QuarantineIfStillJudged(const PendingFile& f,
                                                        const std::u16string& entry) {
     if (!f.id.known) return {};
     bool owned = false;
-    int dirFd = OpenWalkedDirectory(*f.dir, owned);
+    int dirFd = f.dir->OpenAgain(owned);
     if (dirFd < 0) return {};
-    QuarantineResult result = m_pQuarantine->MoveIn(dirFd, f.name, f.dir->path + f.name, f.id,
+    QuarantineResult result = m_pQuarantine->MoveIn(dirFd, f.name, f.dir->path() + f.name, f.id,
                                                     Utf16ToUtf8(entry), QuarantineOrigin::kScan);
-    if (owned) close(dirFd);
+    if (owned) CloseDescriptor(dirFd);
     return result;
 }
 
-bool ScanPipeline::WalkDirectory(const std::shared_ptr<DirRef>& dir, int depth) {
+bool ScanPipeline::WalkDirectory(const std::shared_ptr<WalkedDir>& dir, int depth) {
     std::vector<DirEntry> entries;
-    if (!ReadEntries(dir->fd, m_direntBuffer, entries)) return true;
-    if (depth >= kMaxHeldDirectories && dir->anchor && dir->relative.size() < kMaxRelativeBytes) {
-        close(dir->fd);
-        dir->fd = -1;
+    if (!m_lister.List(*dir, entries)) return true;
+    if (depth >= kMaxHeldDirectories && dir->MayGiveUpDescriptor(kMaxRelativeBytes)) {
+        dir->GiveUpDescriptor();
     } else {
-        dir->anchor.reset();
-        dir->relative.clear();
-        dir->parent.reset();
+        dir->KeepDescriptor();
     }
     for (DirEntry& e : entries) {
         if (!Checkpoint()) return false;
-        bool isDirectory = e.type == DT_DIR;
-        bool mayOpen = e.type == DT_REG;
-        if (e.type == DT_LNK || e.type == DT_UNKNOWN) {
+        bool isDirectory = e.type == DirEntry::kDirectory;
+        bool mayOpen = e.type == DirEntry::kRegular;
+        if (e.type == DirEntry::kLink || e.type == DirEntry::kUnknown) {
             // Links are followed: to a directory, it is walked; to a regular file, it is read.
             struct stat st;
-            if (StatIn(*dir, e.name, st) == 0) {
+            if (dir->StatIn(e.name, st)) {
                 isDirectory = S_ISDIR(st.st_mode);
                 mayOpen = S_ISREG(st.st_mode);
             }
         }
         if (isDirectory) {
             if (e.name[0] == '.') continue;
-            std::string childPath = dir->path + e.name + '/';
+            std::string childPath = dir->path() + e.name + '/';
             // A mount of a kind never entered from above is not even opened.
             if (m_setForeignMountPoints.count(childPath)) continue;
             if (depth + 1 > kMaxDepth || childPath.size() > kMaxPathBytes) {
                 ++m_job.m_outcome.tooDeepSubtrees;
                 continue;
             }
-            int fd = OpenIn(*dir, e.name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
-            if (fd < 0) continue;
-            auto child = std::make_shared<DirRef>();
-            if (!Admit(fd, dir->dev, false, *child)) {
-                close(fd);
+            auto child = std::make_shared<WalkedDir>();
+            if (!child->OpenIn(*dir, e.name, std::move(childPath)) ||
+                !Admit(*child, dir->dev(), false)) {
                 continue;
             }
-            child->fd = fd;
-            child->path = std::move(childPath);
             child->widePath = dir->widePath + ToWide(e.name) + u'/';
             // Where the child is reached from once its own descriptor is closed.
-            child->parent = dir;
-            child->name = e.name;
-            if (dir->fd >= 0) {
-                child->anchor = dir;
-                child->relative = e.name + '/';
-            } else {
-                child->anchor = dir->anchor;
-                child->relative = dir->relative + e.name + '/';
-            }
+            child->LinkBelow(dir, e.name);
             if (!WalkDirectory(child, depth + 1)) return false;
         } else {
             auto file = std::make_shared<PendingFile>();
@@ -869,18 +720,16 @@ bool ScanPipeline::WalkDirectory(const std::shared_ptr<DirRef>& dir, int depth) 
 
 void ScanPipeline::ScanRoot(const std::string& root) {
     if (Stopped() || root.empty()) return;
-    auto dir = std::make_shared<DirRef>();
-    dir->path = root;
-    if (dir->path.back() != '/') dir->path.push_back('/');
-    dir->fd = open(dir->path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
-    struct stat st;
-    if (dir->fd < 0 || fstat(dir->fd, &st) != 0 || IsPseudoDevice(dir->fd, st.st_dev)) {
+    auto dir = std::make_shared<WalkedDir>();
+    std::string path = root;
+    if (path.back() != '/') path.push_back('/');
+    if (!dir->OpenRoot(std::move(path)) || IsPseudoDevice(dir->fd(), dir->dev())) {
         // Nothing below it is checked: the caller must not take this for a clean result.
         m_job.m_outcome.refusedRoots.push_back(root);
         return;
     }
-    if (!Admit(dir->fd, 0, true, *dir)) return;
-    dir->widePath = ToWide(dir->path);
+    if (!Admit(*dir, 0, true)) return;
+    dir->widePath = ToWide(dir->path());
     bool finished = WalkDirectory(dir, 0);
     while (finished && !m_window.empty()) {
         if (!Checkpoint()) {

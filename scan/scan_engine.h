@@ -73,23 +73,14 @@ private:
     std::recursive_mutex m_postMutex;
 };
 
-// What a finding does to the processes running the file. The system one takes a snapshot and
-// ends every such process with its launch chain; tests put a recorder in its place. `fileId` is
-// the found file's identity as the walk saw it (unknown when it could not be looked at).
-class ProcessEnder {
-public:
-    virtual ~ProcessEnder() = default;
-    virtual void EndProcessesOfFile(const std::u16string& filePath, const std::u16string& fileName,
-                                    const FileId& fileId) = 0;
-};
-ProcessEnder& SystemProcessEnder();
-
+class Processes;
 class FingerprintCache;
 class PackageFiles;
 
 struct ScanOptions {
     ScanControl* pControl = nullptr;  // none: the scan can't be paused or stopped
-    ProcessEnder* pEnder = nullptr;   // none: SystemProcessEnder()
+    // What a finding's processes are ended through; none: SystemProcesses().
+    Processes* pProcesses = nullptr;
     // The installed packages' records; none: SystemPackageFiles(). A finding that is an
     // unmodified package file is reported as a system file and neither ended nor deleted.
     PackageFiles* pPackageFiles = nullptr;

@@ -117,13 +117,14 @@ int ScanSession::WriteLog() const {
 }
 
 void ScanSession::DeleteFindings(const std::vector<int32_t>& sequences) {
-    ProcessEnder* ender = m_setup.options.pEnder;
+    Processes& processes =
+        m_setup.options.pProcesses ? *m_setup.options.pProcesses : SystemProcesses();
     PackageFiles& packages =
         m_setup.options.pPackageFiles ? *m_setup.options.pPackageFiles : SystemPackageFiles();
     ProcessTable table;
     uint32_t shellProcessId = 0;
     // One snapshot serves every file of this deletion.
-    if (!ender && !sequences.empty()) SnapshotProcesses(table, shellProcessId);
+    if (!sequences.empty()) processes.Snapshot(table, shellProcessId);
     const Quarantine ownQuarantine;
     const Quarantine& quarantine =
         m_setup.options.pQuarantine ? *m_setup.options.pQuarantine : ownQuarantine;
@@ -136,12 +137,8 @@ void ScanSession::DeleteFindings(const std::vector<int32_t>& sequences) {
         if (record.bSystemFile || packages.IsUnmodifiedPackageFileAt(path, found)) continue;
         if (found.SameFile(FileIdOfPath(path))) {
             // Whatever path or name a process runs it by, the same file ends with it.
-            if (ender) {
-                ender->EndProcessesOfFile(record.filePath, record.fileName, found);
-            } else {
-                TerminateProcessesOfFile(table, shellProcessId, record.filePath, record.fileName,
+            processes.EndProcessesOfFile(table, shellProcessId, record.filePath, record.fileName,
                                          found);
-            }
             const QuarantineResult moved = quarantine.MoveIn(
                 path, found, Utf16ToUtf8(record.listedEntry), QuarantineOrigin::kScanPage);
             if (moved.Failed()) {

@@ -10,6 +10,7 @@
 #include "scan/quarantine.h"
 #include "ui/show_in_folder.h"
 #include "ui/skin/skin_ui.h"
+#include "ui/ui_env.h"
 #include "ui/ui_resources.h"
 #include "ui/ui_state.h"
 
@@ -25,14 +26,19 @@ public:
     void PostMessage(unsigned, uintptr_t, intptr_t) override {}
 };
 
+// The pages reach processes through the program's environment unless told otherwise.
+WatchSetup WithPageProcesses(WatchSetup setup) {
+    if (!setup.processes) setup.processes = CurrentUiEnv().RunningProcesses();
+    return setup;
+}
+
 }  // namespace
 
-ProtectDlg::ProtectDlg(UiState& app, MessageSink* mainWnd, QWidget* parent, ProcessControl* control,
-                       ProcessWatch::Clock clock)
+ProtectDlg::ProtectDlg(UiState& app, MessageSink* mainWnd, QWidget* parent, WatchSetup setup)
     : SkinnedWidget(kSkinPage, parent),
       m_app(app),
       m_pMainWnd(mainWnd),
-      m_watch(app, this, control, std::move(clock)) {
+      m_watch(app, this, WithPageProcesses(std::move(setup))) {
     setObjectName("ProtectDlg");
 
     m_pHistoryList = new QListWidget(this);

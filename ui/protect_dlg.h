@@ -26,12 +26,11 @@ class UiRichText;
 
 class ProtectDlg : public SkinnedWidget, public HistorySink {
 public:
-    // mainWnd receives the page's posted messages (the main window); may be null. `control`
-    // reaches the processes for the watch: null means the Linux one; tests give their own, which
-    // must outlive the page, and may set the clock of the history lines. The watch's first pass
+    // mainWnd receives the page's posted messages (the main window); may be null. `setup` is
+    // what the watch works with (see WatchSetup); its processes default to the environment's
+    // (UiEnv::RunningProcesses). What it points to must outlive the page. The watch's first pass
     // follows 3 s after construction.
-    ProtectDlg(UiState& app, MessageSink* mainWnd, QWidget* parent,
-               ProcessControl* control = nullptr, ProcessWatch::Clock clock = nullptr);
+    ProtectDlg(UiState& app, MessageSink* mainWnd, QWidget* parent, WatchSetup setup = {});
 
     bool IsProtecting() const { return m_bProtecting != 0; }
 

@@ -248,7 +248,7 @@ int ScanDlg::StartScan(const ScanRoots& roots) {
     setup.listSource = &m_app;
     // Read once: a change of the setting during the scan doesn't affect it.
     setup.deleteOnFind = m_app.m_pSettings ? m_app.m_pSettings->deleteOnFind.load() : 0;
-    setup.options.pEnder = CurrentUiEnv().ScanProcessEnder();
+    setup.options.pProcesses = CurrentUiEnv().RunningProcesses();
     setup.options.pPackageFiles = CurrentUiEnv().ScanPackageFiles();
     setup.options.pFingerprintCache = m_app.m_pFingerprintCache;
     setup.moduleDir = m_app.m_strModuleDir;

@@ -27,9 +27,9 @@ public:
     // The folders a quick and a full scan of the scan page cover.
     virtual void AddQuickScanRoots(ScanRoots& roots) const;
     virtual void AddFullScanRoots(ScanRoots& roots) const;
-    // What the page's scans do to the processes running a found file, and the installed
-    // packages' records they ask; none: the system's.
-    virtual ProcessEnder* ScanProcessEnder() const { return nullptr; }
+    // How the pages reach the running processes (a scan's findings, the protection pass), and
+    // the installed packages' records the scan page asks; none: the system's.
+    virtual Processes* RunningProcesses() const { return nullptr; }
     virtual PackageFiles* ScanPackageFiles() const { return nullptr; }
 };
 

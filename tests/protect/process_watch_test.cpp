@@ -44,7 +44,8 @@ struct Events {
     std::vector<std::string> log;
 };
 
-class FakeControl : public ProcessControl {
+// Canned processes and fingerprints; chains are recorded, never ended.
+class FakeControl : public Processes {
 public:
     FakeControl(Events& events) : m_events(events) {}
     int Snapshot(ProcessTable& table, uint32_t& shellProcessId) override {
@@ -52,21 +53,27 @@ public:
         shellProcessId = m_nShell;
         return 0;
     }
-    bool Fingerprint(const ProcessEntry& entry, char digestText[33]) override {
-        auto it = m_digests.find(entry.processId);
-        if (it == m_digests.end()) return false;
-        memcpy(digestText, it->second.c_str(), 33);
-        return true;
-    }
-    void EndChain(const ProcessTable& table, uint32_t pid, uint32_t shell) override {
+    void EndChain(const ProcessTable& table, uint32_t pid, uint32_t shell,
+                  const std::set<uint32_t>& protectedIds) override {
         EXPECT_EQ(table.size(), m_table.size());  // the pass's own snapshot
         EXPECT_EQ(shell, m_nShell);
+        EXPECT_EQ(protectedIds, m_setProtected);
         m_events.log.push_back("end:" + std::to_string(pid));
     }
     std::set<uint32_t> ProtectedProcessIds() override { return m_setProtected; }
-    FileId OwnExecutable() override { return m_ownId; }
-    PackageFiles& Packages() override {
-        return m_pPackages ? *m_pPackages : ProcessControl::Packages();
+    WatchSetup Setup(std::function<int64_t()> clock) {
+        WatchSetup setup;
+        setup.processes = this;
+        setup.packages = m_pPackages;
+        setup.fingerprint = [this](const ProcessEntry& entry, char digestText[33]) {
+            auto it = m_digests.find(entry.processId);
+            if (it == m_digests.end()) return false;
+            memcpy(digestText, it->second.c_str(), 33);
+            return true;
+        };
+        setup.ownExecutable = m_ownId;
+        setup.clock = std::move(clock);
+        return setup;
     }
     void Add(uint32_t pid, std::u16string name, std::u16string path, const char* digest) {
         ProcessEntry e;
@@ -148,7 +155,7 @@ protected:
     FakeControl m_control{m_events};
     RecordingSink m_sink{m_events};
     int64_t m_now = kNewYear + 13 * 3600 + 4 * 60 + 59;
-    ProcessWatch m_watch{m_app, &m_sink, &m_control, [this] { return m_now; }};
+    ProcessWatch m_watch{m_app, &m_sink, m_control.Setup([this] { return m_now; })};
     bool m_bHadTz = false;
     std::string m_strOldTz;
 };
@@ -216,6 +223,7 @@ TEST_F(WatchTest, UnmodifiedPackageFilesAreReportedOnceAndNeverEnded) {
                   "usr/bin/named.exe\n");
     PackageFiles packages(root);
     m_control.m_pPackages = &packages;
+    ProcessWatch watch{m_app, &m_sink, m_control.Setup([this] { return m_now; })};
     m_control.Add(10, u"tool", Utf8ToUtf16(root + "/usr/bin/tool"), kListedMd5);
     m_control.Add(20, u"tool", Utf8ToUtf16(root + "/home/tool"), kListedMd5);
     m_control.Add(30, u"named.exe", Utf8ToUtf16(root + "/usr/bin/named.exe"), kUnlistedMd5);
@@ -223,7 +231,7 @@ TEST_F(WatchTest, UnmodifiedPackageFilesAreReportedOnceAndNeverEnded) {
     m_control.m_table[20].exeId = FileIdOfPath(root + "/home/tool");
     m_control.m_table[30].exeId = FileIdOfPath(root + "/usr/bin/named.exe");
 
-    for (int pass = 0; pass < 3; ++pass) m_watch.RunProtectionPass();
+    for (int pass = 0; pass < 3; ++pass) watch.RunProtectionPass();
 
     const std::string stamp = "[2026-01-01 13:04:59]";
     const std::vector<std::string> onePass = {
@@ -248,7 +256,7 @@ TEST_F(WatchTest, UnmodifiedPackageFilesAreReportedOnceAndNeverEnded) {
     // dpkg changed something: the records are read again, and the file is still not ended.
     WriteFile(root + "/var/lib/dpkg/status", "Package: tool\nPackage: other\n");
     m_events.log.clear();
-    m_watch.RunProtectionPass();
+    watch.RunProtectionPass();
     EXPECT_EQ(m_events.log, onePass);
     EXPECT_EQ(packages.loads(), 2u);
 }

@@ -183,7 +183,8 @@ TEST(RealProcesses, ChainsFilesAndTheWatch) {
 
     // The file's processes: the chain from the launcher down the first children.
     uint32_t shell = 0;
-    TerminateProcessesOfFile(t, shell, Utf8ToUtf16(d + "/target"), u"TARGET");
+    SystemProcesses().EndProcessesOfFile(t, shell, Utf8ToUtf16(d + "/target"), u"TARGET",
+                                         FileIdOfPath(d + "/target"));
     for (uint32_t pid : {launcher, target, child, grandchild}) EXPECT_TRUE(WaitGone(pid)) << pid;
     for (uint32_t pid : {launcherSleep, targetSleep, otherTarget, otherSleep}) {
         EXPECT_TRUE(IsAlive(pid)) << pid;
@@ -213,8 +214,7 @@ TEST(RealProcesses, ChainsFilesAndTheWatch) {
     app.m_strModuleDir = Utf8ToUtf16(d + "/");
     app.m_bBlacklistStale = 1;
     Recorder history;
-    LinuxProcessControl control;
-    ProcessWatch watch(app, &history, &control);
+    ProcessWatch watch(app, &history);
     watch.RunProtectionPass();
     EXPECT_EQ(app.m_lstInterceptions, (std::list<std::u16string>{u"target", u"namematch"}));
     ASSERT_EQ(history.m_vecLines.size(), 2u);
@@ -227,11 +227,11 @@ TEST(RealProcesses, ChainsFilesAndTheWatch) {
     EXPECT_NE(log.find("]" + d + "/other/target\r\n"), std::string::npos) << log;
 
     // Nothing left to end; nothing unchanged is read again.
-    const uint64_t read = control.cache().filesRead();
+    const uint64_t read = watch.cache().filesRead();
     history.m_vecLines.clear();
     watch.RunProtectionPass();
     EXPECT_TRUE(history.m_vecLines.empty());
-    EXPECT_EQ(control.cache().filesRead(), read);
+    EXPECT_EQ(watch.cache().filesRead(), read);
 
     // A hard link under another name runs the same file: its identity decides, not its name. And
     // a PID whose start time is not the snapshot's (reused since) is never signalled.
@@ -242,7 +242,8 @@ TEST(RealProcesses, ChainsFilesAndTheWatch) {
     reused[launcherSleep].startTime += 1;
     EXPECT_EQ(EndProcesses(reused, {launcherSleep}), 0);
     EXPECT_TRUE(IsAlive(launcherSleep));
-    TerminateProcessesOfFile(t, shell, Utf8ToUtf16(d + "/child"), u"child");
+    SystemProcesses().EndProcessesOfFile(t, shell, Utf8ToUtf16(d + "/child"), u"child",
+                                         FileIdOfPath(d + "/child"));
     EXPECT_TRUE(WaitGone(static_cast<uint32_t>(alias)));
     EXPECT_TRUE(IsAlive(launcherSleep));
 
@@ -266,6 +267,20 @@ TEST(RealProcesses, ChainsFilesAndTheWatch) {
     EXPECT_TRUE(WaitGone(static_cast<uint32_t>(found)));
     EXPECT_FALSE(test::FileExists(d + "/scanned/found"));
     EXPECT_EQ(session.Findings().Size(), 0u);
+
+    // Delete-on-find on the system's processes: what runs the file ends as the scan finds it.
+    MakeExecutable(d + "/scanned/found", "found");
+    const pid_t onFind = Start({d + "/scanned/found", d + "/idle.sh"});
+    WaitForTable(4, {u"found", u"sleep", u"sleep", u"sleep"});
+    ScanSessionSetup deleting;
+    deleting.roots = {Utf8ToUtf16(d + "/scanned/")};
+    deleting.list = list;
+    deleting.deleteOnFind = 1;
+    ScanSession scan(std::move(deleting), nullptr);
+    scan.Join();
+    EXPECT_EQ(scan.Findings().Size(), 1u);
+    EXPECT_TRUE(WaitGone(static_cast<uint32_t>(onFind)));
+    EXPECT_FALSE(test::FileExists(d + "/scanned/found"));
     testEnv.codePage = 0;
 }
 

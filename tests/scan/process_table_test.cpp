@@ -259,8 +259,8 @@ TEST(Snapshot, HoldsThisProcessAndNoKernelThread) {
     }
 }
 
-TEST(NeverEnded, HoldsInitThisProcessAndItsAncestors) {
-    std::set<uint32_t> never = NeverEndedProcessIds();
+TEST(ProtectedProcessIds, HoldInitThisProcessAndItsAncestors) {
+    std::set<uint32_t> never = ProtectedProcessIds();
     EXPECT_TRUE(never.count(1));
     EXPECT_TRUE(never.count(static_cast<uint32_t>(getpid())));
     if (getppid() != 0) {

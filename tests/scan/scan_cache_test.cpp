@@ -30,7 +30,7 @@ std::vector<std::string> Found(const std::string& root, const BlacklistMap& list
     RecordingSink sink(scanned, findings);
     RecordingEnder ender;
     ScanOptions o = options;
-    o.pEnder = &ender;
+    o.pProcesses = &ender;
     o.ownExecutablePath = "/nonexistent/own-program";
     o.isRemovable = [](uint32_t, uint32_t) { return false; };
     {

@@ -44,7 +44,7 @@ using test::WriteFile;
 // One scan over a tree the test built, with recorded messages and process endings.
 struct Scan {
     explicit Scan(int hashThreads = -1) {
-        options.pEnder = &ender;
+        options.pProcesses = &ender;
         options.hashThreads = hashThreads;
         options.ownExecutablePath = "/nonexistent/own-program";
         options.pQuarantine = &quarantine;

@@ -22,7 +22,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using test::ListByContent;
 using test::MakeDirs;
+using test::Paths;
 using test::RecordingEnder;
 using test::TempDir;
 using test::WriteFile;
@@ -42,6 +44,10 @@ public:
     bool HasDone() {
         std::lock_guard<std::mutex> lock(m_mutex);
         return HasDoneLocked();
+    }
+    size_t Count() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return messages.size();
     }
 
 private:
@@ -77,7 +83,7 @@ struct SessionTest : ::testing::Test {
         auto scanList = std::make_shared<ScanList>();
         scanList->Assign(*list);
         setup.list = std::move(scanList);
-        setup.options.pEnder = &ender;
+        setup.options.pProcesses = &ender;
         setup.options.hashThreads = hashThreads;
         setup.moduleDir = PathToUtf16(home.path() + "/");
         return setup;
@@ -189,6 +195,49 @@ TEST_F(SessionTest, PauseOnTheLastFileHoldsTheEnd) {
             EXPECT_EQ(session.ScannedCount(), 1);
         }
     }
+}
+
+// A pause part-way holds the whole scan (no file is judged until it continues), and the scan then
+// ends as one never paused: every file judged, the same findings in the same order. A session
+// with no roots posts its end alone.
+TEST_F(SessionTest, APausedScanEndsAsOneNeverPaused) {
+    for (int i = 0; i < 1500; ++i) {
+        const std::string folder = dir.File("tree/d" + std::to_string(i / 50));
+        if (i % 50 == 0) MakeDirs(folder);
+        WriteFile(folder + "/f" + std::to_string(i), "file number " + std::to_string(i));
+        if (i % 7 == 3) ListByContent(*list, folder + "/f" + std::to_string(i));
+    }
+    std::atomic<ScanSession*> running{nullptr};
+    std::atomic<int> reads{0};
+    ScanSessionSetup setup = Setup({dir.File("tree/")});
+    setup.options.beforeRead = [&](const std::string&) {
+        if (++reads != 200) return;
+        while (!running.load()) std::this_thread::sleep_for(1ms);
+        running.load()->Pause();
+    };
+    ScanSession paused(std::move(setup), &inbox);
+    running = &paused;
+    ASSERT_TRUE(WaitUntil([&] { return reads.load() >= 200; }));
+    std::this_thread::sleep_for(100ms);
+    const int64_t heldAt = paused.ScannedCount();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(paused.ScannedCount(), heldAt);
+    EXPECT_LT(heldAt, 1500);
+    paused.Continue();
+    ASSERT_TRUE(inbox.WaitDone());
+    EXPECT_EQ(paused.ScannedCount(), 1500);
+
+    Inbox plainBox;
+    ScanSession plain(Setup({dir.File("tree/")}), &plainBox);
+    ASSERT_TRUE(plainBox.WaitDone());
+    EXPECT_EQ(plain.Findings().Size(), 214u);
+    EXPECT_EQ(Paths(paused.Findings()), Paths(plain.Findings()));
+
+    Inbox emptyBox;
+    ScanSession empty(Setup({}), &emptyBox);
+    ASSERT_TRUE(emptyBox.WaitDone());
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(emptyBox.Count(), 1u);
 }
 
 // A root that can't be opened and a subtree past the depth cap are told in the final summary,

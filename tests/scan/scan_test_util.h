@@ -1,6 +1,6 @@
 // Helpers shared by the scan suites: a message sink that records what a scan posts (checking
-// each message against the stores at the moment it is posted), a process ender that records
-// calls, and a list built from real files.
+// each message against the stores at the moment it is posted), a process seam that records
+// which files' processes would be ended, and a list built from real files.
 #pragma once
 
 #include <sched.h>
@@ -20,6 +20,7 @@
 #include "platform/messages.h"
 #include "platform/path_text.h"
 #include "scan/file_fingerprint.h"
+#include "scan/process_table.h"
 #include "scan/scan_engine.h"
 #include "store/blacklist.h"
 
@@ -71,10 +72,12 @@ private:
     std::condition_variable m_changed;
 };
 
-class RecordingEnder : public ProcessEnder {
+// Takes an empty snapshot and records which files' processes would be ended.
+class RecordingEnder : public Processes {
 public:
-    void EndProcessesOfFile(const std::u16string& filePath, const std::u16string& fileName,
-                            const FileId& fileId) override {
+    int Snapshot(ProcessTable&, uint32_t&) override { return 0; }
+    void EndProcessesOfFile(const ProcessTable&, uint32_t, std::u16string_view filePath,
+                            std::u16string_view fileName, const FileId& fileId) override {
         calls.push_back({Utf16ToPath(filePath), Utf16ToPath(fileName)});
         ids.push_back(fileId);
         if (onCall) onCall(calls.back().first);

@@ -32,7 +32,8 @@ using test::WriteFile;
 
 constexpr char kListedMd5[] = "0123456789abcdef0123456789abcdef";
 
-class FakeControl : public ProcessControl {
+// Canned processes and fingerprints; chains are recorded, never ended.
+class FakeControl : public Processes {
 public:
     int Snapshot(ProcessTable& table, uint32_t& shellProcessId) override {
         ++snapshots;
@@ -45,16 +46,23 @@ public:
         shellProcessId = 0;
         return 0;
     }
-    bool Fingerprint(const ProcessEntry& entry, char digestText[33]) override {
-        if (onFingerprint) onFingerprint();
-        if (!listedByContent.count(entry.processId)) return false;
-        memcpy(digestText, kListedMd5, 33);
-        return true;
-    }
-    void EndChain(const ProcessTable&, uint32_t processId, uint32_t) override {
+    void EndChain(const ProcessTable&, uint32_t processId, uint32_t,
+                  const std::set<uint32_t>&) override {
         ended.push_back(processId);
     }
-    PackageFiles& Packages() override { return packages ? *packages : ProcessControl::Packages(); }
+    WatchSetup Setup(std::function<int64_t()> clock = nullptr) {
+        WatchSetup setup;
+        setup.processes = this;
+        setup.packages = packages;
+        setup.fingerprint = [this](const ProcessEntry& entry, char digestText[33]) {
+            if (onFingerprint) onFingerprint();
+            if (!listedByContent.count(entry.processId)) return false;
+            memcpy(digestText, kListedMd5, 33);
+            return true;
+        };
+        setup.clock = std::move(clock);
+        return setup;
+    }
     void Add(uint32_t pid, std::u16string name, std::u16string path) {
         ProcessEntry e;
         e.processId = pid;
@@ -113,7 +121,7 @@ protected:
 };
 
 TEST_F(ProtectPageTest, StartsProtectingWithItsObjectsWhereDesigned) {
-    ProtectDlg page(env.app, &env.mainWnd, nullptr, &control);
+    ProtectDlg page(env.app, &env.mainWnd, nullptr, control.Setup());
     EXPECT_TRUE(page.IsProtecting());
     EXPECT_EQ(page.startButton()->GetState(), 4);
     EXPECT_EQ(page.stopButton()->GetState(), -1);
@@ -157,7 +165,7 @@ TEST_F(ProtectPageTest, StartsProtectingWithItsObjectsWhereDesigned) {
 }
 
 TEST_F(ProtectPageTest, StopAndStartActOnlyOnAChangeAndUnusedIndicesDoNothing) {
-    ProtectDlg page(env.app, &env.mainWnd, nullptr, &control);
+    ProtectDlg page(env.app, &env.mainWnd, nullptr, control.Setup());
     env.mainWnd.posted.clear();
 
     page.OnUiClick(1);
@@ -212,7 +220,7 @@ TEST_F(ProtectPageTest, FirstPassAfterThreeSecondsAndThePeriodCountsFromThePassE
         QThread::msleep(400);  // a slow pass, run off the UI thread
     };
     sinceStart.start();
-    ProtectDlg realPage(env.app, &env.mainWnd, nullptr, &control);
+    ProtectDlg realPage(env.app, &env.mainWnd, nullptr, control.Setup());
     page = &realPage;
     // On from construction; the first pass comes one full period later, from the timer itself.
     ASSERT_TRUE(page->watchTimer().isActive());
@@ -251,7 +259,7 @@ TEST_F(ProtectPageTest, TheEndDuringASlowPassReturnsAtOnce) {
         ++fingerprinted;
         QThread::msleep(100);  // 50 processes: a five-second pass
     };
-    auto page = std::make_unique<ProtectDlg>(env.app, &env.mainWnd, nullptr, &control);
+    auto page = std::make_unique<ProtectDlg>(env.app, &env.mainWnd, nullptr, control.Setup());
     page->OnTimer(0);
     WaitFor([&] { return fingerprinted > 0; }, 5000);
     ASSERT_GT(fingerprinted, 0);
@@ -264,7 +272,7 @@ TEST_F(ProtectPageTest, TheEndDuringASlowPassReturnsAtOnce) {
 
 TEST_F(ProtectPageTest, ToggleChecksAndClearsInTurnEvenFromAnEmptyList) {
     env.ListFile(kListedMd5, "a.bin");
-    ProtectDlg page(env.app, &env.mainWnd, nullptr, &control, [this] { return now; });
+    ProtectDlg page(env.app, &env.mainWnd, nullptr, control.Setup([this] { return now; }));
     page.OnUiClick(4);  // empty list: only the state changes
     EXPECT_EQ(page.selectAllState(), 1);
 
@@ -309,7 +317,7 @@ TEST_F(ProtectPageTest, DeleteRemovesCheckedLinesButOnlyTheInterceptedFiles) {
     control.Add(15, u"noid.bin", Path("noid"));
     control.listedByContent = {10, 11, 13, 14, 15};
     control.noIdentity = {15};
-    ProtectDlg page(env.app, &env.mainWnd, nullptr, &control, [this] { return now; });
+    ProtectDlg page(env.app, &env.mainWnd, nullptr, control.Setup([this] { return now; }));
     RunPass(page);
     QListWidget* list = page.historyList();
     ASSERT_EQ(list->count(), 6);
@@ -357,7 +365,7 @@ TEST_F(ProtectPageTest, AnInterceptedFileThatCannotBeQuarantinedKeepsItsLine) {
     WriteFile(env.dir.File("held"), "held");
     control.Add(20, u"held.bin", Path("held"));
     control.listedByContent = {20};
-    ProtectDlg page(env.app, &env.mainWnd, nullptr, &control, [this] { return now; });
+    ProtectDlg page(env.app, &env.mainWnd, nullptr, control.Setup([this] { return now; }));
     RunPass(page);
     QListWidget* list = page.historyList();
     ASSERT_EQ(list->count(), 1);
@@ -393,7 +401,7 @@ TEST_F(ProtectPageTest, DeleteNeverTakesWhatIsNowAPackageFile) {
     control.packages = &packages;
     control.Add(10, u"tool", Path("tool"));
     control.listedByContent = {10};
-    ProtectDlg page(env.app, &env.mainWnd, nullptr, &control, [this] { return now; });
+    ProtectDlg page(env.app, &env.mainWnd, nullptr, control.Setup([this] { return now; }));
     RunPass(page);
     ASSERT_EQ(control.ended, std::vector<uint32_t>{10});
 
@@ -406,8 +414,8 @@ TEST_F(ProtectPageTest, DeleteNeverTakesWhatIsNowAPackageFile) {
     EXPECT_TRUE(FileExists(env.dir.File("tool")));
 }
 
-TEST(LinuxProcessControlIdentity, IsTheRunningExecutable) {
-    LinuxProcessControl control;
+TEST(SystemProcessesIdentity, IsTheRunningExecutable) {
+    Processes& control = SystemProcesses();
     ProcessTable table;
     uint32_t shell = 0;
     control.Snapshot(table, shell);

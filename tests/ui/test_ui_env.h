@@ -16,10 +16,10 @@ public:
         messageBox;
     std::function<QString(QWidget*, const QString& title)> chooseFolder;
     std::function<void(const QString& filePath)> showFileInFolder;
-    // The scan page's roots and process ender; empty: the real ones.
+    // The scan page's roots and processes; empty: the real ones.
     std::function<void(ScanRoots&)> quickRoots;
     std::function<void(ScanRoots&)> fullRoots;
-    ProcessEnder* pEnder = nullptr;
+    Processes* pProcesses = nullptr;
     PackageFiles* pPackageFiles = nullptr;
 
     QMessageBox::StandardButton MessageBox(QWidget* owner, const QString& text,
@@ -44,7 +44,7 @@ public:
     void AddFullScanRoots(ScanRoots& roots) const override {
         fullRoots ? fullRoots(roots) : UiEnv::AddFullScanRoots(roots);
     }
-    ProcessEnder* ScanProcessEnder() const override { return pEnder; }
+    Processes* RunningProcesses() const override { return pProcesses; }
     PackageFiles* ScanPackageFiles() const override { return pPackageFiles; }
 };
 

@@ -27,6 +27,7 @@
 #include "platform/module_info.h"
 #include "scan/file_fingerprint.h"
 #include "scan/package_files.h"
+#include "scan/process_table.h"
 #include "scan/quarantine.h"
 #include "scan/scan_log.h"
 #include "store/app_settings.h"
@@ -47,10 +48,11 @@ using Clock = std::chrono::steady_clock;
 
 // Stands in for ending processes; can hold the scan inside a finding so the test can click while
 // the worker is busy.
-class HoldingEnder : public ProcessEnder {
+class HoldingEnder : public Processes {
 public:
-    void EndProcessesOfFile(const std::u16string& filePath, const std::u16string&,
-                            const FileId&) override {
+    int Snapshot(ProcessTable&, uint32_t&) override { return 0; }
+    void EndProcessesOfFile(const ProcessTable&, uint32_t, std::u16string_view filePath,
+                            std::u16string_view, const FileId&) override {
         std::unique_lock lock(m_mutex);
         calls.push_back(Utf16ToUtf8(filePath));
         m_changed.notify_all();
@@ -186,7 +188,7 @@ protected:
             if (!m_strQuickRoot.empty()) r.push_back(Utf8ToUtf16(m_strQuickRoot));
         };
         m_env.fullRoots = [this](ScanRoots& r) { r.push_back(Utf8ToUtf16(m_strFullRoot)); };
-        m_env.pEnder = &m_ender;
+        m_env.pProcesses = &m_ender;
         m_env.messageBox = [this](QWidget*, const QString& text, const QString& caption,
                                   QMessageBox::StandardButtons) {
             m_boxes.push_back((caption + "|" + text).toStdString());
