@@ -1,6 +1,6 @@
 // Renders the three window backgrounds with sample objects in every state, and the artwork
 // enlarged, to PNG files a person can open: main.png, page.png, dialog.png (each also @2x) and
-// artwork.png. Needs no display: run it with QT_QPA_PLATFORM=offscreen (ui/skin/render_samples
+// artwork.png. Needs no display: run it with QT_QPA_PLATFORM=offscreen (ui/render_skin_samples
 // does).
 //
 // Usage: tovarek-skin-samples OUTDIR
