@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "cli/commands.h"
 #include "platform/code_page.h"
@@ -45,6 +47,21 @@ private:
 
 // One finding per line, as the bytes that name the file, escaped as md5sum escapes names, so
 // every line stays one finding; a system file left as it was says so after the name.
+// The list read on a thread of its own; Wait() is its outcome, from any thread, any number of
+// times. The thread goes on to read what the first finding will ask for.
+struct ListLoad {
+    std::shared_ptr<ScanList> list = std::make_shared<ScanList>();
+    std::promise<int> done;
+    std::shared_future<int> outcome = done.get_future().share();
+    std::thread thread;
+    int Wait() const { return outcome.get(); }
+    ~ListLoad() {
+        if (thread.joinable()) thread.join();
+    }
+};
+// Not an SQLite code: the table holds no usable row.
+constexpr int kListEmpty = -1;
+
 void PrintFinding(const ScanFileRecord& record) {
     std::string bytes = Utf16ToPath(record.filePath);
     printf("%s%s%s\n", EscapedLineMark(bytes), EscapeName(bytes).c_str(),
@@ -99,29 +116,27 @@ int RunScan(int argc, char** argv) {
         return kExitUsage;
     }
 
-    // Read only, so the scan never creates or changes the database.
-    auto list = std::make_shared<ScanList>();
-    int rc = LoadScanListReadOnly(*list);
-    if (rc != 0) {
-        fprintf(stderr,
-                "ravlin-cli: scan: cannot read the list in Ravlin.db (SQLite error %d); nothing "
-                "was scanned\n",
-                rc);
-        return kExitUsage;
-    }
-    if (list->empty()) {
-        fprintf(stderr, "ravlin-cli: scan: the list in Ravlin.db is empty; nothing was scanned\n");
-        return kExitUsage;
-    }
-
+    // Read only, so the scan never creates or changes the database. The list loads while the
+    // walk and the first reads begin; the judgement waits for it.
     PackageFiles packages(dpkgRoot);
+    ListLoad load;
+    load.thread = std::thread([&load, &packages] {
+        int rc = LoadScanListReadOnly(*load.list);
+        if (rc == 0 && load.list->empty()) rc = kListEmpty;
+        load.done.set_value(rc);
+        // Read here while the walk goes on, instead of by the walking thread at its first
+        // finding.
+        if (rc == 0) packages.Preload();
+    });
+
     // Files unchanged since an earlier scan are not read again; the session saves what it read.
     FingerprintCache fingerprints;
     fingerprints.Load(DataFile(kFingerprintCacheFileName));
 
     ScanSessionSetup setup;
     setup.roots = roots;
-    setup.list = std::move(list);
+    setup.list = load.list;
+    setup.options.listReady = [&load] { return load.Wait() == 0; };
     setup.deleteOnFind = deleteOnFind;
     setup.options.pPackageFiles = &packages;
     setup.options.pFingerprintCache = &fingerprints;
@@ -150,6 +165,17 @@ int RunScan(int argc, char** argv) {
         }
     }
     session.Join();
+    if (load.Wait() == kListEmpty) {
+        fprintf(stderr, "ravlin-cli: scan: the list in Ravlin.db is empty; nothing was scanned\n");
+        return kExitUsage;
+    }
+    if (load.Wait() != 0) {
+        fprintf(stderr,
+                "ravlin-cli: scan: cannot read the list in Ravlin.db (SQLite error %d); nothing "
+                "was scanned\n",
+                load.Wait());
+        return kExitUsage;
+    }
     session.WriteLog();
     printf("%s\n", Utf16ToUtf8(session.Summary(true)).c_str());
     const ScanOutcome& outcome = session.Outcome();

@@ -41,8 +41,12 @@ bool ProcessWatch::RunProtectionPass() {
     // A list that could not be read is not an empty one: with no list ever read nothing can be
     // judged, and saying so once per failure keeps the history readable while every pass tries
     // again. A list read before stays in force while a reload fails.
-    if (GetSharedBlacklist(m_app, m_pBlacklist) == 0) {
+    const auto keepGoing = [this] { return !m_bStopped.load(); };
+    if (!keepGoing()) return false;
+    if (GetSharedBlacklist(m_app, m_pBlacklist, keepGoing) == 0) {
         m_bListFailureShown = false;
+    } else if (m_bStopped.load()) {
+        return false;
     } else if (!m_pBlacklist) {
         if (!m_bListFailureShown && m_pSink)
             m_pSink->AddHistoryLine(BuildListFailureLine(m_clock()));
@@ -63,6 +67,7 @@ bool ProcessWatch::RunProtectionPass() {
 
     std::vector<uint32_t> toEnd;
     for (const auto& [pid, entry] : table) {
+        if (!keepGoing()) break;
         // A zombie runs nothing; matching it by its old name would log it at every pass.
         if (entry.hasExited) continue;
         // Never a target: matching it would log it every 3 seconds and end nothing.

@@ -5,6 +5,7 @@
 // page's list box is reached through HistorySink, from the thread that runs the pass.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -69,8 +70,12 @@ public:
     // not ended either: it gets a system-file history and log line, once per run and file, and
     // no notice. False when no list could be read (none ever, this pass included): nothing was
     // matched, and the first such pass after a readable one leaves the history line
-    // "[time]列表读取失败，保护暂停".
+    // "[time]列表读取失败，保护暂停". False too, without that line, once stopped.
     bool RunProtectionPass();
+
+    // Any thread: the pass in progress gives up at its next process (a list being read, at its
+    // next rows) and every later pass returns at once, so the program's end never waits for one.
+    void Stop() { m_bStopped.store(true); }
 
     // The page's timer tick: empties the notice list, runs a pass and, when it ended anything,
     // posts WM_SHOW_NOTICE (1) to `parent`.
@@ -106,6 +111,7 @@ private:
     mutable std::mutex m_historyMutex;  // guards m_mapHistory
     HistoryIndex m_mapHistory;
     bool m_bListFailureShown = false;
+    std::atomic<bool> m_bStopped{false};
     // The system files already reported in this run (device, inode).
     std::set<std::pair<uint64_t, uint64_t>> m_setSystemFilesShown;
 };

@@ -148,7 +148,10 @@ public:
     void ScanRoot(const std::string& root);
 
 private:
-    bool Stopped() const { return m_pControl && m_pControl->IsStopped(); }
+    bool Stopped() const {
+        return m_bListUnreadable.load(std::memory_order_relaxed) ||
+               (m_pControl && m_pControl->IsStopped());
+    }
     bool Checkpoint();
     bool Admit(const DirHandle& dir, dev_t parentDev, bool isRoot);
     // What the file system of `dev` is, judged once a scan (`fd` lies on it, for statfs when the
@@ -199,6 +202,8 @@ private:
     std::function<bool(uint32_t, uint32_t)> m_isRemovable;
     std::function<void(const std::string&)> m_beforeRead;
     std::function<void(const std::u16string&)> m_onReading;
+    std::function<bool()> m_listReady;  // walking thread; cleared once asked
+    std::atomic<bool> m_bListUnreadable{false};
     Md5LanePath m_md5Path;
     FingerprintCache* m_pCache;
     bool m_bCacheMayHit = false;  // the cache held fingerprints when the scan began
@@ -231,7 +236,9 @@ private:
     std::deque<std::shared_ptr<PendingFile>> m_window;
     size_t m_nextFree = 0;
     bool m_bShutdown = false;
-    bool m_bJudgeWaiting = false;
+    // The file the walking thread waits for, if it waits: only its completion wakes it, not
+    // that of every file read ahead of it.
+    const PendingFile* m_pAwaited = nullptr;
     std::vector<std::thread> m_helpers;
 };
 
@@ -252,6 +259,7 @@ ScanPipeline::ScanPipeline(ScanJob& job, const ScanOptions& options)
     m_isRemovable = options.isRemovable ? options.isRemovable : IsRemovableBlockDevice;
     m_beforeRead = options.beforeRead;
     m_onReading = options.onReading;
+    m_listReady = options.listReady;
     m_md5Path = options.md5Path;
     m_pCache = options.pFingerprintCache;
     m_bCacheMayHit = m_pCache && m_pCache->Size() > 0;
@@ -296,6 +304,7 @@ ScanPipeline::~ScanPipeline() {
 }
 
 bool ScanPipeline::Checkpoint() {
+    if (m_bListUnreadable.load(std::memory_order_relaxed)) return false;
     if (!m_pControl) return true;
     bool wasPaused = m_pControl->IsPaused();
     bool go = m_pControl->Checkpoint();
@@ -334,7 +343,7 @@ bool ScanPipeline::NextFile(LaneFile& file, bool wait) {
                 ++m_nextFree;
                 f->abandoned = true;
                 f->state = kDone;
-                if (m_bJudgeWaiting) m_cvDone.notify_one();
+                if (m_pAwaited == f.get()) m_cvDone.notify_one();
                 continue;
             }
             if (m_pControl && m_pControl->IsPaused()) {
@@ -393,13 +402,14 @@ void ScanPipeline::FileDone(void* token, bool ok, const char digestText[33]) {
 }
 
 bool ScanPipeline::KeepGoing() {
+    if (m_bListUnreadable.load(std::memory_order_relaxed)) return false;
     return !m_pControl || m_pControl->Checkpoint();
 }
 
 void ScanPipeline::MarkDone(PendingFile& f) {
     std::lock_guard<std::mutex> lock(m_mutex);
     f.state = kDone;
-    if (m_bJudgeWaiting) m_cvDone.notify_one();
+    if (m_pAwaited == &f) m_cvDone.notify_one();
 }
 
 // Judges the oldest walked file once it has its fingerprint. Without fingerprinting threads the
@@ -435,9 +445,9 @@ void ScanPipeline::AdvanceOne() {
             lock.lock();
             continue;
         }
-        m_bJudgeWaiting = true;
+        m_pAwaited = front.get();
         m_cvDone.wait(lock, [&front] { return front->state == kDone; });
-        m_bJudgeWaiting = false;
+        m_pAwaited = nullptr;
     }
 }
 
@@ -482,11 +492,24 @@ void ScanPipeline::Post(unsigned message, uintptr_t wParam) {
 }
 
 void ScanPipeline::Judge(PendingFile& f) {
-    if (f.abandoned) return;
+    if (m_listReady) {
+        // The walk and the reads went ahead while the list loaded.
+        const bool ready = m_listReady();
+        m_listReady = nullptr;
+        if (!ready) {
+            m_bListUnreadable.store(true);
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_cvWork.notify_all();
+        }
+    }
+    if (f.abandoned || m_bListUnreadable.load()) return;
     std::u16string wideName = ToWide(f.name);
     std::u16string widePath = f.dir->widePath + wideName;
     if (m_onReading) m_onReading(widePath);
-    int32_t scanned = m_job.m_scannedFiles.Insert({wideName, widePath, {}, {}, {}, {}});
+    ScanRecordStore& store = m_job.m_scannedFiles;
+    const int32_t scanned =
+        store.Insert(store.KeepsRecords() ? ScanFileRecord{wideName, widePath, {}, {}, {}, {}}
+                                          : ScanFileRecord{});
     Post(WM_SCAN_PROGRESS, static_cast<uintptr_t>(scanned));
 
     bool match = false;

@@ -109,6 +109,10 @@ struct ScanOptions {
     // file as it is judged, and before that a file whose read the judgement must wait for, as
     // the wait begins, so a large file is named while it is read.
     std::function<void(const std::u16string&)> onReading;
+    // Blocks until the list the job was given is complete, for a list still loading as the walk
+    // begins; false when it could not be had: nothing is judged and the walk ends at once. Asked
+    // once, on the walking thread, before the first judgement. None: the list is complete.
+    std::function<bool()> listReady;
 };
 
 // What a scan could not cover, for the caller to tell the user.

@@ -13,6 +13,7 @@
 #include "scan/quarantine.h"
 #include "scan/scan_log.h"
 #include "scan/scan_summary.h"
+#include "store/blacklist.h"
 
 namespace tovarek {
 
@@ -41,9 +42,16 @@ void ScanSession::Run() {
         m_control.Post(&m_gate, WM_SCAN_PROGRESS, 0, 0);
     };
     static const ScanList kNoList;
-    {
-        ScanJob job(m_scanned, m_findings, m_setup.list ? *m_setup.list : kNoList, &m_gate,
-                    m_setup.deleteOnFind, options);
+    BlacklistView list = m_setup.list;
+    // A list that could not be read would make every file look clean: no walk at all.
+    // A stop gives a long reload up at once.
+    if (!list && m_setup.listSource && GetSharedBlacklist(*m_setup.listSource, list, [this] {
+                                           return !m_control.IsStopped();
+                                       }) != 0)
+        m_bListUnreadable.store(true, std::memory_order_release);
+    if (!m_bListUnreadable.load(std::memory_order_relaxed)) {
+        ScanJob job(m_scanned, m_findings, list ? *list : kNoList, &m_gate, m_setup.deleteOnFind,
+                    options);
         for (const std::u16string& root : m_setup.roots) {
             if (m_control.IsStopped()) break;
             ScanDirectory(job, Utf16ToPath(root));

@@ -23,9 +23,14 @@
 
 namespace tovarek {
 
+class CoreState;
+
 struct ScanSessionSetup {
     ScanRoots roots;  // walked in this order, each ending in '/'
     std::shared_ptr<const ScanList> list;
+    // With no `list`: the program's shared index, taken on the worker thread before the walk
+    // (a stale one is reloaded there, so the window never waits for a large list).
+    CoreState* listSource = nullptr;
     int deleteOnFind = 0;
     // The session puts its own control in; a fingerprint cache given here is saved beside the
     // list (kFingerprintCacheFileName) when the worker ends.
@@ -67,6 +72,9 @@ public:
     const ScanRecordStore& Findings() const { return m_findings; }
     // What the scan could not cover; complete once WM_SCAN_DONE was posted (empty before).
     const ScanOutcome& Outcome() const;
+    // The list could not be read (from `listSource`): nothing was scanned. Complete once
+    // WM_SCAN_DONE was posted.
+    bool ListUnreadable() const { return m_bListUnreadable.load(std::memory_order_acquire); }
     // Roots not walked plus subtrees too deep to enter.
     uint64_t FoldersNotWalked() const;
 
@@ -90,10 +98,11 @@ private:
     const int64_t m_tmStart;
     ScanControl m_control;
     ScanMessageGate m_gate;
-    ScanRecordStore m_scanned;
+    ScanRecordStore m_scanned{false};  // counted only: the page shows the count, not the files
     ScanRecordStore m_findings;
     ScanOutcome m_outcome;
     std::atomic<bool> m_bOutcomeReady{false};
+    std::atomic<bool> m_bListUnreadable{false};
     std::atomic<bool> m_bEnded{false};
 
     mutable std::mutex m_progressMutex;

@@ -86,7 +86,7 @@ int LoadBlacklistReadOnly(BlacklistMap& out) {
     return rc;
 }
 
-int ReadScanList(Database& db, ScanList& out) {
+int ReadScanList(Database& db, ScanList& out, const std::function<bool()>& keepGoing) {
     // One row in table order: its fingerprint's value and where its name lies in `text`.
     struct Row {
         uint64_t high, low;
@@ -105,32 +105,35 @@ int ReadScanList(Database& db, ScanList& out) {
         text.reserve(expected * 16);
     }
     if (rc == 0)
-        rc = QueryRows(db, "select md5,name from blackmap order by rowid",
-                       [&](int columns, const char* const* cells) {
-                           if (columns < 2) return;
-                           std::string normalized;
-                           std::string_view md5;
-                           if (!StoredDigest(cells[0], normalized, md5)) return;
-                           Row row;
-                           row.high = HexValue(md5.substr(0, 16));
-                           row.low = HexValue(md5.substr(16));
-                           // Most names are ASCII: widened in place, without a decoded copy.
-                           const std::string_view name = Trimmed(cells[1]);
-                           const size_t start = text.size();
-                           bool ascii = true;
-                           for (char c : name)
-                               ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-                           if (ascii) {
-                               text.append(name.begin(), name.end());
-                           } else {
-                               text += Utf8ToUtf16(name);
-                           }
-                           for (size_t i = start; i < text.size(); ++i)
-                               text[i] = LowerCaseChar(text[i]);
-                           row.nameStart = static_cast<uint32_t>(start);
-                           row.nameLength = static_cast<uint32_t>(text.size() - start);
-                           rows.push_back(row);
-                       });
+        rc = QueryRows(
+            db, "select md5,name from blackmap order by rowid",
+            [&](int columns, const char* const* cells) {
+                if (columns < 2) return;
+                std::string normalized;
+                std::string_view md5;
+                if (!StoredDigest(cells[0], normalized, md5)) return;
+                Row row;
+                row.high = HexValue(md5.substr(0, 16));
+                row.low = HexValue(md5.substr(16));
+                // Most names are ASCII: widened and lower-cased in place, one pass and no
+                // copy (appending a range of chars built a temporary string for every row).
+                const std::string_view name = Trimmed(cells[1]);
+                const size_t start = text.size();
+                bool ascii = true;
+                for (char c : name) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+                if (ascii) {
+                    text.resize(start + name.size());
+                    char16_t* out = text.data() + start;
+                    for (char c : name) *out++ = c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+                } else {
+                    text += Utf8ToUtf16(name);
+                    for (size_t i = start; i < text.size(); ++i) text[i] = LowerCaseChar(text[i]);
+                }
+                row.nameStart = static_cast<uint32_t>(start);
+                row.nameLength = static_cast<uint32_t>(text.size() - start);
+                rows.push_back(row);
+            },
+            keepGoing);
     if (rc != 0) return rc;
     // By fingerprint, the latest row of a fingerprint stored more than once. Rows arrived in
     // table order, so where their names lie breaks ties.
@@ -164,7 +167,8 @@ int LoadScanListReadOnly(ScanList& out) {
     return ReadScanList(db, out);
 }
 
-int GetSharedBlacklist(CoreState& app, BlacklistView& view) {
+int GetSharedBlacklist(CoreState& app, BlacklistView& view,
+                       const std::function<bool()>& keepGoing) {
     int rc = 0;
     bool loaded;
     {
@@ -181,7 +185,7 @@ int GetSharedBlacklist(CoreState& app, BlacklistView& view) {
             {
                 Database db;
                 OpenDatabase(db);
-                rc = ReadScanList(db, *entries);
+                rc = ReadScanList(db, *entries, keepGoing);
             }
             if (rc == 0) {
                 BlacklistView fresh = std::move(entries);

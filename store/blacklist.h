@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -50,8 +51,11 @@ using BlacklistView = std::shared_ptr<const ScanList>;
 // 32 hex digits left out. Returns 0, or the code of a reload that failed (the list is not a
 // regular file, is damaged, stayed locked): the stale flag then stays set, so the next call tries
 // again, and `view` is the index as it was before, null when no load has succeeded yet. Any
-// thread; reloads run one at a time, and a holder's view never changes under it.
-int GetSharedBlacklist(CoreState& app, BlacklistView& view);
+// thread; reloads run one at a time, and a holder's view never changes under it. `keepGoing`
+// (optional) is asked while a reload reads: false gives the reload up, as a failure (kDbGaveUp),
+// so a user that is told to stop need not wait for a long list.
+int GetSharedBlacklist(CoreState& app, BlacklistView& view,
+                       const std::function<bool()>& keepGoing = {});
 
 // As GetSharedBlacklist, then replaces `out` with a copy of the index (empty when none could be
 // loaded), for a user that must own its list.

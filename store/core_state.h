@@ -41,7 +41,7 @@ public:
     }
 
 private:
-    friend int GetSharedBlacklist(CoreState&, BlacklistView&);
+    friend int GetSharedBlacklist(CoreState&, BlacklistView&, const std::function<bool()>&);
     // The current index (null until a load succeeded), swapped whole under m_blacklistMutex; one
     // reload at a time under m_reloadMutex, so readers never wait for a reload.
     BlacklistView m_pBlacklist;

@@ -254,14 +254,19 @@ int Query(Database& db, const std::string& sql, QueryTable& table, int& rowCount
 }
 
 int QueryRows(Database& db, const std::string& sql,
-              const std::function<void(int columnCount, const char* const* cells)>& row) {
+              const std::function<void(int columnCount, const char* const* cells)>& row,
+              const std::function<bool()>& keepGoing) {
     if (!db.IsOpen()) return kDbNotOpen;
     sqlite3_stmt* stmt = nullptr;
     int rc = sqlite3_prepare_v2(C(db).m_db, sql.c_str(), -1, &stmt, nullptr);
     if (rc == SQLITE_OK && stmt) {
         const int columns = sqlite3_column_count(stmt);
         std::vector<const char*> cells(static_cast<size_t>(columns));
-        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        for (size_t n = 0; (rc = sqlite3_step(stmt)) == SQLITE_ROW; ++n) {
+            if (keepGoing && n % kRowsPerCheck == 0 && !keepGoing()) {
+                sqlite3_finalize(stmt);
+                return kDbGaveUp;
+            }
             for (int c = 0; c < columns; ++c) {
                 const unsigned char* text = sqlite3_column_text(stmt, c);
                 cells[static_cast<size_t>(c)] = text ? reinterpret_cast<const char*>(text) : "";

@@ -97,9 +97,14 @@ int Query(Database& db, const std::string& sql, QueryTable& table, int& rowCount
 
 // Runs a query and hands each row to `row` as it comes (cells as text, NULL as ""), without
 // building a table: for reading a whole large table. Returns 0 or the SQLite code, logging a
-// failure as Query does; rows handed over before a failure stay handed over.
+// failure as Query does; rows handed over before a failure stay handed over. `keepGoing`, when
+// given, is asked every kRowsPerCheck rows: false ends the query there with kDbGaveUp (not
+// logged), so a long read can be abandoned at once.
+constexpr int kDbGaveUp = 9;  // SQLITE_INTERRUPT
+constexpr int kRowsPerCheck = 4096;
 int QueryRows(Database& db, const std::string& sql,
-              const std::function<void(int columnCount, const char* const* cells)>& row);
+              const std::function<void(int columnCount, const char* const* cells)>& row,
+              const std::function<bool()>& keepGoing = {});
 
 void CloseDatabase(Database& db);
 

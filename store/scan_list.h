@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,7 +47,7 @@ public:
     size_t HeldBytes() const { return m_digests.capacity() * sizeof(Digest) + m_names.HeldBytes(); }
 
 private:
-    friend int ReadScanList(Database& db, ScanList& out);
+    friend int ReadScanList(Database& db, ScanList& out, const std::function<bool()>& keepGoing);
     struct Digest {
         uint64_t high, low;
     };
@@ -59,8 +60,9 @@ private:
 // Reads blackmap over an open connection into `out`: digest trimmed and lower-cased, a row whose
 // digest is then not 32 hex digits left out, names trimmed and lower-cased, a later row replacing
 // an earlier one with the same fingerprint. Returns 0, or the SQLite code of the failure (`out`
-// is then empty). An empty table is success.
-int ReadScanList(Database& db, ScanList& out);
+// is then empty). An empty table is success. `keepGoing` as QueryRows takes it: a read given up
+// returns kDbGaveUp.
+int ReadScanList(Database& db, ScanList& out, const std::function<bool()>& keepGoing = {});
 
 // ReadScanList over the existing Ravlin.db opened read-only (kDbNotOpen when it can't be opened),
 // for a one-shot user that must know whether it got a list (the command-line scan).

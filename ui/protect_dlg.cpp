@@ -82,7 +82,9 @@ ProtectDlg::~ProtectDlg() {
         m_bQuit = true;
     }
     m_passWake.notify_all();
-    // A pass in progress ends first: it uses the watch, which goes with the page.
+    // A pass in progress ends first, at its next process: it uses the watch, which goes with the
+    // page.
+    m_watch.Stop();
     if (m_passThread.joinable()) m_passThread.join();
 }
 

@@ -15,7 +15,6 @@
 #include "scan/scan_log.h"
 #include "scan/scan_session.h"
 #include "store/app_settings.h"
-#include "store/blacklist.h"
 #include "ui/message_box.h"
 #include "ui/set_scan_path_dlg.h"
 #include "ui/skin/skin_ui.h"
@@ -236,13 +235,6 @@ int ScanDlg::StartScan(const ScanRoots& roots) {
         ShowMessageBox(this, QStringLiteral("请选择要扫描的目录"), QStringLiteral("Tovarek"));
         return -1;
     }
-    // A list that could not be read would make every file look clean.
-    // The program's one shared index: no copy of it for a scan.
-    BlacklistView list;
-    if (GetSharedBlacklist(m_app, list) != 0) {
-        ShowMessageBox(this, QStringLiteral("列表读取失败，无法扫描！"), QStringLiteral("Tovarek"));
-        return -1;
-    }
     // The previous session finishes on its own thread; its stores go with it.
     RetireSession();
     m_app.m_lstFindings.clear();
@@ -251,7 +243,9 @@ int ScanDlg::StartScan(const ScanRoots& roots) {
 
     ScanSessionSetup setup;
     setup.roots = CanonicalScanRoots(roots);
-    setup.list = std::move(list);
+    // The program's one shared index, no copy of it; a stale one is reloaded by the session's
+    // worker, and a list it cannot read ends the scan before it walks anything.
+    setup.listSource = &m_app;
     // Read once: a change of the setting during the scan doesn't affect it.
     setup.deleteOnFind = m_app.m_pSettings ? m_app.m_pSettings->deleteOnFind.load() : 0;
     setup.options.pProcesses = CurrentUiEnv().RunningProcesses();
@@ -298,6 +292,16 @@ void ScanDlg::OnScanProgress() {
 }
 
 void ScanDlg::OnScanDone() {
+    if (m_pSession->ListUnreadable()) {
+        m_nActiveTag = 0;
+        RestorePauseButton();
+        EnableGroup(true);
+        m_txtCurrent->SetText(u"等待扫描。。。");
+        m_nState = kStateStopped;
+        m_app.m_bScanRunning = 0;
+        ShowMessageBox(this, QStringLiteral("列表读取失败，无法扫描！"), QStringLiteral("Tovarek"));
+        return;
+    }
     // The findings not yet shown first, a batch at a time, so the window answers meanwhile.
     if (!RefreshResults(false, kFindingsPerBatch)) {
         PostMessage(WM_SCAN_DONE, 0, m_nActiveTag);

@@ -47,7 +47,9 @@ public:
     void OnUiClick(int index);
 
     // Starts a scan of `roots` (made canonical first). 0 when started; -1 (after the message
-    // "请选择要扫描的目录") when the list is empty.
+    // "请选择要扫描的目录") when the list is empty. The list is read on the scan's own thread:
+    // when it cannot be, the scan ends before it walks anything, with the message
+    // "列表读取失败，无法扫描！", and the page is stopped again.
     int StartScan(const ScanRoots& roots);
 
     int GetState() const { return m_nState; }

@@ -788,5 +788,39 @@ TEST(ScanEngine, EmptyRootListPostsNothing) {
     EXPECT_EQ(scan.sink.Count(), 0u);
 }
 
+// A list still loading as the walk begins: filled by the time the wait for it returns, it judges
+// every file; one that could not be had ends the walk with nothing judged, posted or ended.
+TEST(ScanEngine, AListStillLoadingIsWaitedForAndAFailedOneJudgesNothing) {
+    TempDir dir;
+    for (int i = 0; i < 200; ++i) WriteFile(dir.File("f" + std::to_string(i)), std::to_string(i));
+    BlacklistMap listed;
+    ListByContent(listed, dir.File("f7"));
+    for (int threads : {0, 2}) {
+        for (bool loads : {true, false}) {
+            SCOPED_TRACE(std::to_string(threads) + (loads ? " threads, loads" : " threads, fails"));
+            Scan scan(threads);
+            ScanList list;
+            int asked = 0;
+            scan.options.listReady = [&] {
+                ++asked;
+                if (loads) list.Assign(listed);
+                return loads;
+            };
+            {
+                ScanJob job(scan.scanned, scan.findings, list, &scan.sink, 0, scan.options);
+                ScanDirectory(job, dir.path() + "/");
+            }
+            EXPECT_EQ(asked, 1);
+            EXPECT_EQ(scan.scanned.Size(), loads ? 200u : 0u);
+            EXPECT_EQ(scan.Found(), loads ? std::vector<std::string>{dir.File("f7")}
+                                          : std::vector<std::string>{});
+            EXPECT_EQ(scan.ender.calls.size(), loads ? 1u : 0u);
+            if (!loads) {
+                EXPECT_EQ(scan.sink.Count(), 0u);
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tovarek

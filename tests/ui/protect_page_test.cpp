@@ -55,6 +55,7 @@ public:
         setup.processes = this;
         setup.packages = packages;
         setup.fingerprint = [this](const ProcessEntry& entry, char digestText[33]) {
+            if (onFingerprint) onFingerprint();
             if (!listedByContent.count(entry.processId)) return false;
             memcpy(digestText, kListedMd5, 33);
             return true;
@@ -78,6 +79,7 @@ public:
     PackageFiles* packages = nullptr;
     std::atomic<int> snapshots{0};  // passes run on the page's worker
     std::function<void()> onSnapshot;
+    std::function<void()> onFingerprint;
 };
 
 // Runs the event loop until `done` or `ms` have passed.
@@ -246,6 +248,26 @@ TEST_F(ProtectPageTest, FirstPassAfterThreeSecondsAndThePeriodCountsFromThePassE
     ASSERT_EQ(env.mainWnd.posted.size(), 2u);
     EXPECT_EQ(env.mainWnd.posted[1].message, WM_SHOW_NOTICE);
     EXPECT_EQ(env.mainWnd.posted[1].wParam, 1u);
+}
+
+// The program's end never waits for a pass: one in progress gives up at its next process.
+TEST_F(ProtectPageTest, TheEndDuringASlowPassReturnsAtOnce) {
+    env.ListFile(kListedMd5, "x.bin");
+    for (uint32_t pid = 10; pid < 60; ++pid) control.Add(pid, u"p.bin", Path("p.bin"));
+    std::atomic<int> fingerprinted{0};
+    control.onFingerprint = [&] {
+        ++fingerprinted;
+        QThread::msleep(100);  // 50 processes: a five-second pass
+    };
+    auto page = std::make_unique<ProtectDlg>(env.app, &env.mainWnd, nullptr, control.Setup());
+    page->OnTimer(0);
+    WaitFor([&] { return fingerprinted > 0; }, 5000);
+    ASSERT_GT(fingerprinted, 0);
+    QElapsedTimer end;
+    end.start();
+    page.reset();
+    EXPECT_LT(end.elapsed(), 1000);
+    EXPECT_LT(fingerprinted, 10);
 }
 
 TEST_F(ProtectPageTest, ToggleChecksAndClearsInTurnEvenFromAnEmptyList) {

@@ -843,18 +843,37 @@ TEST_F(ScanPageTest, StopInsideAHugeFileThenDeleteAndANewScanAtOnce) {
     EXPECT_LT(Clock::now() - t1, std::chrono::seconds(1));
 }
 
-// A list that can't be read is never taken for an empty one: no scan starts, and once the list
-// can be read again the next click scans with it.
-TEST_F(ScanPageTest, AListThatCannotBeReadStartsNoScan) {
+// The list is read off the UI thread: a click returns at once while a locked list is waited for,
+// and the scan starts when it has been read. A list that can't be read is never taken for an
+// empty one: no scan starts, and once the list can be read again the next click scans with it.
+TEST_F(ScanPageTest, TheListIsReadOffTheWindowAndAnUnreadableOneStartsNoScan) {
     const std::string evil = Put("quick/evil.exe");
     List({{"00000000000000000000000000000001", "evil.exe"}});
+    ScanDlg& page = Page();
+    {
+        Database holder;
+        OpenDatabase(holder);
+        ASSERT_EQ(Execute(holder, "begin exclusive transaction;", false), 0);
+        const auto t0 = Clock::now();
+        page.OnUiClick(0);
+        EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(200));
+        EXPECT_EQ(page.GetState(), ScanDlg::kStateScanning);
+        RunFor(300);
+        Execute(holder, "commit transaction;", false);
+    }
+    ASSERT_TRUE(WaitFinished());
+    EXPECT_EQ(Lines(page.ResultList()), std::vector<std::string>{evil});
+    EXPECT_TRUE(m_boxes.empty());
+
+    m_app.m_bBlacklistStale.store(1);
     ASSERT_EQ(rename("Ravlin.db", "Ravlin.db.kept"), 0);
     test::WriteFile("Ravlin.db", std::string(4096, 'x'));
-    ScanDlg& page = Page();
     page.OnUiClick(0);
+    ASSERT_TRUE(RunUntil([&] { return page.GetState() != ScanDlg::kStateScanning; }));
     EXPECT_EQ(page.GetState(), ScanDlg::kStateStopped);
     EXPECT_EQ(m_boxes, std::vector<std::string>{"Tovarek|列表读取失败，无法扫描！"});
     EXPECT_EQ(m_app.m_bScanRunning, 0);
+    EXPECT_TRUE(Lines(page.ResultList()).empty());
     ASSERT_EQ(rename("Ravlin.db.kept", "Ravlin.db"), 0);
     page.OnUiClick(0);
     ASSERT_TRUE(WaitFinished());
