@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <future>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -48,17 +48,16 @@ private:
 // One finding per line, as the bytes that name the file, escaped as md5sum escapes names, so
 // every line stays one finding; a system file left as it was says so after the name.
 // The list read on a thread of its own; Wait() is its outcome, from any thread, any number of
-// times.
+// times. The thread goes on to read what the first finding will ask for.
 struct ListLoad {
     std::shared_ptr<ScanList> list = std::make_shared<ScanList>();
+    std::promise<int> done;
+    std::shared_future<int> outcome = done.get_future().share();
     std::thread thread;
-    int rc = 0;
-    std::once_flag joined;
-    int Wait() {
-        std::call_once(joined, [this] { thread.join(); });
-        return rc;
+    int Wait() const { return outcome.get(); }
+    ~ListLoad() {
+        if (thread.joinable()) thread.join();
     }
-    ~ListLoad() { Wait(); }
 };
 // Not an SQLite code: the table holds no usable row.
 constexpr int kListEmpty = -1;
@@ -119,13 +118,17 @@ int RunScan(int argc, char** argv) {
 
     // Read only, so the scan never creates or changes the database. The list loads while the
     // walk and the first reads begin; the judgement waits for it.
+    PackageFiles packages(dpkgRoot);
     ListLoad load;
-    load.thread = std::thread([&load] {
-        load.rc = LoadScanListReadOnly(*load.list);
-        if (load.rc == 0 && load.list->empty()) load.rc = kListEmpty;
+    load.thread = std::thread([&load, &packages] {
+        int rc = LoadScanListReadOnly(*load.list);
+        if (rc == 0 && load.list->empty()) rc = kListEmpty;
+        load.done.set_value(rc);
+        // Read here while the walk goes on, instead of by the walking thread at its first
+        // finding.
+        if (rc == 0) packages.Preload();
     });
 
-    PackageFiles packages(dpkgRoot);
     // Files unchanged since an earlier scan are not read again; the session saves what it read.
     FingerprintCache fingerprints;
     fingerprints.Load(DataFile(kFingerprintCacheFileName));

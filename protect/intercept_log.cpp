@@ -35,15 +35,29 @@ std::string InterceptLogPath(const std::u16string& moduleDir, int64_t now) {
            Utf16ToPath(FormatLocalTime(u"%Y-%m-%d", now)) + ".log";
 }
 
+namespace {
+
+// "[<local time>]" and then `text`. Built by appending: GCC 12 warns falsely (-Wrestrict) on
+// the operator+ chain.
+std::u16string Stamped(int64_t now, std::u16string_view text) {
+    std::u16string line = u"[";
+    line += FormatLocalTime(u"%Y-%m-%d %H:%M:%S", now);
+    line += u"]";
+    line += text;
+    return line;
+}
+
+}  // namespace
+
 void WriteInterceptLog(const CoreState& app, std::u16string_view exePath, int64_t now,
                        std::u16string_view note) {
     // One reading of the clock for both the stamp and the file, so a line written across
     // midnight still lands in the file of its own stamp's day.
     // The stamp in the code page, the path as the bytes the file system holds, escaped so that a
     // name can neither forge a line nor pass for another.
-    std::string line = Utf16ToAnsi(u"[" + FormatLocalTime(u"%Y-%m-%d %H:%M:%S", now) + u"]" +
-                                   std::u16string(note)) +
-                       Utf16ToPath(EscapeName(exePath)) + "\r\n";
+    std::string line = Utf16ToAnsi(Stamped(now, note));
+    line += Utf16ToPath(EscapeName(exePath));
+    line += "\r\n";
     WriteLogFile(InterceptLogPath(app.m_strModuleDir, now), line, LogWrite::kAppend);
 }
 
@@ -54,8 +68,7 @@ void JournalInterception(std::u16string_view exePath, const char* digest, uint32
     record.path = Utf16ToPath(exePath);
     if (digest) record.md5.assign(digest, 32);
     record.pid = pid;
-    record.message =
-        Utf16ToUtf8(u"[" + FormatLocalTime(u"%Y-%m-%d %H:%M:%S", now) + u"]" + EscapeName(exePath));
+    record.message = Utf16ToUtf8(Stamped(now, EscapeName(exePath)));
     SendJournalRecord(record);
 }
 

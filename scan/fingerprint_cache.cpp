@@ -282,6 +282,11 @@ bool FingerprintCache::Load(const std::string& path) {
     // A damaged file is replaced at the next save even when nothing new was recorded.
     m_bChanged = read && !good;
     if (!good) return false;
+    // Sized once: growing copied the entries and rehashed the table again and again.
+    m_entries.reserve(count);
+    size_t tableSize = 16;
+    while (tableSize < 2 * count) tableSize *= 2;
+    m_table.assign(tableSize, kNone);
     for (uint64_t i = 0; i < count; ++i) {
         const unsigned char* p = bytes.data() + kHeaderBytes + i * kEntryBytes;
         FileIdentity id;

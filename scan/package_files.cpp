@@ -105,6 +105,11 @@ PackageFiles::PackageFiles(std::string root, std::string adminDir)
     : m_strRoot(std::move(root)),
       m_strAdminDir(adminDir.empty() ? m_strRoot + "/var/lib/dpkg" : std::move(adminDir)) {}
 
+void PackageFiles::Preload() {
+    std::lock_guard lock(m_mutex);
+    RefreshLocked();
+}
+
 uint64_t PackageFiles::loads() {
     std::lock_guard lock(m_mutex);
     return m_nLoads;

@@ -34,6 +34,10 @@ public:
     // `id`.
     bool IsUnmodifiedPackageFileAt(const std::string& path, const FileId& id);
 
+    // Reads the records now, when they are not read yet or dpkg's status changed, so that the
+    // first question need not wait for them.
+    void Preload();
+
     // How often the records were read (the first question, then each change of dpkg's status).
     uint64_t loads();
 

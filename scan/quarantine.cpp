@@ -215,11 +215,11 @@ int MoveNoReplace(int fromFd, const std::string& from, int toFd, const std::stri
 void SplitPath(const std::string& path, std::string& folder, std::string& name) {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
-        folder = ".";
+        folder.assign(1, '.');  // not = ".": GCC 12 warns falsely (-Wrestrict) at -O3
         name = path;
     } else {
-        folder = slash == 0 ? std::string("/") : path.substr(0, slash);
-        name = path.substr(slash + 1);
+        folder.assign(path, 0, slash == 0 ? 1 : slash);
+        name.assign(path, slash + 1);
     }
 }
 

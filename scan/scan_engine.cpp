@@ -236,7 +236,9 @@ private:
     std::deque<std::shared_ptr<PendingFile>> m_window;
     size_t m_nextFree = 0;
     bool m_bShutdown = false;
-    bool m_bJudgeWaiting = false;
+    // The file the walking thread waits for, if it waits: only its completion wakes it, not
+    // that of every file read ahead of it.
+    const PendingFile* m_pAwaited = nullptr;
     std::vector<std::thread> m_helpers;
 };
 
@@ -341,7 +343,7 @@ bool ScanPipeline::NextFile(LaneFile& file, bool wait) {
                 ++m_nextFree;
                 f->abandoned = true;
                 f->state = kDone;
-                if (m_bJudgeWaiting) m_cvDone.notify_one();
+                if (m_pAwaited == f.get()) m_cvDone.notify_one();
                 continue;
             }
             if (m_pControl && m_pControl->IsPaused()) {
@@ -407,7 +409,7 @@ bool ScanPipeline::KeepGoing() {
 void ScanPipeline::MarkDone(PendingFile& f) {
     std::lock_guard<std::mutex> lock(m_mutex);
     f.state = kDone;
-    if (m_bJudgeWaiting) m_cvDone.notify_one();
+    if (m_pAwaited == &f) m_cvDone.notify_one();
 }
 
 // Judges the oldest walked file once it has its fingerprint. Without fingerprinting threads the
@@ -443,9 +445,9 @@ void ScanPipeline::AdvanceOne() {
             lock.lock();
             continue;
         }
-        m_bJudgeWaiting = true;
+        m_pAwaited = front.get();
         m_cvDone.wait(lock, [&front] { return front->state == kDone; });
-        m_bJudgeWaiting = false;
+        m_pAwaited = nullptr;
     }
 }
 
@@ -504,7 +506,10 @@ void ScanPipeline::Judge(PendingFile& f) {
     std::u16string wideName = ToWide(f.name);
     std::u16string widePath = f.dir->widePath + wideName;
     if (m_onReading) m_onReading(widePath);
-    int32_t scanned = m_job.m_scannedFiles.Insert({wideName, widePath, {}, {}, {}, {}});
+    ScanRecordStore& store = m_job.m_scannedFiles;
+    const int32_t scanned =
+        store.Insert(store.KeepsRecords() ? ScanFileRecord{wideName, widePath, {}, {}, {}, {}}
+                                          : ScanFileRecord{});
     Post(WM_SCAN_PROGRESS, static_cast<uintptr_t>(scanned));
 
     bool match = false;

@@ -98,7 +98,7 @@ private:
     const int64_t m_tmStart;
     ScanControl m_control;
     ScanMessageGate m_gate;
-    ScanRecordStore m_scanned;
+    ScanRecordStore m_scanned{false};  // counted only: the page shows the count, not the files
     ScanRecordStore m_findings;
     ScanOutcome m_outcome;
     std::atomic<bool> m_bOutcomeReady{false};

@@ -5,6 +5,10 @@ namespace tovarek {
 int32_t ScanRecordStore::Insert(ScanFileRecord record) {
     std::lock_guard<std::mutex> lock(m_mutex);
     const int32_t sequence = ++m_nLastSequence;
+    if (!m_bKeepRecords) {
+        ++m_nCounted;
+        return sequence;
+    }
     m_mapRecords.emplace_hint(m_mapRecords.end(), sequence, std::move(record));
     return sequence;
 }
@@ -32,13 +36,14 @@ size_t ScanRecordStore::Erase(int32_t sequence) {
 
 size_t ScanRecordStore::Size() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_mapRecords.size();
+    return m_bKeepRecords ? m_mapRecords.size() : m_nCounted;
 }
 
 void ScanRecordStore::Clear() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_mapRecords.clear();
     m_nLastSequence = 0;
+    m_nCounted = 0;
 }
 
 void ScanRecordStore::ForEach(const std::function<void(int32_t, const ScanFileRecord&)>& visit,

@@ -31,7 +31,10 @@ struct ScanFileRecord {
 
 class ScanRecordStore {
 public:
-    ScanRecordStore() = default;
+    // A store that keeps no records only numbers and counts them: the files a scan session
+    // judged, whose count and order are all it shows, cost nothing per file.
+    explicit ScanRecordStore(bool keepRecords = true) : m_bKeepRecords(keepRecords) {}
+    bool KeepsRecords() const { return m_bKeepRecords; }
     ScanRecordStore(const ScanRecordStore&) = delete;
     ScanRecordStore& operator=(const ScanRecordStore&) = delete;
 
@@ -56,6 +59,8 @@ private:
     mutable std::mutex m_mutex;
     std::map<int32_t, ScanFileRecord> m_mapRecords;
     int32_t m_nLastSequence = 0;
+    const bool m_bKeepRecords;
+    size_t m_nCounted = 0;  // records numbered but not kept
 };
 
 }  // namespace tovarek

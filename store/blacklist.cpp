@@ -115,17 +115,20 @@ int ReadScanList(Database& db, ScanList& out, const std::function<bool()>& keepG
                 Row row;
                 row.high = HexValue(md5.substr(0, 16));
                 row.low = HexValue(md5.substr(16));
-                // Most names are ASCII: widened in place, without a decoded copy.
+                // Most names are ASCII: widened and lower-cased in place, one pass and no
+                // copy (appending a range of chars built a temporary string for every row).
                 const std::string_view name = Trimmed(cells[1]);
                 const size_t start = text.size();
                 bool ascii = true;
                 for (char c : name) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
                 if (ascii) {
-                    text.append(name.begin(), name.end());
+                    text.resize(start + name.size());
+                    char16_t* out = text.data() + start;
+                    for (char c : name) *out++ = c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
                 } else {
                     text += Utf8ToUtf16(name);
+                    for (size_t i = start; i < text.size(); ++i) text[i] = LowerCaseChar(text[i]);
                 }
-                for (size_t i = start; i < text.size(); ++i) text[i] = LowerCaseChar(text[i]);
                 row.nameStart = static_cast<uint32_t>(start);
                 row.nameLength = static_cast<uint32_t>(text.size() - start);
                 rows.push_back(row);
