@@ -1,4 +1,4 @@
-// One scan from its start to its last record: the roots, the list copy, the stores, the worker
+// One scan from its start to its last record: the roots, the list, the stores, the worker
 // thread and its control, the start time and the outcome, and what is done with the findings
 // afterwards (their processes ended and their files moved into quarantine, the summary and the
 // scan log). The scan page and the command line only start one and show what it reports.
