@@ -3,11 +3,21 @@
 #include <errno.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <new>
+
 namespace tovarek {
 
 LaneFileHasher::LaneFileHasher(Md5LanePath path, size_t chunkBytes)
     : m_lanes(path), m_nChunkBytes(chunkBytes < 64 ? 64 : (chunkBytes + 63) / 64 * 64) {
-    m_pBuffers.reset(new unsigned char[m_nChunkBytes * m_lanes.LaneCount()]);
+    constexpr size_t kPage = 4096;
+    const size_t bytes = (m_nChunkBytes * m_lanes.LaneCount() + kPage - 1) / kPage * kPage;
+    m_pBuffers.reset(static_cast<unsigned char*>(std::aligned_alloc(kPage, bytes)));
+    if (!m_pBuffers) throw std::bad_alloc();
+}
+
+void LaneFileHasher::FreeBuffers::operator()(unsigned char* p) const {
+    std::free(p);
 }
 
 LaneFileHasher::~LaneFileHasher() = default;
