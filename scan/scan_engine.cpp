@@ -101,6 +101,9 @@ constexpr size_t kMaxPathBytes = 16384;
 constexpr size_t kWindowFiles = 48;
 constexpr size_t kWindowFilesPerLane = 16;
 constexpr size_t kWindowDirectories = 128;
+// While the list still loads, nothing can be judged: the walk, the cache and the reads go on
+// ahead of it this far, so a repeated scan has settled most files by the time the list is in.
+constexpr size_t kWindowFilesBeforeList = 16384;
 constexpr size_t kMaxFilesInLanes = 512;
 
 struct WalkedDir : DirHandle {
@@ -467,7 +470,9 @@ bool ScanPipeline::Push(std::shared_ptr<PendingFile> file) {
         m_window.push_back(std::move(file));
     }
     if (!m_helpers.empty() && !settled) m_cvWork.notify_one();
-    while (m_window.size() >= m_nWindowFiles || m_nWindowDirectories > kWindowDirectories) {
+    const size_t windowFiles =
+        m_listReady ? std::max(m_nWindowFiles, kWindowFilesBeforeList) : m_nWindowFiles;
+    while (m_window.size() >= windowFiles || m_nWindowDirectories > kWindowDirectories) {
         if (!Checkpoint()) return false;
         AdvanceOne();
     }

@@ -8,6 +8,7 @@
 
 #include "platform/code_page.h"
 #include "platform/lower_case.h"
+#include "platform/lower_hex.h"
 #include "store/core_state.h"
 #include "store/database.h"
 #include "store/scan_list.h"
@@ -29,32 +30,15 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
-// 32 lower-case hex digits and nothing else: what NormalizeListDigest would leave as it is.
-bool IsNormalDigest(std::string_view text) {
-    if (text.size() != 32) return false;
-    for (char c : text) {
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-    }
-    return true;
-}
-
-// The value of 16 lower-case hex digits.
-uint64_t HexValue(std::string_view digits) {
-    uint64_t value = 0;
-    for (char c : digits)
-        value = value << 4 | static_cast<uint64_t>(c <= '9' ? c - '0' : c - 'a' + 10);
-    return value;
-}
-
-// A stored digest in normal form, in `scratch` when it had to change (nearly every stored one is
-// already); false when it is then no digest at all.
-bool StoredDigest(const char* cell, std::string& scratch, std::string_view& md5) {
-    md5 = cell;
-    if (IsNormalDigest(md5)) return true;
+// A stored digest in normal form as two numbers, normalized in `scratch` first when it has to
+// change (nearly every stored one is already); false when it is then no digest at all.
+bool StoredDigest(const char* cell, std::string& scratch, uint64_t& high, uint64_t& low) {
+    std::string_view md5 = cell;
+    if (md5.size() == 32 && LowerHex64(md5.data(), high) && LowerHex64(md5.data() + 16, low))
+        return true;
     scratch = md5;
-    if (!NormalizeListDigest(scratch)) return false;
-    md5 = scratch;
-    return true;
+    return NormalizeListDigest(scratch) && LowerHex64(scratch.data(), high) &&
+           LowerHex64(scratch.data() + 16, low);
 }
 
 std::string_view Trimmed(std::string_view value) {
@@ -110,11 +94,8 @@ int ReadScanList(Database& db, ScanList& out, const std::function<bool()>& keepG
             [&](int columns, const char* const* cells) {
                 if (columns < 2) return;
                 std::string normalized;
-                std::string_view md5;
-                if (!StoredDigest(cells[0], normalized, md5)) return;
                 Row row;
-                row.high = HexValue(md5.substr(0, 16));
-                row.low = HexValue(md5.substr(16));
+                if (!StoredDigest(cells[0], normalized, row.high, row.low)) return;
                 // Most names are ASCII: widened and lower-cased in place, one pass and no
                 // copy (appending a range of chars built a temporary string for every row).
                 const std::string_view name = Trimmed(cells[1]);
@@ -157,7 +138,7 @@ int ReadScanList(Database& db, ScanList& out, const std::function<bool()>& keepG
         out.m_digests.push_back({row.high, row.low});
         out.m_names.Add(names.substr(row.nameStart, row.nameLength));
     }
-    out.m_names.Seal();
+    out.Seal();
     return 0;
 }
 

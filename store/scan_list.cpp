@@ -3,32 +3,38 @@
 #include <algorithm>
 
 #include "platform/lower_case.h"
+#include "platform/lower_hex.h"
 
 namespace tovarek {
 namespace {
 
-// The value of 16 hex digits; false at any other unit (an upper-case digit included: a
-// fingerprint is written in lower case, and the list never matched another spelling).
-bool HexValue(std::u16string_view digits, uint64_t& value) {
-    value = 0;
-    for (char16_t c : digits) {
-        uint64_t nibble;
-        if (c >= u'0' && c <= u'9')
-            nibble = static_cast<uint64_t>(c - u'0');
-        else if (c >= u'a' && c <= u'f')
-            nibble = static_cast<uint64_t>(c - u'a' + 10);
-        else
-            return false;
-        value = value << 4 | nibble;
-    }
-    return true;
+// A run per four entries or so: a table of about one byte per entry.
+int BucketBits(size_t entries) {
+    int bits = 0;
+    while (bits < 24 && (size_t{4} << (bits + 1)) <= entries) ++bits;
+    return bits;
 }
 
 }  // namespace
 
 void ScanList::Clear() {
     m_digests.clear();
+    m_buckets.clear();
+    m_nBucketBits = 0;
     m_names.Clear();
+}
+
+void ScanList::Seal() {
+    m_names.Seal();
+    m_nBucketBits = BucketBits(m_digests.size());
+    const size_t buckets = size_t{1} << m_nBucketBits;
+    m_buckets.assign(buckets + 1, 0);
+    size_t at = 0;
+    for (size_t b = 0; b < buckets; ++b) {
+        m_buckets[b] = static_cast<uint32_t>(at);
+        while (at < m_digests.size() && BucketOf(m_digests[at].high) == b) ++at;
+    }
+    m_buckets[buckets] = static_cast<uint32_t>(m_digests.size());
 }
 
 void ScanList::Assign(const BlacklistMap& index) {
@@ -45,8 +51,8 @@ void ScanList::Assign(const BlacklistMap& index) {
         if (!NormalizeListDigest(text)) continue;
         const std::u16string digest(text.begin(), text.end());
         Row row{{0, 0}, rows.size(), &entry.name};
-        HexValue(std::u16string_view(digest).substr(0, 16), row.digest.high);
-        HexValue(std::u16string_view(digest).substr(16), row.digest.low);
+        LowerHex64(digest.data(), row.digest.high);
+        LowerHex64(digest.data() + 16, row.digest.low);
         rows.push_back(row);
     }
     std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
@@ -64,19 +70,21 @@ void ScanList::Assign(const BlacklistMap& index) {
         m_digests.push_back(d);
         m_names.Add(LowerCase(*rows[i].name));
     }
-    m_names.Seal();
+    Seal();
 }
 
 bool ScanList::ContainsFingerprint(std::u16string_view digest) const {
     Digest key;
-    if (digest.size() != 32 || !HexValue(digest.substr(0, 16), key.high) ||
-        !HexValue(digest.substr(16), key.low))
+    if (digest.size() != 32 || !LowerHex64(digest.data(), key.high) ||
+        !LowerHex64(digest.data() + 16, key.low) || m_digests.empty())
         return false;
-    auto at = std::lower_bound(m_digests.begin(), m_digests.end(), key,
+    const size_t bucket = BucketOf(key.high);
+    const auto end = m_digests.begin() + m_buckets[bucket + 1];
+    auto at = std::lower_bound(m_digests.begin() + m_buckets[bucket], end, key,
                                [](const Digest& a, const Digest& b) {
                                    return a.high != b.high ? a.high < b.high : a.low < b.low;
                                });
-    return at != m_digests.end() && at->high == key.high && at->low == key.low;
+    return at != end && at->high == key.high && at->low == key.low;
 }
 
 std::u16string ScanList::Fingerprint(size_t index) const {

@@ -7,8 +7,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <random>
 #include <thread>
+#include <vector>
 
+#include "platform/code_page.h"
 #include "store/core_state.h"
 #include "store/database.h"
 #include "tests/store/store_fixture.h"
@@ -225,7 +228,8 @@ TEST(ScanList, AnswersEveryLookupAsTheMapItReplaces) {
          {u"0123456789ABCDEF0123456789abcdef", u"0123456789abcdef0123456789abcdee",
           u"0123456789abcdef0123456789abcde", u"0123456789abcdef0123456789abcdef0",
           u"fedcba9876543210fedcba987654321g", u"00000000000000010000000000000000",
-          u"ffffffffffffffffffffffffffffffff", u""})
+          u"ffffffffffffffffffffffffffffffff", u"",
+          u"0123456789abcdef0123456789abcde\u0166"})  // its low byte is an 'f'
         EXPECT_FALSE(list.ContainsFingerprint(absent)) << std::u16string(absent).size();
     EXPECT_TRUE(list.ContainsName(u"later.exe"));
     EXPECT_FALSE(list.ContainsName(u"evil.exe")) << "replaced by the later row";
@@ -246,6 +250,34 @@ TEST(ScanList, AnswersEveryLookupAsTheMapItReplaces) {
     ASSERT_EQ(copy.size(), 5004u);
     EXPECT_EQ(copy[u"0123456789abcdef0123456789abcdef"].name, u"later.exe");
     EXPECT_EQ(copy[u"ffffffffffffffff0000000000000000"].name, u"\u00e4rger.exe");
+}
+
+// Real fingerprints spread over the whole range: every one is found, wherever it falls among the
+// index's runs (at the first and last value of a run too), and a value next to one is not.
+TEST(ScanList, FindsFingerprintsOverTheWholeRangeAndAtTheEdgesOfEveryRun) {
+    std::vector<std::pair<uint64_t, uint64_t>> digests;
+    std::mt19937_64 random(7);
+    for (int i = 0; i < 3000; ++i) digests.push_back({random(), random()});
+    // Runs are split by leading bits: these sit on both sides of every split up to 2^12 runs.
+    for (uint64_t j = 0; j < 4096; ++j) {
+        digests.push_back({j << 52, 5});
+        digests.push_back({(j << 52) - 1, 5});
+    }
+    auto text = [](uint64_t high, uint64_t low) {
+        char key[40];
+        snprintf(key, sizeof key, "%016llx%016llx", static_cast<unsigned long long>(high),
+                 static_cast<unsigned long long>(low));
+        return std::u16string(key, key + 32);
+    };
+    BlacklistMap map;
+    for (const auto& [high, low] : digests) map[text(high, low)].name = u"x";
+    ScanList list;
+    list.Assign(map);
+    ASSERT_EQ(list.size(), map.size());
+    for (const auto& [high, low] : digests) {
+        ASSERT_TRUE(list.ContainsFingerprint(text(high, low))) << Utf16ToUtf8(text(high, low));
+        ASSERT_FALSE(list.ContainsFingerprint(text(high, low + 1)));
+    }
 }
 
 }  // namespace
