@@ -59,11 +59,12 @@ private:
 
     Md5Lanes m_lanes;
     size_t m_nChunkBytes;
+    size_t m_nStrideBytes;  // from one lane's buffer to the next
     struct FreeBuffers {
         void operator()(unsigned char* p) const;
     };
-    // One chunk per lane, page-aligned: the kernel's copy into a buffer 16 bytes off a cache
-    // line was measured at twice the system time of the whole first scan.
+    // One chunk per lane, each starting on a cache line: with buffers 16 bytes off one, the
+    // kernel's copies took twice the first scan's system time.
     std::unique_ptr<unsigned char[], FreeBuffers> m_pBuffers;
     Slot m_slots[Md5Lanes::kMaxLanes];
 };
