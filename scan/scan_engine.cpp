@@ -619,7 +619,7 @@ bool ScanPipeline::SettleFromCache(PendingFile& f, int at, const std::string& lo
     if (!m_bCacheMayHit || !StatAt(at, located, st) || !S_ISREG(st.st_mode)) {
         return false;
     }
-    DeviceKind kind;
+    DeviceKind kind{};
     if (!KnownKindOf(st.st_dev, kind) || (st.st_dev != f.dir->dev() && !kind.fixed) ||
         kind.pseudo || !kind.keepsChangeTime || !m_pCache->Lookup(IdentityOfStat(st), f.digest)) {
         return false;

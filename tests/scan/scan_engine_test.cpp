@@ -687,11 +687,14 @@ TEST(ScanEngine, BelowARootOnlyFixedFileSystemsAreEnteredAndEveryRootIsWalked) {
         stat(dir.File("second").c_str(), &b);
         std::string out = a.st_ino == b.st_ino ? "same-inode " : "other-inode ";
         const std::string mntDev = DevText(dir.File("root/mnt"));
-        // The real table (a tmpfs below the root), then the same device called by other names.
-        for (const char* type : {"", "ext4", "xfs", "proc", "nfs", "fuse.sshfs", "tmpfs"}) {
+        // The real table (a tmpfs below the root), then the same device called by other names,
+        // then a table that doesn't name it ("-": the file system itself is asked).
+        for (const char* type : {"", "ext4", "xfs", "proc", "nfs", "fuse.sshfs", "tmpfs", "-"}) {
             Scan scan;
             scan.options.isRemovable = [](uint32_t, uint32_t) { return false; };
-            if (*type) {
+            if (std::string(type) == "-") {
+                scan.options.mountInfo = "40 1 0:1 / /elsewhere rw - ext4 src rw\n";
+            } else if (*type) {
                 scan.options.mountInfo =
                     "40 1 " + mntDev + " / " + dir.File("root/mnt") + " rw - " + type + " src rw\n";
             }
@@ -717,7 +720,8 @@ TEST(ScanEngine, BelowARootOnlyFixedFileSystemsAreEnteredAndEveryRootIsWalked) {
     const std::string walked = "inner.bin top.bin ", kept = "top.bin ";
     const std::string expected = "[]" + kept + "[ext4]" + walked + "[xfs]" + walked + "[proc]" +
                                  kept + "[nfs]" + kept + "[fuse.sshfs]" + kept + "[tmpfs]" + kept +
-                                 "[autofs+ext4]" + walked + "[roots]inner.bin second.bin ";
+                                 "[-]" + kept + "[autofs+ext4]" + walked +
+                                 "[roots]inner.bin second.bin ";
     EXPECT_EQ(result.substr(result.find(' ') + 1), expected);
     // The roots case is only sharp where the two roots share an inode number, as tmpfs's do.
     EXPECT_EQ(result.substr(0, result.find(' ')), "same-inode");
