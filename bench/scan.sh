@@ -6,7 +6,7 @@
 # timed scan is the second scan of the unchanged tree. Also prints the floor: the tree read
 # through the page cache by two readers, nothing hashed. TOVAREK_MD5_LANES=avx2|scalar narrows
 # the MD5 path.
-# targets: ravlin-cli make_installed_db
+# targets: ravlin-cli make_installed_db tree-read-bench
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib.sh"
@@ -31,8 +31,9 @@ run_ours() {
   [ "$mode" = repeat ] || rm -f "$work/Ravlin.fpcache"
   (cd "$work" && "$cli" scan "$tree" > "$work/ours.out" || [ $? -eq 1 ])
 }
-# Every file read whole through the page cache by two readers, nothing hashed.
-run_read() { find "$tree" -type f -print0 | xargs -0 -P 2 -n 2000 cat > /dev/null; }
+# Every file read whole through the page cache by two readers, nothing hashed, in one process
+# that lists the tree and reads as the scan does (cat through xargs paid for its processes).
+run_read() { "$TOVAREK_BUILD/bench/tree-read-bench" "$tree" 2; }
 # md5deep -m exits 1 when some file matched nothing, as most do here.
 run_md5deep() { md5deep -j0 -r -m "$data/list.md5" "$tree" > "$work/md5deep.out" || [ $? -eq 1 ]; }
 run_md5sum() { find "$tree" -type f -print0 | xargs -0 md5sum > "$work/md5sum.out"; }
