@@ -2,9 +2,9 @@
 // the scans, the protection pass and the command-line tool, and it stays small because a list of
 // a million records is held for the whole run: the fingerprints as 16-byte numbers in order
 // (a table of where each run of leading bits starts narrows a lookup to a few of them), the
-// lower-cased names back to back in one block with an open-addressing set over them: 28 to 36 bytes
-// per record beside the name's own units (about 60 in all for a name of 15 characters). Built once,
-// then only read: any number of threads may ask it.
+// lower-cased names back to back in one block with an open-addressing set over them: 29 to 37
+// bytes per record beside the name's own units (about 60 in all for a name of 15 characters).
+// Built once, then only read: any number of threads may ask it.
 #pragma once
 
 #include <cstddef>

@@ -275,7 +275,7 @@ TEST(ScanList, FindsFingerprintsOverTheWholeRangeAndAtTheEdgesOfEveryRun) {
     list.Assign(map);
     ASSERT_EQ(list.size(), map.size());
     // The table that narrows a lookup costs about a byte per entry: the whole index stays near
-    // the 28 to 36 bytes per entry its header promises (here one unit of name each).
+    // the 29 to 37 bytes per entry its header promises (here one unit of name each).
     EXPECT_LT(list.HeldBytes(), 48 * list.size());
     for (const auto& [high, low] : digests) {
         ASSERT_TRUE(list.ContainsFingerprint(text(high, low))) << Utf16ToUtf8(text(high, low));
