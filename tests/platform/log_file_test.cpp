@@ -1,5 +1,7 @@
 #include "platform/log_file.h"
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -52,6 +54,33 @@ TEST(LogFile, PlantedLinksAndSpecialFilesAreNeverWrittenThrough) {
     EXPECT_FALSE(test::FileExists(dir.File("new.log")) || test::FileExists(dir.File("sl.log")));
     EXPECT_NE(told.find(log + "pl.log"), std::string::npos) << told;
     EXPECT_EQ(told.find(log + "pl.log"), told.rfind(log + "pl.log")) << "told once: " << told;
+}
+
+// A write that stops part-way (here the file size limit, as a full disk would) is a failure, and a
+// log replaced whole keeps its old text.
+TEST(LogFile, AWriteCutShortIsAFailure) {
+    test::TempDir dir;
+    const std::string log = dir.File("log/");
+    ASSERT_TRUE(WriteLogFile(log + "r.log", "old", LogWrite::kReplace));
+    const std::string big(64 * 1024, 'x');
+    testing::internal::CaptureStderr();
+    pid_t pid = fork();
+    if (pid == 0) {
+        alarm(10);
+        signal(SIGXFSZ, SIG_IGN);  // the write then fails with EFBIG
+        const struct rlimit limit = {4096, 4096};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(3);
+        const bool appended = WriteLogFile(log + "a.log", big, LogWrite::kAppend);
+        const bool replaced = WriteLogFile(log + "r.log", big, LogWrite::kReplace);
+        _exit((appended ? 1 : 0) | (replaced ? 2 : 0));
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const std::string told = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the append, 2: the replace was called done";
+    EXPECT_TRUE(test::ReadFile(log + "r.log") == "old") << "the log replaced part-way";
+    EXPECT_NE(told.find(log + "a.log"), std::string::npos) << told;
 }
 
 }  // namespace
