@@ -81,8 +81,9 @@ int ReadScanList(Database& db, ScanList& out, const std::function<bool()>& keepG
     out.Clear();
     // Room for every row at once: growing by doubling copied the rows over and over.
     std::string count;
-    int rc = QueryRows(db, "select count(*) from blackmap",
-                       [&count](int, const char* const* cells) { count = cells[0]; });
+    int rc = QueryRows(
+        db, "select count(*) from blackmap",
+        [&count](int, const char* const* cells) { count = cells[0]; }, keepGoing);
     if (rc == 0) {
         const size_t expected = static_cast<size_t>(std::max(0LL, atoll(count.c_str())));
         rows.reserve(expected);

@@ -119,8 +119,28 @@ bool OpenFile(Database& db, int flags) {
         C(db).m_db = nullptr;
         return false;
     }
-    sqlite3_busy_timeout(C(db).m_db, kBusyTimeoutMs);
+    SetBusyTimeout(db, kBusyTimeoutMs);
     return true;
+}
+
+// A busy wait that gives up as soon as the reader is no longer wanted: SQLite's own waits out
+// the whole timeout, which held a closing program for up to 3 s behind another one's lock.
+struct BusyWait {
+    const std::function<bool()>* keepGoing;
+    int timeoutMs;
+    bool gaveUp = false;
+};
+constexpr int kBusyPollMs = 10;
+
+int WaitWhileWanted(void* context, int tries) {
+    BusyWait& wait = *static_cast<BusyWait*>(context);
+    if (!(*wait.keepGoing)()) {
+        wait.gaveUp = true;
+        return 0;
+    }
+    if (tries * kBusyPollMs >= wait.timeoutMs) return 0;
+    sqlite3_sleep(kBusyPollMs);
+    return 1;
 }
 
 }  // namespace
@@ -143,6 +163,7 @@ void OpenDatabaseReadOnly(Database& db) {
 }
 
 void SetBusyTimeout(Database& db, int timeoutMs) {
+    C(db).m_nBusyTimeoutMs = timeoutMs;
     if (db.IsOpen()) sqlite3_busy_timeout(C(db).m_db, timeoutMs);
 }
 
@@ -257,6 +278,8 @@ int QueryRows(Database& db, const std::string& sql,
               const std::function<void(int columnCount, const char* const* cells)>& row,
               const std::function<bool()>& keepGoing) {
     if (!db.IsOpen()) return kDbNotOpen;
+    BusyWait wait{&keepGoing, C(db).m_nBusyTimeoutMs};
+    if (keepGoing) sqlite3_busy_handler(C(db).m_db, WaitWhileWanted, &wait);
     sqlite3_stmt* stmt = nullptr;
     int rc = sqlite3_prepare_v2(C(db).m_db, sql.c_str(), -1, &stmt, nullptr);
     if (rc == SQLITE_OK && stmt) {
@@ -264,8 +287,8 @@ int QueryRows(Database& db, const std::string& sql,
         std::vector<const char*> cells(static_cast<size_t>(columns));
         for (size_t n = 0; (rc = sqlite3_step(stmt)) == SQLITE_ROW; ++n) {
             if (keepGoing && n % kRowsPerCheck == 0 && !keepGoing()) {
-                sqlite3_finalize(stmt);
-                return kDbGaveUp;
+                rc = kDbGaveUp;
+                break;
             }
             for (int c = 0; c < columns; ++c) {
                 const unsigned char* text = sqlite3_column_text(stmt, c);
@@ -275,11 +298,13 @@ int QueryRows(Database& db, const std::string& sql,
         }
         if (rc == SQLITE_DONE) rc = SQLITE_OK;
     }
-    if (rc != SQLITE_OK) {
+    if (wait.gaveUp) rc = kDbGaveUp;
+    if (rc != SQLITE_OK && rc != kDbGaveUp) {
         LogDbError(std::string("执行SQL 出错.") + sqlite3_errmsg(C(db).m_db) + "\n", true);
         rc &= 0xff;
     }
     sqlite3_finalize(stmt);
+    if (keepGoing) sqlite3_busy_timeout(C(db).m_db, C(db).m_nBusyTimeoutMs);
     return rc;
 }
 
@@ -309,7 +334,7 @@ bool TrySetJournalMode(Database& db, const char* mode) {
     sqlite3_busy_timeout(C(db).m_db, 0);
     int rc = sqlite3_exec(C(db).m_db, (std::string("PRAGMA journal_mode=") + mode + ";").c_str(),
                           keep, &result, nullptr);
-    sqlite3_busy_timeout(C(db).m_db, kBusyTimeoutMs);
+    sqlite3_busy_timeout(C(db).m_db, C(db).m_nBusyTimeoutMs);
     return rc == SQLITE_OK && sqlite3_stricmp(result.c_str(), mode) == 0;
 }
 

@@ -46,6 +46,7 @@ private:
         // "begin", "commit" and "rollback", compiled on first use: an import runs two of them
         // for every record.
         sqlite3_stmt* m_pTransact[3] = {nullptr, nullptr, nullptr};
+        int m_nBusyTimeoutMs = 3000;  // as SetBusyTimeout last set it
     };
     Connection m_conn;
 };
@@ -98,8 +99,9 @@ int Query(Database& db, const std::string& sql, QueryTable& table, int& rowCount
 // Runs a query and hands each row to `row` as it comes (cells as text, NULL as ""), without
 // building a table: for reading a whole large table. Returns 0 or the SQLite code, logging a
 // failure as Query does; rows handed over before a failure stay handed over. `keepGoing`, when
-// given, is asked every kRowsPerCheck rows: false ends the query there with kDbGaveUp (not
-// logged), so a long read can be abandoned at once.
+// given, is asked every kRowsPerCheck rows, and every 10 ms while the query waits for another
+// connection's lock: false ends the query there with kDbGaveUp (not logged), so a long read can
+// be abandoned at once.
 constexpr int kDbGaveUp = 9;  // SQLITE_INTERRUPT
 constexpr int kRowsPerCheck = 4096;
 int QueryRows(Database& db, const std::string& sql,

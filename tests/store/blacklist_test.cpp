@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <random>
 #include <thread>
@@ -135,6 +136,32 @@ TEST_F(BlacklistTest, AnImportThatMarksTheIndexStaleDuringAReloadIsNotLost) {
     Execute(holder, "commit transaction;", false);
     reader.join();
     EXPECT_EQ(m_app.m_bBlacklistStale.load(), 1) << "the next use must reload again";
+}
+
+// A reload waiting for another connection's lock gives up as soon as its reader is no longer
+// wanted, not when the 3 s busy timeout runs out: a closing program doesn't wait behind it.
+TEST_F(BlacklistTest, AReloadWaitingForALockGivesUpWhenNoLongerWanted) {
+    Insert(kA, "a.exe");
+    m_app.m_bBlacklistStale = 1;
+    Database holder;
+    OpenDatabase(holder);
+    ASSERT_EQ(Execute(holder, "begin exclusive transaction;", false), 0);
+    std::atomic<bool> wanted{true};
+    int rc = -1;
+    std::chrono::steady_clock::time_point returned;
+    std::thread reader([&] {
+        BlacklistView view;
+        rc = GetSharedBlacklist(m_app, view, [&] { return wanted.load(); });
+        returned = std::chrono::steady_clock::now();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto dropped = std::chrono::steady_clock::now();
+    wanted = false;
+    reader.join();
+    Execute(holder, "commit transaction;", false);
+    EXPECT_EQ(rc, kDbGaveUp);
+    EXPECT_LT(returned - dropped, std::chrono::milliseconds(1000));
+    EXPECT_EQ(m_app.m_bBlacklistStale.load(), 1) << "not read is not empty";
 }
 
 TEST_F(BlacklistTest, ReadOnlyLoadReportsFailureAndNeverCreatesTheFile) {
