@@ -81,6 +81,13 @@ TEST_F(StoreTest, EachFailureKindLogsItsExactLine) {
     EXPECT_EQ(columns, 0);
     std::string expected = "执行SQL 出错.no such table: nosuchtable\r\n";
     EXPECT_EQ(DbErrLog(), expected);
+    // A query read row by row, one that may be given up too, logs the same line.
+    EXPECT_EQ(
+        QueryRows(
+            db, "select * from nosuchtable", [](int, const char* const*) {}, [] { return true; }),
+        1);
+    expected += "执行SQL 出错.no such table: nosuchtable\r\n";
+    EXPECT_EQ(DbErrLog(), expected);
 
     // Outside a transaction the statement's own code and text are logged.
     EXPECT_EQ(Execute(db, "insert into nosuchtable values(1)", false), 1);
