@@ -49,10 +49,9 @@ void ScanList::Assign(const BlacklistMap& index) {
         if (!std::all_of(md5.begin(), md5.end(), [](char16_t c) { return c < 0x80; })) continue;
         std::string text(md5.begin(), md5.end());
         if (!NormalizeListDigest(text)) continue;
-        const std::u16string digest(text.begin(), text.end());
         Row row{{0, 0}, rows.size(), &entry.name};
-        LowerHex64(digest.data(), row.digest.high);
-        LowerHex64(digest.data() + 16, row.digest.low);
+        LowerHex64(text.data(), row.digest.high);
+        LowerHex64(text.data() + 16, row.digest.low);
         rows.push_back(row);
     }
     std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
